@@ -1,0 +1,73 @@
+#include "app/helper_main.h"
+
+#include <new>
+#include <string>
+
+#include "app/application_loop.h"
+#include "app/dispatcher.h"
+#include "app/finish.h"
+#include "app/profile_commands.h"
+#include "app/watchdog.h"
+#include "base/files.h"
+#include "base/print_failure.h"
+#include "base/protocol_json.h"
+
+namespace vardelle::app {
+
+HelperResult resultOf(const std::function<HelperResult()>& command) {
+  // The one place where a failure becomes the result line.
+  try {
+    return command();
+  } catch (const std::bad_alloc&) {
+    return HelperResult::failure("There was not enough memory to finish this operation.");
+  } catch (const std::exception& e) {
+    return HelperResult::failure(e.what());
+  } catch (...) {
+    return HelperResult::failure("The operation failed for an unknown reason.");
+  }
+}
+
+void PrintHelperMain::main(int argc, char** argv) {
+  reserveStandardOutput();
+  std::string mode;
+  std::string requestPath;
+  std::string requestBytes;
+  HelperResult early = resultOf([&] {
+    if (argc != 3) {
+      throw PrintFailure(
+          "Usage: vardelle <settings|inspect|preview|thumbnail|print> <absolute request-json "
+          "path>");
+    }
+    mode = argv[1];
+    requestPath = argv[2];
+    startParentWatchdog(mode);
+    requireAbsolutePath(requestPath, "Request");
+    requestBytes = readWholeFile(requestPath);
+    HelperResult ok;
+    ok.ok = true;
+    return ok;
+  });
+  if (!early.ok) finish(early);
+
+  const std::string where = "the request file \xE2\x80\x9C" + requestPath + "\xE2\x80\x9D";
+  if (mode == "profile-paths") finish(resultOf([] { return profilePaths(); }));
+  if (mode == "inspect-profile") {
+    finish(resultOf([&] { return inspectProfile(decodeProfileRequest(requestBytes, where)); }));
+  }
+  PrintRequest request;
+  HelperResult decoded = resultOf([&] {
+    request = decodePrintRequest(requestBytes, where);
+    HelperResult ok;
+    ok.ok = true;
+    return ok;
+  });
+  if (!decoded.ok) finish(decoded);
+  requestBytes.clear();
+
+  if (mode == "settings" || mode == "print") {
+    runInApplicationLoop([mode, request] { return perform(mode, request); });
+  }
+  finish(resultOf([&] { return perform(mode, request); }));
+}
+
+}  // namespace vardelle::app

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vardelle {
+
+/// Colour handling that travels inside a request.
+struct ColorManagement {
+  std::string mode;  ///< "printer" or "application"
+  std::optional<std::string> profileId;
+  std::optional<std::string> profilePath;
+  std::string renderingIntent;
+  bool blackPointCompensation = true;
+  bool driverColorManagementDisabled = false;
+
+  /// The default wherever a request has none: colour left to the printer.
+  static ColorManagement printer();
+
+  /// Throws PrintFailure with the first rule broken; never changes the record.
+  void validate() const;
+};
+
+/// The request file of every command but `profile-paths` and `inspect-profile`.
+struct PrintRequest {
+  std::optional<std::string> filePath;
+  std::string printerName;
+  std::optional<std::string> printerId;
+  std::string snapshotPath;
+  double scalePercent = 100;
+  std::optional<double> offsetXmm;
+  std::optional<double> offsetYmm;
+  std::optional<double> pngDpi;
+  std::optional<std::string> outputPath;
+  std::optional<bool> acceptMarginClipping;
+  std::optional<int64_t> copies;
+  std::optional<ColorManagement> colorManagement;
+  std::optional<std::string> profilePath;
+
+  /// Throws PrintFailure with the first rule broken, in the fixed order; never changes the request.
+  void validate() const;
+
+  /// The offset in millimetres, absent components taken as 0.
+  struct OffsetMM {
+    double x = 0;
+    double y = 0;
+  };
+  OffsetMM offsetMM() const { return {offsetXmm.value_or(0), offsetYmm.value_or(0)}; }
+
+  /// The request's colour settings, or ColorManagement::printer() when it has none.
+  ColorManagement colorSettings() const {
+    return colorManagement ? *colorManagement : ColorManagement::printer();
+  }
+};
+
+/// The request file of `inspect-profile`.
+struct ProfileRequest {
+  std::string profilePath;
+};
+
+struct PrintSummary {
+  std::string paperName;
+  double paperWidthMm = 0;
+  double paperHeightMm = 0;
+  std::string orientation;
+  int64_t copies = 1;
+  std::string printerName;
+  std::optional<std::string> colorMode;
+};
+
+struct PageInfo {
+  double widthMm = 0;
+  double heightMm = 0;
+  double scaledWidthMm = 0;
+  double scaledHeightMm = 0;
+};
+
+struct DocumentInfo {
+  std::string format;
+  int64_t pageCount = 0;
+  std::vector<PageInfo> pages;
+  std::optional<double> dpiX;
+  std::optional<double> dpiY;
+  std::vector<std::string> warnings;
+  std::optional<bool> fits;
+  bool requiresClipping = false;
+  std::optional<std::string> sourceColorProfile;
+  std::optional<std::string> colorManagement;  ///< a description, not the request's record
+};
+
+struct ProfileSummary {
+  std::string name;
+  std::string colorSpace;
+  std::string deviceClass;
+  bool usableForPrinting = false;
+  std::optional<std::string> incompatibilityReason;
+};
+
+/// The one result line.
+struct HelperResult {
+  bool ok = false;
+  std::optional<bool> cancelled;
+  std::optional<std::string> error;
+  std::optional<PrintSummary> summary;
+  std::optional<DocumentInfo> document;
+  std::optional<std::string> outputPath;
+  std::optional<bool> submitted;
+  std::optional<ProfileSummary> profile;
+  std::optional<std::vector<std::string>> profilePaths;
+
+  static HelperResult failure(std::string message) {
+    HelperResult r;
+    r.error = std::move(message);
+    return r;
+  }
+};
+
+/// Throws PrintFailure("<label> needs an absolute file path.") unless `path` starts with "/"
+/// and holds no NUL. Nothing else is checked: the file need not exist, ".." is allowed.
+void requireAbsolutePath(std::string_view path, std::string_view label);
+
+}  // namespace vardelle

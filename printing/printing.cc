@@ -1,0 +1,1 @@
+// The printing library: settings store, snapshot, summary, dialog and submission.

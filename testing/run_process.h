@@ -1,0 +1,27 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace vardelle::testing {
+
+struct ProcessOutput {
+  int exitStatus = -1;  ///< exit code, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+/// A value in `env` that removes the variable instead of setting it.
+inline const std::string kUnset = "\x7F(unset)";
+
+/// Runs `argv` (argv[0] is the program path) with the current environment changed by `env`,
+/// waits for it and returns what it wrote.
+ProcessOutput runProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env = {});
+
+/// Runs the built vardelle with a mode and request path.
+ProcessOutput runVardelle(const std::string& mode, const std::string& requestPath,
+                          const std::map<std::string, std::string>& env = {});
+
+}  // namespace vardelle::testing
