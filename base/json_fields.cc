@@ -124,6 +124,9 @@ nlohmann::json parse(std::string_view bytes, const std::string& where) {
   } catch (const nlohmann::json::parse_error& e) {
     throw PlatformError("The data in " + where + " is not valid JSON (at byte " +
                         std::to_string(e.byte) + ").");
+  } catch (const nlohmann::json::exception&) {
+    // A number too large for a 64-bit float, for example 1e9999.
+    throw PlatformError("The data in " + where + " holds a number that is out of range.");
   }
 }
 

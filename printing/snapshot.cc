@@ -15,6 +15,8 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+}  // namespace
+
 NativeSnapshot decodeSnapshot(std::string_view bytes, const std::string& where) {
   const nlohmann::json doc = json::parse(bytes, where);
   json::Fields f(doc, where);
@@ -29,8 +31,6 @@ NativeSnapshot decodeSnapshot(std::string_view bytes, const std::string& where) 
   s.summary = decodePrintSummary(f.requiredObject("summary"), "\"summary\" of " + where);
   return s;
 }
-
-}  // namespace
 
 void NativeSnapshot::validateIdentity(const PrintRequest& request) const {
   if (version != 1 || printerName != request.printerName || printerId != request.printerId) {

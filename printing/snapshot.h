@@ -26,6 +26,11 @@ struct NativeSnapshot {
   std::string toFileBytes() const;
 };
 
+/// Decodes the bytes of a snapshot file without checking them against a request. Throws
+/// PlatformError for anything that is not a snapshot (bad JSON, missing or mistyped key, bad
+/// Base64).
+NativeSnapshot decodeSnapshot(std::string_view bytes, const std::string& where);
+
 /// Reads the snapshot at request.snapshotPath. None when the file is missing and `required` is
 /// false; throws PrintFailure for a missing required file, an unreadable one, or one that does
 /// not belong to the request's printer.

@@ -145,6 +145,9 @@ TEST(RequestDecoding, ErrorsNameTheKey) {
   EXPECT_NE(decodeError("[1,2]"), "");
   EXPECT_NE(decodeError("{\"printerName\":"), "");
   EXPECT_NE(decodeError("").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(decodeError(R"({"printerName":"P","snapshotPath":"/s","scalePercent":1e9999})")
+                .find("out of range"),
+            std::string::npos);
 }
 
 TEST(ResultEncoding, FailureHasExactlyTwoKeys) {
