@@ -49,15 +49,26 @@ int sampleThroughTransform(const cmsUInt16Number in[], cmsUInt16Number out[], vo
   return TRUE;
 }
 
-/// identity curves → CLUT sampled by `sampler` → identity curves: the shape both lutAtoBType and
-/// lutBtoAType can store.
+/// Identity curves tabulated with 256 entries, as profiling tools write them (and as a version 2
+/// lut16Type stores them).
+cmsStage* identityCurves(const LcmsContext& context, unsigned channels) {
+  cmsUInt16Number table[256];
+  for (unsigned i = 0; i < 256; ++i) table[i] = static_cast<cmsUInt16Number>(i * 257);
+  ToneCurve curve(cmsBuildTabulatedToneCurve16(context.get(), 256, table));
+  if (!curve) return nullptr;
+  std::vector<cmsToneCurve*> curves(channels, curve.get());
+  return cmsStageAllocToneCurves(context.get(), channels, curves.data());
+}
+
+/// identity curves → CLUT sampled by `sampler` → identity curves: the shape every LUT tag type
+/// can store.
 Pipeline sampledPipeline(const LcmsContext& context, unsigned gridPoints, unsigned inputs,
                          unsigned outputs, cmsSAMPLER16 sampler, void* cargo) {
   Pipeline pipeline(cmsPipelineAlloc(context.get(), inputs, outputs));
   require(pipeline != nullptr, "pipeline");
-  cmsStage* before = cmsStageAllocToneCurves(context.get(), inputs, nullptr);
+  cmsStage* before = identityCurves(context, inputs);
   cmsStage* clut = cmsStageAllocCLut16bit(context.get(), gridPoints, inputs, outputs, nullptr);
-  cmsStage* after = cmsStageAllocToneCurves(context.get(), outputs, nullptr);
+  cmsStage* after = identityCurves(context, outputs);
   bool staged = before && clut && after && cmsStageSampleCLut16bit(clut, sampler, cargo, 0);
   // Stages inserted into the pipeline are freed with it; the rest here.
   if (!staged) {
@@ -73,11 +84,13 @@ Pipeline sampledPipeline(const LcmsContext& context, unsigned gridPoints, unsign
   return pipeline;
 }
 
+/// A printer profile with a Lab connection space; version 2, so that its tables are written as
+/// lut16Type, the form most printer profiles in use have.
 Profile lutProfilePlaceholder(const LcmsContext& context, cmsColorSpaceSignature space,
                               const std::string& description) {
   Profile profile(cmsCreateProfilePlaceholder(context.get()));
   require(profile != nullptr, "placeholder");
-  cmsSetProfileVersion(profile.get(), 4.3);
+  cmsSetProfileVersion(profile.get(), 2.4);
   cmsSetDeviceClass(profile.get(), cmsSigOutputClass);
   cmsSetColorSpace(profile.get(), space);
   cmsSetPCS(profile.get(), cmsSigLabData);

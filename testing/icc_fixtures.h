@@ -17,9 +17,9 @@ namespace vardelle::testing {
 std::string makeMatrixShaperRgbProfile(const std::string& description = "Test RGB Display",
                                        std::string_view classSignature = "mntr");
 
-/// A LUT-based RGB printer profile ("prtr", RGB to Lab): AToB/BToA tables with `gridPoints` per
-/// axis sampled from sRGB. `allIntents` writes the tables for intents 0, 1 and 2 (six tables;
-/// 33 grid points then give about 1.3 MB), otherwise only intent 0.
+/// A LUT-based RGB printer profile ("prtr", RGB to Lab, version 2 lut16Type): AToB/BToA tables with
+/// `gridPoints` per axis sampled from sRGB. `allIntents` writes the tables for intents 0, 1 and 2
+/// (six tables; 33 grid points then give about 1.3 MB), otherwise only intent 0.
 std::string makeLutRgbPrinterProfile(const std::string& description = "Test RGB Printer",
                                      unsigned gridPoints = 9, bool allIntents = false);
 
