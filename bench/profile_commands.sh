@@ -45,7 +45,7 @@ find /usr/share/color/icc /usr/local/share/color/icc $home/data/icc $home/.color
 PEER
 chmod +x "$work/find-peer.sh"
 count=$(HOME="$home" XDG_DATA_HOME="$home/data" "$vardelle" profile-paths "$work/paths.json" |
-  jq '.profilePaths | length')
+  tr ',' '\n' | grep -ci '\.ic[cm]"')
 echo "== profile-paths listing $count profiles"
 hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/paths-result.json" \
   -n vardelle "env HOME=$home XDG_DATA_HOME=$home/data $vardelle profile-paths $work/paths.json" \
@@ -53,13 +53,16 @@ hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/paths-result.json" \
   >/dev/null
 
 report() {
+  # The medians of hyperfine's JSON export, ours first, in seconds.
   local file=$1 goal=$2
-  jq -r --argjson goal "$goal" '
-    (.results[0].median * 1000) as $ours | (.results[1].median * 1000) as $peer |
-    "  \(.results[0].command): median \($ours * 10 | round / 10) ms (goal <= \($goal) ms: " +
-    (if $ours <= $goal then "met" else "MISSED" end) + ")\n" +
-    "  \(.results[1].command): median \($peer * 10 | round / 10) ms\n" +
-    "  ratio \($ours / $peer * 100 | round / 100)x"' "$file"
+  grep -o '"median": *[0-9.e-]*' "$file" | awk -v goal="$goal" '
+    { median[NR] = substr($0, index($0, ":") + 1) * 1000 }
+    END {
+      printf "  vardelle: median %.1f ms (goal <= %d ms: %s)\n", median[1], goal,
+             median[1] <= goal ? "met" : "MISSED"
+      printf "  peer:     median %.1f ms\n", median[2]
+      printf "  ratio %.2fx\n", median[1] / median[2]
+    }'
 }
 echo "== results (medians of $runs runs)"
 echo "inspect-profile:"
