@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,23 +21,106 @@ namespace {
 constexpr std::size_t kHeaderAndCount = 132;
 constexpr std::size_t kTagEntrySize = 12;
 
-std::string trimmed(const std::string& text) {
-  const char* space = " \t\r\n\v\f";
-  auto first = text.find_first_not_of(space);
-  if (first == std::string::npos) return {};
-  auto last = text.find_last_not_of(space);
-  return text.substr(first, last - first + 1);
+void appendUtf8(std::string& out, char32_t c) {
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
-/// The description the colour engine reads from the profile, or empty. Only used for the name, so
-/// a profile the engine cannot open is not an error here.
+/// Whether the bytes are well-formed UTF-8 in shape (lead and continuation bytes).
+bool isUtf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    auto lead = static_cast<unsigned char>(bytes[i]);
+    std::size_t extra = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+    } else if (lead >= 0x80) {
+      return false;
+    }
+    if (bytes.size() - i <= extra) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+/// The description as UTF-8. lcms2 2.14 hands text over as wchar_t in two forms: the code units of
+/// a Unicode (mluc) tag, surrogate halves unpaired; and the bytes of a version 2 ASCII description
+/// widened as signed chars, so that any byte over 0x7F arrives negative. The narrow
+/// cmsGetProfileInfoASCII would cut the first kind down to single bytes ("ü" to 0xFC, "日" to ","),
+/// so the wide text is converted here instead.
+std::string utf8Text(const std::wstring& wide) {
+  bool bytesOnly = true;
+  for (wchar_t w : wide) {
+    if (w > 0x7F) bytesOnly = false;
+  }
+  std::string out;
+  if (bytesOnly) {
+    // Out-of-range bytes in an ASCII field: UTF-8 when they form it, else Latin-1.
+    std::string bytes;
+    for (wchar_t w : wide) bytes += static_cast<char>(static_cast<unsigned char>(w & 0xFF));
+    if (isUtf8(bytes)) return bytes;
+    for (unsigned char b : bytes) appendUtf8(out, b);
+    return out;
+  }
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    auto unit = static_cast<char32_t>(wide[i]);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < wide.size()) {
+      auto low = static_cast<char32_t>(wide[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    appendUtf8(out, unit);
+  }
+  return out;
+}
+
+bool isUnicodeSpace(wchar_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
+/// The description the colour engine reads from the profile, trimmed of white space and line
+/// breaks, as UTF-8; empty when there is none. Only used for the name, so a profile the engine
+/// cannot open is not an error here.
 std::string engineDescription(const std::string& data) {
   if (data.size() > std::numeric_limits<cmsUInt32Number>::max()) return {};
   LcmsContext context;
   Profile profile(cmsOpenProfileFromMemTHR(context.get(), data.data(),
                                            static_cast<cmsUInt32Number>(data.size())));
   if (!profile) return {};
-  return profileDescription(profile.get());
+  cmsUInt32Number bytes =
+      cmsGetProfileInfo(profile.get(), cmsInfoDescription, "en", "US", nullptr, 0);
+  if (bytes < sizeof(wchar_t)) return {};
+  std::wstring wide(bytes / sizeof(wchar_t), L'\0');
+  cmsGetProfileInfo(profile.get(), cmsInfoDescription, "en", "US", wide.data(), bytes);
+  wide.resize(std::min(wide.size(), wide.find(L'\0')));
+  auto first = std::find_if_not(wide.begin(), wide.end(), isUnicodeSpace);
+  auto last = std::find_if_not(wide.rbegin(), std::make_reverse_iterator(first), isUnicodeSpace);
+  return utf8Text(std::wstring(first, last.base()));
 }
 
 }  // namespace
@@ -135,7 +219,7 @@ CatalogProfile CatalogProfile::fromBytes(std::shared_ptr<const std::string> data
   }
 
   const std::string classSignature = decodeSignature(bytes, 12);
-  std::string name = trimmed(engineDescription(*data));
+  std::string name = engineDescription(*data);
   if (name.empty()) name = fileName;
   std::string colorSpace = decodeSignature(bytes, 16);
   return CatalogProfile(std::move(data), std::move(name), std::move(colorSpace),

@@ -31,11 +31,41 @@ cmsTagSignature tagSignature(std::string_view four) {
   return static_cast<cmsTagSignature>(v);
 }
 
+/// The code points of UTF-8 text, or nothing when it is plain ASCII or not UTF-8.
+std::optional<std::wstring> wideText(const std::string& text) {
+  std::wstring wide;
+  bool ascii = true;
+  for (std::size_t i = 0; i < text.size();) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra = lead < 0x80    ? 0
+                        : lead >= 0xF0 ? 3
+                        : lead >= 0xE0 ? 2
+                        : lead >= 0xC0 ? 1
+                                       : 9;
+    if (extra == 9 || text.size() - i <= extra) return std::nullopt;
+    char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (std::size_t k = 1; k <= extra; ++k) {
+      auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      c = (c << 6) | (next & 0x3F);
+    }
+    ascii = ascii && extra == 0;
+    wide += static_cast<wchar_t>(c);
+    i += extra + 1;
+  }
+  if (ascii) return std::nullopt;
+  return wide;
+}
+
+/// UTF-8 text is stored as Unicode; anything else byte for byte.
 void describe(const LcmsContext& context, cmsHPROFILE profile, const std::string& text) {
   std::unique_ptr<cmsMLU, MluFreer> mlu(cmsMLUalloc(context.get(), 1));
-  require(mlu && cmsMLUsetASCII(mlu.get(), "en", "US", text.c_str()) &&
-              cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu.get()),
-          "description");
+  require(mlu != nullptr, "description");
+  auto wide = wideText(text);
+  require(wide ? cmsMLUsetWide(mlu.get(), "en", "US", wide->c_str())
+               : cmsMLUsetASCII(mlu.get(), "en", "US", text.c_str()),
+          "description text");
+  require(cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu.get()), "description tag");
 }
 
 std::string bytesOf(cmsHPROFILE profile) {

@@ -117,6 +117,25 @@ TEST(CatalogProfile, NameIsTheTrimmedDescriptionElseTheFileName) {
   EXPECT_EQ(unreadable.data().size(), 152u);
 }
 
+TEST(CatalogProfile, NamesKeepTheirNonAsciiCharacters) {
+  auto nameOf = [](std::string bytes) {
+    return CatalogProfile::fromBytes(shared(std::move(bytes)), "f.icc").name();
+  };
+  // Unicode description (version 4), framed by a no-break and an ideographic space.
+  EXPECT_EQ(nameOf(testing::makeMatrixShaperRgbProfile(
+                "\u00a0Hahnem\u00fchle Photo Rag \u65e5\u672c\u3000")),
+            "Hahnem\u00fchle Photo Rag \u65e5\u672c");
+  // Version 2 ASCII field holding Latin-1, or UTF-8, bytes.
+  EXPECT_EQ(nameOf(testing::makeLutRgbPrinterProfile("Hahnem\xFChle")), "Hahnem\u00fchle");
+  std::string utf8InAscii = testing::makeLutRgbPrinterProfile("Hahnem__hle");
+  utf8InAscii.replace(utf8InAscii.find("m__h") + 1, 2, "\xC3\xBC");
+  EXPECT_EQ(nameOf(utf8InAscii), "Hahnem\u00fchle");
+  // A character outside the basic plane arrives as two UTF-16 halves.
+  std::string astral = testing::makeMatrixShaperRgbProfile("Smile XY");
+  astral.replace(astral.find(std::string("\0X\0Y", 4)), 4, "\xD8\x3D\xDE\x00", 4);
+  EXPECT_EQ(nameOf(astral), "Smile \U0001F600");
+}
+
 TEST(CatalogProfile, PathsAndFilesThatCannotBeRead) {
   TempDir dir;
   auto messageOf = [](const std::string& path) -> std::string {
