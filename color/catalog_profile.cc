@@ -117,6 +117,16 @@ std::string engineDescription(const std::string& data) {
   if (bytes < sizeof(wchar_t)) return {};
   std::wstring wide(bytes / sizeof(wchar_t), L'\0');
   cmsGetProfileInfo(profile.get(), cmsInfoDescription, "en", "US", wide.data(), bytes);
+  wide.pop_back();  // the terminator lcms2 adds
+  // lcms2 2.14 joins each UTF-16 surrogate pair into one wchar_t but keeps the length in code
+  // units, so the text ends in one uninitialised slot per character outside the basic plane.
+  if (cmsGetEncodedCMMversion() <= 2140) {
+    std::size_t end = wide.size();
+    for (std::size_t i = 0; i < end; ++i) {
+      if (wide[i] > 0xFFFF) --end;
+    }
+    wide.resize(end);
+  }
   wide.resize(std::min(wide.size(), wide.find(L'\0')));
   auto first = std::find_if_not(wide.begin(), wide.end(), isUnicodeSpace);
   auto last = std::find_if_not(wide.rbegin(), std::make_reverse_iterator(first), isUnicodeSpace);
