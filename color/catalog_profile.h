@@ -35,8 +35,9 @@ class CatalogProfile {
   CatalogProfile(std::shared_ptr<const std::string> data, std::string name, std::string colorSpace,
                  std::string deviceClass);
 
-  /// Reads the profile at the absolute `path` and runs the structural checks. With `owned` true
-  /// (the profile will be used for conversion) a file over 32 MB is refused before it is read.
+  /// Reads the profile at the absolute `path` into memory and runs the structural checks. With
+  /// `owned` true (the profile will be used for conversion) a file over 32 MB is refused before it
+  /// is read; with `owned` false there is no size limit.
   /// Throws PrintFailure for a relative path or a structural fault, PlatformError when the file
   /// cannot be examined or read.
   static CatalogProfile load(const std::string& path, bool owned = false);
@@ -48,8 +49,9 @@ class CatalogProfile {
 
   /// The whole profile file.
   const std::string& data() const { return *data_; }
+  /// The same bytes, shared rather than copied.
   std::shared_ptr<const std::string> sharedData() const { return data_; }
-  /// The description text, trimmed, or the file name with its extension.
+  /// The description text as UTF-8, trimmed, or the file name with its extension.
   const std::string& name() const { return name_; }
   /// The decoded data colour space signature, e.g. "RGB" or "CMYK".
   const std::string& colorSpace() const { return colorSpace_; }
