@@ -1,15 +1,22 @@
 #include "app/profile_commands.h"
 
-#include "base/print_failure.h"
+#include "color/catalog_profile.h"
+#include "color/installed_profiles.h"
 
 namespace vardelle::app {
 
 HelperResult profilePaths() {
-  throw PrintFailure("The profile-paths command is not available in this version of vardelle.");
+  HelperResult result;
+  result.ok = true;
+  result.profilePaths = color::installedProfilePaths();
+  return result;
 }
 
-HelperResult inspectProfile(const ProfileRequest&) {
-  throw PrintFailure("The inspect-profile command is not available in this version of vardelle.");
+HelperResult inspectProfile(const ProfileRequest& request) {
+  HelperResult result;
+  result.ok = true;
+  result.profile = color::CatalogProfile::load(request.profilePath, false).summary();
+  return result;
 }
 
 }  // namespace vardelle::app
