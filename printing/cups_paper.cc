@@ -101,7 +101,8 @@ MeasuredPaper measurePaper(const PrintSettings& settings) {
   cups_size_t size{};
   if (!cupsGetDestMediaByName(http.get(), dest.get(), info.get(), media.c_str(),
                               CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
-    if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);
+    // The media database is already here: a failure is about the name, never the connection
+    // (libcups reports a name it cannot parse as an "internal error").
     throw PrintFailure(paperNotOffered(media));
   }
   // CUPS answers a name with the nearest size within a few millimetres; a sheet that is not the
