@@ -36,14 +36,14 @@ artwork::PaperGeometry orientedGeometry(int width, int length, int left, int bot
   switch (orientation) {
     case Orientation::portrait:
       break;
-    case Orientation::landscape:  // the portrait right edge becomes the bottom
-      sheetWidth = length, sheetHeight = width;
-      x = bottom, y = right;
-      areaWidth = length - bottom - top, areaHeight = width - left - right;
-      break;
-    case Orientation::reverseLandscape:  // the portrait left edge becomes the bottom
+    case Orientation::landscape:  // the portrait top edge becomes the left one
       sheetWidth = length, sheetHeight = width;
       x = top, y = left;
+      areaWidth = length - bottom - top, areaHeight = width - left - right;
+      break;
+    case Orientation::reverseLandscape:  // the portrait bottom edge becomes the left one
+      sheetWidth = length, sheetHeight = width;
+      x = bottom, y = right;
       areaWidth = length - bottom - top, areaHeight = width - left - right;
       break;
     case Orientation::reversePortrait:

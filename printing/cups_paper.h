@@ -39,9 +39,10 @@ struct MediaSize {
 std::optional<MediaSize> namedMediaSize(const std::string& media);
 
 /// Turns a portrait sheet and its margins (all in hundredths of a millimetre) for `orientation`
-/// and converts them to points. Landscape turns the content 90° counter-clockwise, as IPP's
-/// orientation-requested 4 and the PPD default "LandscapeOrientation: Plus90" do: the portrait
-/// bottom margin becomes the left one, the right margin the bottom one.
+/// and converts them to points. Landscape is the turn the CUPS filters give a landscape page
+/// printed on portrait media (jobs never send orientation-requested): the content turns 90°
+/// clockwise, so the portrait top margin becomes the landscape left one and the portrait left
+/// margin the bottom one. Reverse landscape is the opposite turn, reverse portrait a half turn.
 artwork::PaperGeometry orientedGeometry(int widthHundredths, int lengthHundredths,
                                         int leftHundredths, int bottomHundredths,
                                         int rightHundredths, int topHundredths,

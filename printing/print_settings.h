@@ -20,8 +20,8 @@ struct PrintOption {
 /// How the page is turned on the sheet, as IPP's "orientation-requested" counts it.
 enum class Orientation {
   portrait = 3,
-  landscape = 4,         ///< content turned 90° counter-clockwise
-  reverseLandscape = 5,  ///< content turned 90° clockwise
+  landscape = 4,  ///< how the sheet turns: see orientedGeometry
+  reverseLandscape = 5,
   reversePortrait = 6,
 };
 

@@ -21,23 +21,23 @@ TEST(OrientedGeometry, PortraitConvertsHundredthsMultiplyingFirst) {
   EXPECT_EQ(g.imageableHeight, pt(kL - kBottom - kTop));
 }
 
-TEST(OrientedGeometry, LandscapeTurnsTheSheetAndThePrintableAreaCounterClockwise) {
+TEST(OrientedGeometry, LandscapeTurnsTheSheetAndThePrintableAreaClockwise) {
   auto g = orientedGeometry(kW, kL, kLeft, kBottom, kRight, kTop, Orientation::landscape);
   EXPECT_EQ(g.width, pt(kL));
   EXPECT_EQ(g.height, pt(kW));
-  EXPECT_EQ(g.imageableX, pt(kBottom));
-  EXPECT_EQ(g.imageableY, pt(kRight));
+  EXPECT_EQ(g.imageableX, pt(kTop));
+  EXPECT_EQ(g.imageableY, pt(kLeft));
   EXPECT_EQ(g.imageableWidth, pt(kL - kBottom - kTop));
   EXPECT_EQ(g.imageableHeight, pt(kW - kLeft - kRight));
-  // The far margins are the remaining portrait ones: top on the right, left on top.
-  EXPECT_NEAR(g.width - g.imageableX - g.imageableWidth, pt(kTop), 1e-9);
-  EXPECT_NEAR(g.height - g.imageableY - g.imageableHeight, pt(kLeft), 1e-9);
+  // The far margins are the remaining portrait ones: bottom on the right, right on top.
+  EXPECT_NEAR(g.width - g.imageableX - g.imageableWidth, pt(kBottom), 1e-9);
+  EXPECT_NEAR(g.height - g.imageableY - g.imageableHeight, pt(kRight), 1e-9);
 }
 
 TEST(OrientedGeometry, ReverseOrientationsTurnTheOtherWay) {
   auto g = orientedGeometry(kW, kL, kLeft, kBottom, kRight, kTop, Orientation::reverseLandscape);
-  EXPECT_EQ(g.imageableX, pt(kTop));
-  EXPECT_EQ(g.imageableY, pt(kLeft));
+  EXPECT_EQ(g.imageableX, pt(kBottom));
+  EXPECT_EQ(g.imageableY, pt(kRight));
   EXPECT_EQ(g.width, pt(kL));
   auto r = orientedGeometry(kW, kL, kLeft, kBottom, kRight, kTop, Orientation::reversePortrait);
   EXPECT_EQ(r.imageableX, pt(kRight));

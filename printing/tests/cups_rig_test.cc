@@ -5,36 +5,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "testing/hand_pdf.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::testing {
 namespace {
-
-// A one-page PDF with a correct cross-reference table, written by hand.
-std::string onePagePdf() {
-  std::string pdf = "%PDF-1.4\n";
-  std::vector<size_t> offsets;
-  auto object = [&](const std::string& body) {
-    offsets.push_back(pdf.size());
-    pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
-  };
-  std::string content = "0 0 1 rg 72 72 144 144 re f";
-  object("<< /Type /Catalog /Pages 2 0 R >>");
-  object("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-  object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
-  object("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
-         "\nendstream");
-  size_t xref = pdf.size();
-  pdf += "xref\n0 5\n0000000000 65535 f \n";
-  for (size_t offset : offsets) {
-    char line[21];
-    std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-    pdf += line;
-  }
-  pdf += "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-  return pdf;
-}
 
 bool alive(const std::string& pid) {
   std::string stat = readFile("/proc/" + pid + "/stat");
@@ -45,7 +21,8 @@ bool alive(const std::string& pid) {
 
 TEST(CupsRig, KeepsEachJobWithItsAttributesAndStopsWhatItStarted) {
   TempDir files;
-  std::string pdf = files.write("page.pdf", onePagePdf());
+  std::string pdf =
+      files.write("page.pdf", handWrittenPdf(612, 792, "0 0 1 rg 72 72 144 144 re f"));
   std::vector<std::string> pids;
   {
     CupsRig rig;

@@ -6,6 +6,8 @@
 #include "printing/cups_paper.h"
 #include "printing/print_summary.h"
 #include "testing/cups_rig.h"
+#include "testing/hand_pdf.h"
+#include "testing/run_process.h"
 
 namespace vardelle::printing {
 namespace {
@@ -48,8 +50,8 @@ void expectPortrait(const artwork::PaperGeometry& g, const PpdPaper& p) {
 void expectLandscape(const artwork::PaperGeometry& g, const PpdPaper& p) {
   EXPECT_EQ(g.width, pt(p.length));
   EXPECT_EQ(g.height, pt(p.width));
-  EXPECT_EQ(g.imageableX, pt(p.bottom));
-  EXPECT_EQ(g.imageableY, pt(p.right));
+  EXPECT_EQ(g.imageableX, pt(p.top));
+  EXPECT_EQ(g.imageableY, pt(p.left));
   EXPECT_EQ(g.imageableWidth, pt(p.length - p.bottom - p.top));
   EXPECT_EQ(g.imageableHeight, pt(p.width - p.left - p.right));
 }
@@ -66,6 +68,39 @@ TEST(PaperMeasurement, A4AndLetterMatchThePpdInBothOrientations) {
   EXPECT_NEAR(paperGeometry(settingsFor(rig, kA4.media, Orientation::portrait)).width, 595.2756,
               1e-4);
   EXPECT_EQ(paperGeometry(settingsFor(rig, kLetter.media, Orientation::portrait)).width, 612.0);
+}
+
+// The landscape geometry must describe the sheet as it comes out: a landscape page printed on
+// portrait media is turned by the CUPS filters, and the turn decides which portrait margin
+// becomes the landscape left one. A mark in the landscape page's lower-left corner must land in
+// the portrait sheet's upper-left corner for "left margin = portrait top margin" to hold.
+TEST(PaperMeasurement, LandscapeGeometryFollowsTheTurnTheCupsFiltersMake) {
+  testing::CupsRig rig;
+  artwork::PaperGeometry landscape =
+      paperGeometry(settingsFor(rig, kA4.media, Orientation::landscape));
+  ASSERT_EQ(landscape.imageableX, pt(kA4.top));
+  ASSERT_EQ(landscape.imageableY, pt(kA4.left));
+
+  testing::TempDir files;
+  std::string pdf = files.write(
+      "landscape.pdf",
+      testing::handWrittenPdf(landscape.width, landscape.height, "1 0 0 rg 0 0 100 100 re f"));
+  auto submitted =
+      testing::runProcess({"/usr/bin/lp", "-d", rig.queue(), "-o",
+                           std::string("media=") + kA4.media, "-o", "print-scaling=none", pdf},
+                          rig.environment());
+  ASSERT_EQ(submitted.exitStatus, 0) << submitted.err;
+  auto jobs = rig.waitForJobs(1);
+  ASSERT_EQ(jobs.size(), 1u);
+  auto raster = testing::runProcess(
+      {"/usr/bin/pdftoppm", "-r", "10", "-singlefile", jobs[0].file, files.file("sheet")});
+  ASSERT_EQ(raster.exitStatus, 0) << raster.err;
+  testing::PixelBounds red =
+      testing::findColor(testing::readFile(files.file("sheet.ppm")), 255, 0, 0);
+  ASSERT_GE(red.minX, 0) << "the mark did not reach the printer";
+  EXPECT_LT(red.width, red.height) << "the printer got a portrait sheet";
+  EXPECT_LT(red.maxX, red.width / 4);
+  EXPECT_LT(red.maxY, red.height / 4);
 }
 
 TEST(PaperMeasurement, RepeatedMeasurementsAreIdenticalToTheLastBit) {

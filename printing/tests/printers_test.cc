@@ -1,6 +1,13 @@
 #include "printing/printers.h"
 
+#include <arpa/inet.h>
+#include <cups/cups.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "base/print_failure.h"
 #include "printing/cups_paper.h"
@@ -107,6 +114,32 @@ TEST(Printers, AStoppedPrintSystemIsToldApartFromAMissingPrinter) {
   PrintSummary summary = printSummary(settings);
   EXPECT_EQ(summary.paperName, "iso_a4_210x297mm");
   EXPECT_NEAR(summary.paperWidthMm, 210.0, 1e-9);
+}
+
+// A cupsd that accepts connections but never answers must not hang the helper.
+TEST(Printers, ASilentPrintSystemTimesOut) {
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  std::string server = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  ::setenv("CUPS_SERVER", server.c_str(), 1);
+  cupsSetServer(nullptr);
+
+  auto started = std::chrono::steady_clock::now();
+  std::string failure = failureOf([] { findPrinter("vardelle-test"); });
+  auto waited = std::chrono::steady_clock::now() - started;
+  ::unsetenv("CUPS_SERVER");
+  cupsSetServer(nullptr);
+  ::close(listener);
+
+  EXPECT_TRUE(failure.starts_with("The print system (CUPS) is not reachable")) << failure;
+  EXPECT_LT(waited, std::chrono::seconds(30));
 }
 
 }  // namespace
