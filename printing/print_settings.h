@@ -33,7 +33,9 @@ class PrintSettings {
  public:
   /// Option names under which the user's choices are kept (CUPS' own names).
   static constexpr std::string_view kMedia = "media";  ///< PWG media name, e.g. iso_a4_210x297mm
-  static constexpr std::string_view kOrientation = "orientation-requested";  ///< "3" … "6"
+  /// "3" … "6". Kept to measure the paper; a job must not send it, since its sheets are
+  /// already drawn turned and the CUPS filters turn a landscape sheet onto portrait media.
+  static constexpr std::string_view kOrientation = "orientation-requested";
   static constexpr std::string_view kCopies = "copies";
   static constexpr std::string_view kColorModel = "ColorModel";            ///< the PPD's choice
   static constexpr std::string_view kPrintColorMode = "print-color-mode";  ///< the IPP choice
