@@ -5,6 +5,7 @@
 
 #include "artwork/pdf_document.h"
 #include "base/print_failure.h"
+#include "color/png_source_color.h"
 #include "testing/pdf_fixtures.h"
 #include "testing/png_fixtures.h"
 #include "testing/temp_dir.h"
@@ -15,6 +16,7 @@ namespace {
 using testing::makePdf;
 using testing::makePng;
 using testing::PdfPageSpec;
+using testing::pngChunk;
 using testing::PngSpec;
 using testing::TempDir;
 
@@ -429,6 +431,59 @@ TEST(PngLoading, DecodeFailsCleanlyWhenTheFileIsDamagedOrReplaced) {
   s.width = 65;
   dir.write("d.png", makePng(s));
   EXPECT_THROW(a.pages[0].png()->decode(), PrintFailure);
+}
+
+TEST(PngColor, ChunksBeforeTheImageDataTagTheFile) {
+  TempDir dir;
+  PngSpec s;
+  s.pixelsPerMeterX = testing::pixelsPerMeter(300);
+  s.gamma = 1 / 2.2;
+  Artwork tagged = Artwork::load(dir.write("g.png", makePng(s)), std::nullopt);
+  EXPECT_EQ(tagged.sourceColorProfile, "PNG source: PNG calibrated color space");
+  EXPECT_EQ(tagged.warnings.size(), 1u);  // nothing assumed
+
+  // The same gamma after the image data is not seen: the file counts as untagged.
+  s.gamma.reset();
+  std::string gammaBytes("\0\0\xB1\x8F", 4);  // 45455
+  const std::string late = testing::insertBeforeEnd(makePng(s), pngChunk("gAMA", gammaBytes));
+  Artwork untagged = Artwork::load(dir.write("l.png", late), std::nullopt);
+  EXPECT_EQ(untagged.sourceColorProfile, "Untagged PNG \xE2\x80\x94 assumed sRGB");
+  EXPECT_EQ(untagged.warnings.size(), 2u);
+
+  PngSpec srgb;
+  srgb.pixelsPerMeterX = testing::pixelsPerMeter(300);
+  srgb.srgb = true;
+  EXPECT_EQ(Artwork::load(dir.write("s.png", makePng(srgb)), std::nullopt).sourceColorProfile,
+            "PNG source: sRGB IEC61966-2.1");
+}
+
+TEST(PngColor, GreyAndPaletteImagesAreDescribed) {
+  TempDir dir;
+  PngSpec gray;
+  gray.colorType = 0;
+  gray.bitDepth = 16;
+  Artwork g = Artwork::load(dir.write("g.png", makePng(gray)), 300.0);
+  EXPECT_EQ(g.sourceColorProfile, "Untagged grayscale PNG \xE2\x80\x94 assumed Gray Gamma 2.2");
+  EXPECT_EQ(g.warnings.size(), 3u);  // colour note, override note, assumption
+  EXPECT_EQ(g.pages[0].png()->colorSpace.model, color::ColorModel::gray);
+
+  PngSpec palette;
+  palette.colorType = 3;
+  Artwork p = Artwork::load(dir.write("p.png", makePng(palette)), 300.0);
+  EXPECT_EQ(p.sourceColorProfile, "PNG color interpreted by ImageIO: sRGB IEC61966-2.1");
+  EXPECT_EQ(p.pages[0].png()->colorSpace.model, color::ColorModel::indexed);
+  EXPECT_FALSE(p.pages[0].png()->colorSpace.icc.empty());
+}
+
+TEST(PngColor, EmbeddedProfileIsKeptForDrawing) {
+  TempDir dir;
+  PngSpec s;
+  s.pixelsPerMeterX = testing::pixelsPerMeter(300);
+  // A profile libpng accepts: an sRGB-like RGB profile written by LittleCMS.
+  s.iccProfile = color::standardSRGB().icc;
+  Artwork a = Artwork::load(dir.write("i.png", makePng(s)), std::nullopt);
+  EXPECT_EQ(a.sourceColorProfile, "PNG source: sRGB IEC61966-2.1");
+  EXPECT_EQ(a.pages[0].png()->colorSpace.icc, s.iccProfile);
 }
 
 }  // namespace
