@@ -124,11 +124,9 @@ TEST(InspectCommand, RefusalsComeInRoutingOrder) {
                         "Settings again or recreate the preset."));
 }
 
-TEST(InspectCommand, OffsetBeyondTheLimitFailsOnlyWithPaper) {
+TEST(InspectCommand, PageLargerThanThePaperIsReported) {
   Preset preset;
   const std::string pdf = preset.dir.write("art.pdf", testing::makePdfOfPages(1));
-  // Request validation already stops offsets beyond 50 mm; a page too large for the paper is
-  // judged instead.
   const std::string big = preset.dir.write("big.pdf", testing::makePdfOfPages(1, 2000, 100));
   preset.save();
   auto line = nlohmann::json::parse(runVardelle("inspect", preset.request(big)).out);
