@@ -165,8 +165,16 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   } catch (const std::exception&) {
     throw PrintFailure(kUnreadablePdf);
   }
-  // Any printing at all is permission enough: the job is printed as the document's own pages.
-  if (!pdf.allowPrintLowRes()) throw PrintFailure("This PDF does not allow printing.");
+  bool printable = false;
+  try {
+    // Any printing at all is permission enough: the job prints the document's own pages.
+    printable = pdf.allowPrintLowRes();
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+    throw PrintFailure(kUnreadablePdf);
+  }
+  if (!printable) throw PrintFailure("This PDF does not allow printing.");
   try {
     for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
       document->pages_.push_back(page.getObjectHandle());
