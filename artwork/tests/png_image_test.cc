@@ -13,7 +13,7 @@ using testing::insertBeforeEnd;
 using testing::insertBeforeImageData;
 using testing::makePng;
 using testing::pngChunk;
-using testing::PngSpec;
+using testing::PngOptions;
 using testing::TempDir;
 
 TEST(PngChunkScan, ColourChunksCountOnlyBeforeTheImageData) {
@@ -66,7 +66,7 @@ TEST(PngChunkScan, FindsTheOrientationAfterManyImageDataChunks) {
   TempDir dir;
   const std::string exif = pngChunk("eXIf", testing::exifWithOrientation(8));
   for (size_t chunkSize : {3, 5, 11}) {
-    PngSpec s;
+    PngOptions s;
     s.width = 97;
     s.height = 61;
     s.colorType = 0;
@@ -103,7 +103,7 @@ TEST(ExifOrientation, ReadsBothByteOrdersAndIgnoresNonsense) {
 
 TEST(PngMetadata, ReadsColourChunksAcceptedByLibpng) {
   TempDir dir;
-  PngSpec s;
+  PngOptions s;
   s.gamma = 1 / 2.2;
   s.chrm = true;
   PngMetadata m = readPngMetadata(dir.write("g.png", makePng(s)));
@@ -114,7 +114,7 @@ TEST(PngMetadata, ReadsColourChunksAcceptedByLibpng) {
   EXPECT_TRUE(m.scan.colorMetadataSeen);
   EXPECT_FALSE(m.dpiX);
 
-  PngSpec phys;
+  PngOptions phys;
   phys.pixelsPerMeterX = 11811;
   phys.pixelsPerMeterY = 5906;
   m = readPngMetadata(dir.write("p.png", makePng(phys)));
