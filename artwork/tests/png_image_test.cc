@@ -84,6 +84,29 @@ TEST(PngChunkScan, FindsTheOrientationAfterManyImageDataChunks) {
   }
 }
 
+TEST(PngDecoding, RowByRowGivesTheSameSamplesAsTheWholeImage) {
+  TempDir dir;
+  for (bool interlaced : {false, true}) {
+    PngOptions o;
+    o.width = 9;
+    o.height = 7;
+    o.colorType = 6;
+    o.bitDepth = 16;
+    o.interlaced = interlaced;
+    const std::string path = dir.write("r.png", makePng(o));
+    const PngHeader header = readPngMetadata(path).header;
+    const Pixels whole = decodePngPixels(path, header);
+    std::string rows;
+    uint32_t next = 0;
+    decodePngRows(path, header, [&](uint32_t y, const unsigned char* row) {
+      EXPECT_EQ(y, next++);
+      rows.append(reinterpret_cast<const char*>(row), whole.rowBytes());
+    });
+    EXPECT_EQ(next, 7u);
+    EXPECT_EQ(rows, std::string(whole.bytes.begin(), whole.bytes.end())) << interlaced;
+  }
+}
+
 TEST(ExifOrientation, ReadsBothByteOrdersAndIgnoresNonsense) {
   const std::string big = testing::exifWithOrientation(6);
   auto read = [](const std::string& s) {
