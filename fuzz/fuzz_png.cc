@@ -34,7 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)a.inspect(100, std::nullopt, 0, 0);
     const artwork::PngPage* page = a.pages.at(0).png();
     // Decoding allocates the whole image; keep the fuzzer to images that fit its memory.
-    if (uint64_t(page->header.width) * page->header.height <= 1u << 20) (void)page->decode();
+    if (uint64_t(page->header.width) * page->header.height <= 1u << 20) {
+      (void)page->decode();
+      size_t rows = 0;
+      page->forEachRow([&](uint32_t, const unsigned char*) { ++rows; });
+    }
   } catch (const PrintFailure&) {
   } catch (const PlatformError&) {
   }
