@@ -28,7 +28,8 @@ void runInApplicationLoop(std::function<HelperResult()> task) {
       },
       &task, nullptr);
   g_main_loop_run(loop.get());
-  finish(HelperResult::failure("The native application loop stopped before the operation completed."));
+  finish(
+      HelperResult::failure("The native application loop stopped before the operation completed."));
 }
 
 }  // namespace vardelle::app

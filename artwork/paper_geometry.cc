@@ -66,7 +66,11 @@ bool finitePositive(const Size& s) {
 }
 
 PaperGeometry PaperGeometry::make(Size size, Rect imageable) {
-  return {size.width, size.height, imageable.x, imageable.y, std::fabs(imageable.width),
+  return {size.width,
+          size.height,
+          imageable.x,
+          imageable.y,
+          std::fabs(imageable.width),
           std::fabs(imageable.height)};
 }
 

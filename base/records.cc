@@ -11,8 +11,20 @@ namespace {
 bool isUnicodeWhitespace(char32_t c) {
   // The Unicode White_Space property: what trimming "white space and line breaks" removes.
   switch (c) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20: case 0x85: case 0xA0:
-    case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x20:
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
       return true;
     default:
       return c >= 0x2000 && c <= 0x200A;
@@ -55,7 +67,8 @@ ColorManagement ColorManagement::printer() {
 }
 
 void ColorManagement::validate() const {
-  if (mode != "printer" && mode != "application") throw PrintFailure("Unknown color handling mode.");
+  if (mode != "printer" && mode != "application")
+    throw PrintFailure("Unknown color handling mode.");
   if (renderingIntent != "perceptual" && renderingIntent != "relativeColorimetric" &&
       renderingIntent != "saturation" && renderingIntent != "absoluteColorimetric") {
     throw PrintFailure("Choose a supported rendering intent.");

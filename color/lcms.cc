@@ -18,7 +18,8 @@ void LcmsContext::log(cmsContext context, cmsUInt32Number, const char* text) {
 }
 
 std::string profileDescription(cmsHPROFILE profile) {
-  cmsUInt32Number size = cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", nullptr, 0);
+  cmsUInt32Number size =
+      cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", nullptr, 0);
   if (size == 0) return {};
   std::string text(size, '\0');
   cmsGetProfileInfoASCII(profile, cmsInfoDescription, "en", "US", text.data(), size);

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     result.outputPath = request.outputPath;
     DocumentInfo doc;
     doc.pages.push_back({request.scalePercent, request.offsetXmm.value_or(0),
-                         request.pngDpi.value_or(1), static_cast<double>(request.copies.value_or(1))});
+                         request.pngDpi.value_or(1),
+                         static_cast<double>(request.copies.value_or(1))});
     doc.warnings.push_back(request.printerName);
     result.document = doc;
     (void)encodeResultLine(result);

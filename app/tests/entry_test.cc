@@ -22,10 +22,10 @@ const char* kUsageLine =
     "request-json path>\",\"ok\":false}\n";
 
 TEST(Entry, WrongArgumentCountPrintsTheUsageLine) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {VARDELLE_BINARY},
-           {VARDELLE_BINARY, "inspect"},
-           {VARDELLE_BINARY, "inspect", "/a.json", "extra"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{VARDELLE_BINARY},
+                                             {VARDELLE_BINARY, "inspect"},
+                                             {VARDELLE_BINARY, "inspect", "/a.json", "extra"}}) {
     // Even an invalid parent identifier does not come before the argument count.
     auto run = runProcess(args, {{"KORVANEL_PARENT_PID", "0"}});
     EXPECT_EQ(run.out, kUsageLine);
@@ -51,7 +51,8 @@ TEST(Entry, MalformedRequestsEndInOneLineNamingTheProblem) {
       {"not json", "not valid JSON"},
       {"{\"snapshotPath\":\"/s\",\"scalePercent\":100}", "printerName"},
       {"{\"printerName\":\"P\",\"snapshotPath\":\"/s\",\"scalePercent\":true}", "scalePercent"},
-      {"{\"printerName\":\"P\",\"snapshotPath\":\"/s\",\"scalePercent\":100,\"copies\":1.5}", "copies"},
+      {"{\"printerName\":\"P\",\"snapshotPath\":\"/s\",\"scalePercent\":100,\"copies\":1.5}",
+       "copies"},
   };
   for (const auto& c : cases) {
     auto run = runVardelle("inspect", dir.write("r.json", c.body));
@@ -68,16 +69,17 @@ TEST(Entry, UnknownModesAreValidatedFirst) {
   const std::string unknown =
       "{\"error\":\"Unknown helper command. Expected settings, inspect, preview, thumbnail, or "
       "print.\",\"ok\":false}\n";
-  std::string valid = dir.write("valid.json",
-                                R"({"printerName":"P","snapshotPath":"/s.json","scalePercent":100})");
+  std::string valid =
+      dir.write("valid.json", R"({"printerName":"P","snapshotPath":"/s.json","scalePercent":100})");
   EXPECT_EQ(runVardelle("Inspect", valid).out, unknown);
   EXPECT_EQ(runVardelle("frobnicate", valid).out, unknown);
   std::string badScale =
       dir.write("bad.json", R"({"printerName":"P","snapshotPath":"/s.json","scalePercent":5})");
   EXPECT_EQ(runVardelle("frobnicate", badScale).out,
             "{\"error\":\"Scale must be between 10% and 200%.\",\"ok\":false}\n");
-  std::string copies = dir.write(
-      "copies.json", R"({"printerName":"P","snapshotPath":"/s.json","scalePercent":100,"copies":2})");
+  std::string copies =
+      dir.write("copies.json",
+                R"({"printerName":"P","snapshotPath":"/s.json","scalePercent":100,"copies":2})");
   EXPECT_EQ(runVardelle("frobnicate", copies).out,
             "{\"error\":\"A copies override can only be used when printing; saved preset copies "
             "remain unchanged.\",\"ok\":false}\n");

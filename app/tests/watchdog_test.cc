@@ -31,8 +31,9 @@ TEST(ParentPid, InvalidValuesAreRefusedBeforeTheRequestPath) {
   // The relative request path would fail next; the identifier must be reported first.
   for (const char* bad : {"1", "0", "-5", "", "12 ", "abc", "4294967297"}) {
     auto run = runVardelle("inspect", "relative.json", {{"KORVANEL_PARENT_PID", bad}});
-    EXPECT_EQ(run.out, "{\"error\":\"The app supplied an invalid parent process identifier.\","
-                       "\"ok\":false}\n")
+    EXPECT_EQ(run.out,
+              "{\"error\":\"The app supplied an invalid parent process identifier.\","
+              "\"ok\":false}\n")
         << bad;
     EXPECT_EQ(run.exitStatus, 1);
   }
@@ -50,7 +51,8 @@ TEST(ParentWatchdog, ForeignParentEndsTheRunAtTheFirstCheck) {
   std::string request = blockingRequest(dir);
   // Our own pid is alive but is not vardelle's parent (the spawning thread's process is).
   auto run = runVardelle("inspect", request, {{"KORVANEL_PARENT_PID", "+1234567"}});
-  EXPECT_EQ(run.out, "{\"error\":\"The app closed before this operation finished.\",\"ok\":false}\n");
+  EXPECT_EQ(run.out,
+            "{\"error\":\"The app closed before this operation finished.\",\"ok\":false}\n");
   EXPECT_EQ(run.exitStatus, 1);
   run = runVardelle("print", request, {{"KORVANEL_PARENT_PID", "1234567"}});
   EXPECT_EQ(run.out,

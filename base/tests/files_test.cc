@@ -48,7 +48,8 @@ TEST(ResolvedLocation, LinksAndDotDotReachTheSameFile) {
   std::filesystem::create_symlink(art, dir.file("link.pdf"));
   EXPECT_EQ(resolvedLocation(dir.file("sub/../art.pdf")), resolvedLocation(art));
   EXPECT_EQ(resolvedLocation(dir.file("link.pdf")), resolvedLocation(art));
-  EXPECT_EQ(resolvedLocation(dir.file("sub/new.pdf")), resolvedLocation(dir.path()) + "/sub/new.pdf");
+  EXPECT_EQ(resolvedLocation(dir.file("sub/new.pdf")),
+            resolvedLocation(dir.path()) + "/sub/new.pdf");
 }
 
 }  // namespace

@@ -169,12 +169,13 @@ TEST(ResultEncoding, NestedKeysSortedSlashesEscapedOptionalsOmitted) {
   s.copies = 1;
   s.printerName = "P/Q";
   r.summary = s;
-  EXPECT_EQ(*encodeResultLine(r),
-            R"({"document":{"format":"PDF","pageCount":1,"pages":[{"heightMm":297.0,)"
-            R"("scaledHeightMm":148.5,"scaledWidthMm":105.0,"widthMm":210.0}],)"
-            R"("requiresClipping":false,"warnings":[]},"ok":true,"outputPath":"\/tmp\/a b\/out.pdf",)"
-            R"("summary":{"copies":1,"orientation":"portrait","paperHeightMm":297.0,"paperName":"A4",)"
-            R"("paperWidthMm":210.0,"printerName":"P\/Q"}})");
+  EXPECT_EQ(
+      *encodeResultLine(r),
+      R"({"document":{"format":"PDF","pageCount":1,"pages":[{"heightMm":297.0,)"
+      R"("scaledHeightMm":148.5,"scaledWidthMm":105.0,"widthMm":210.0}],)"
+      R"("requiresClipping":false,"warnings":[]},"ok":true,"outputPath":"\/tmp\/a b\/out.pdf",)"
+      R"("summary":{"copies":1,"orientation":"portrait","paperHeightMm":297.0,"paperName":"A4",)"
+      R"("paperWidthMm":210.0,"printerName":"P\/Q"}})");
 }
 
 TEST(ResultEncoding, EmptyListsAreKept) {

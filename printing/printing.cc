@@ -1,1 +1,0 @@
-// The printing library: settings store, snapshot, summary, dialog and submission.
