@@ -1,0 +1,240 @@
+#include "artwork/sheet_document.h"
+
+#include "artwork/pdf_document.h"
+// pdf_document.h has set up qpdf's headers.
+#include <qpdf/Buffer.hh>
+#include <qpdf/Pl_Discard.hh>
+#include <qpdf/QPDFLogger.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "base/print_failure.h"
+
+namespace vardelle::artwork {
+
+namespace {
+
+constexpr const char* kPreviewFailed = "Could not create a PDF preview.";
+
+QPDFObjectHandle rectangleArray(const Rect& r) {
+  return QPDFObjectHandle::newArray(
+      QPDFObjectHandle::Rectangle(r.x, r.y, r.x + r.width, r.y + r.height));
+}
+
+QPDFObjectHandle name(const char* text) { return QPDFObjectHandle::newName(text); }
+
+/// The samples of one plane (colour or alpha) in PDF order: 16-bit big-endian.
+std::string extractPlane(const Pixels& pixels, int firstChannel, int channelCount) {
+  const size_t bytesPerSample = pixels.bitDepth == 16 ? 2 : 1;
+  const size_t count = size_t(pixels.width) * pixels.height;
+  std::string out;
+  out.resize(count * channelCount * bytesPerSample);
+  const unsigned char* in = pixels.bytes.data();
+  char* o = out.data();
+  const size_t pixelBytes = size_t(pixels.channels) * bytesPerSample;
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned char* p = in + i * pixelBytes + size_t(firstChannel) * bytesPerSample;
+    if (bytesPerSample == 1) {
+      std::memcpy(o, p, size_t(channelCount));
+      o += channelCount;
+    } else {
+      for (int c = 0; c < channelCount; ++c) {
+        uint16_t v;
+        std::memcpy(&v, p + c * 2, 2);
+        *o++ = static_cast<char>(v >> 8);
+        *o++ = static_cast<char>(v & 0xff);
+      }
+    }
+  }
+  return out;
+}
+
+struct Sheet {
+  QPDFObjectHandle page;
+  QPDFObjectHandle xobjects;
+  std::string content;
+};
+
+}  // namespace
+
+struct SheetDocument::Impl {
+  QPDF pdf;
+  // Sources stay open until write(): qpdf reads copied stream data only then.
+  std::vector<std::shared_ptr<PdfDocument>> sources;
+  std::map<std::pair<const PdfDocument*, size_t>, std::pair<std::string, QPDFObjectHandle>> forms;
+  std::map<std::string, std::pair<std::string, QPDFObjectHandle>> images;
+  std::vector<Sheet> sheets;
+  std::set<std::string> versions{"1.7"};  // 16-bit images need 1.5
+
+  Sheet& current() {
+    if (sheets.empty()) throw std::logic_error("no sheet has been begun");
+    return sheets.back();
+  }
+
+  void use(const std::string& resourceName, QPDFObjectHandle object) {
+    Sheet& sheet = current();
+    if (!sheet.xobjects.hasKey(resourceName)) sheet.xobjects.replaceKey(resourceName, object);
+  }
+};
+
+SheetDocument::SheetDocument() : impl_(std::make_unique<Impl>()) {
+  auto logger = QPDFLogger::create();
+  logger->setOutputStreams(nullptr, nullptr);
+  logger->setWarn(std::make_shared<Pl_Discard>());
+  logger->setInfo(std::make_shared<Pl_Discard>());
+  logger->setError(std::make_shared<Pl_Discard>());
+  impl_->pdf.setLogger(logger);
+  impl_->pdf.setSuppressWarnings(true);
+  impl_->pdf.emptyPDF();
+}
+
+SheetDocument::~SheetDocument() = default;
+
+void SheetDocument::beginSheet(Size mediaSize) {
+  Sheet sheet;
+  sheet.xobjects = QPDFObjectHandle::newDictionary();
+  QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+  resources.replaceKey("/XObject", sheet.xobjects);
+  sheet.page = QPDFObjectHandle::newDictionary();
+  sheet.page.replaceKey("/Type", name("/Page"));
+  sheet.page.replaceKey("/MediaBox", rectangleArray({0, 0, mediaSize.width, mediaSize.height}));
+  sheet.page.replaceKey("/Resources", resources);
+  impl_->sheets.push_back(std::move(sheet));
+}
+
+size_t SheetDocument::sheetCount() const { return impl_->sheets.size(); }
+
+void SheetDocument::appendContent(std::string_view operators) {
+  impl_->current().content.append(operators);
+}
+
+std::string SheetDocument::formXObjectFor(const PdfPage& page) {
+  impl_->current();
+  const auto key = std::make_pair(page.document.get(), page.index);
+  auto found = impl_->forms.find(key);
+  if (found == impl_->forms.end()) {
+    QPDFObjectHandle copy;
+    try {
+      QPDFPageObjectHelper source(page.document->pageObject(page.index));
+      // The matrix for rotation and UserUnit is built by the caller; qpdf's own handling
+      // mishandles negative /Rotate.
+      QPDFObjectHandle form = source.getFormXObjectForPage(false);
+      // qpdf sets /BBox to the trim box, which would cut away content between trim and crop box.
+      form.getDict().replaceKey("/BBox", rectangleArray(page.visibleBox));
+      copy = impl_->pdf.copyForeignObject(form);
+      impl_->versions.insert(page.document->qpdf().getPDFVersion());
+    } catch (const std::exception&) {
+      throw PrintFailure(kPreviewFailed);
+    }
+    if (impl_->sources.empty() || impl_->sources.back() != page.document) {
+      impl_->sources.push_back(page.document);
+    }
+    std::string resourceName = "/Fx" + std::to_string(impl_->forms.size() + 1);
+    found = impl_->forms.emplace(key, std::make_pair(resourceName, copy)).first;
+  }
+  impl_->use(found->second.first, found->second.second);
+  return found->second.first;
+}
+
+std::string SheetDocument::imageXObjectFor(const PngPage& page) {
+  impl_->current();
+  const std::string key =
+      page.pixels ? "memory:" + std::to_string(reinterpret_cast<uintptr_t>(page.pixels.get()))
+                  : "file:" + page.path;
+  auto found = impl_->images.find(key);
+  if (found == impl_->images.end()) {
+    std::shared_ptr<const Pixels> pixels = page.decode();
+    const bool gray = pixels->channels <= 2;
+    const int colorChannels = gray ? 1 : 3;
+    const bool alpha = pixels->hasAlpha && (pixels->channels == 2 || pixels->channels == 4);
+
+    QPDF& pdf = impl_->pdf;
+    QPDFObjectHandle colorSpace = name(gray ? "/DeviceGray" : "/DeviceRGB");
+    const auto& icc = page.colorSpace.icc;
+    if (!icc.empty()) {
+      QPDFObjectHandle profile = QPDFObjectHandle::newStream(
+          &pdf, std::string(reinterpret_cast<const char*>(icc.data()), icc.size()));
+      profile.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(colorChannels));
+      profile.getDict().replaceKey("/Alternate", colorSpace);
+      colorSpace = QPDFObjectHandle::newArray({name("/ICCBased"), profile});
+    }
+    auto imageDictionary = [&](QPDFObjectHandle stream, QPDFObjectHandle space) {
+      QPDFObjectHandle dict = stream.getDict();
+      dict.replaceKey("/Type", name("/XObject"));
+      dict.replaceKey("/Subtype", name("/Image"));
+      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(pixels->width));
+      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(pixels->height));
+      dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(pixels->bitDepth));
+      dict.replaceKey("/ColorSpace", space);
+      dict.replaceKey("/Interpolate", QPDFObjectHandle::newBool(true));
+    };
+    QPDFObjectHandle image =
+        QPDFObjectHandle::newStream(&pdf, extractPlane(*pixels, 0, colorChannels));
+    imageDictionary(image, colorSpace);
+    if (alpha) {
+      QPDFObjectHandle mask =
+          QPDFObjectHandle::newStream(&pdf, extractPlane(*pixels, colorChannels, 1));
+      imageDictionary(mask, name("/DeviceGray"));
+      image.getDict().replaceKey("/SMask", mask);
+    }
+    std::string resourceName = "/Im" + std::to_string(impl_->images.size() + 1);
+    found = impl_->images.emplace(key, std::make_pair(resourceName, image)).first;
+  }
+  impl_->use(found->second.first, found->second.second);
+  return found->second.first;
+}
+
+void SheetDocument::setInfo(const std::string& creator, const std::string& title) {
+  QPDFObjectHandle info = impl_->pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+  info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator));
+  info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title));
+  impl_->pdf.getTrailer().replaceKey("/Info", info);
+}
+
+std::string SheetDocument::write() {
+  try {
+    QPDF& pdf = impl_->pdf;
+    QPDFPageDocumentHelper pages(pdf);
+    for (Sheet& sheet : impl_->sheets) {
+      sheet.page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, sheet.content));
+      pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(sheet.page)), false);
+    }
+    impl_->sheets.clear();
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setDeterministicID(true);
+    // Each call raises the minimum only if the version is higher.
+    for (const auto& v : impl_->versions) writer.setMinimumPDFVersion(v);
+    writer.write();
+    std::unique_ptr<Buffer> buffer(writer.getBuffer());
+    return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
+  } catch (const PrintFailure&) {
+    throw;
+  } catch (const std::exception&) {
+    throw PrintFailure(kPreviewFailed);
+  }
+}
+
+std::string pdfNumber(double value, int decimals) {
+  if (!std::isfinite(value)) return "0";
+  char text[400];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string s = text;
+  if (s.find('.') != std::string::npos) {
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+  }
+  if (s == "-0") s = "0";
+  return s;
+}
+
+}  // namespace vardelle::artwork
