@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "color/png_source_color.h"
+
 namespace vardelle::artwork {
 
 /// The PNG colour types of IHDR.
@@ -21,16 +23,7 @@ struct PngHeader {
   bool interlaced = false;
 };
 
-/// The colour chunks libpng accepted before the image data (a chunk libpng refused is absent).
-struct PngColorChunks {
-  std::vector<unsigned char> iccProfile;  ///< iCCP, decompressed; empty when none
-  std::optional<int> srgbIntent;          ///< sRGB rendering intent
-  std::optional<double> gamma;            ///< gAMA file gamma (0.45455 for a 2.2 display)
-  struct Chromaticities {
-    double whiteX, whiteY, redX, redY, greenX, greenY, blueX, blueY;
-  };
-  std::optional<Chromaticities> chromaticities;  ///< cHRM
-};
+using PngColorChunks = color::PngColorChunks;
 
 /// The result of the chunk-header scan of a PNG file.
 struct PngChunkScan {
