@@ -229,12 +229,17 @@ PngChunkScan scanPngChunks(const std::string& path) {
 
 PngMetadata readPngMetadata(const std::string& path) {
   PngMetadata meta;
-  meta.scan = scanPngChunks(path);
   File file = openForPng(path);
+  unsigned char signature[8];
+  if (std::fread(signature, 1, 8, file.get()) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+    throw PrintFailure(kPngUnreadable);
+  }
+  meta.scan = scanPngChunks(path);
   PngReader reader(file.get());
   if (!reader.ok()) throw std::bad_alloc();
   png_structp png = reader.png();
   png_infop info = reader.info();
+  png_set_sig_bytes(png, 8);
   if (!readInfo(png, info)) {
     // A chunk claiming more than 128 MiB before the image data also defeats libpng; the colour
     // scan's sentence names the actual fault.
