@@ -20,7 +20,9 @@ QPDFObjectHandle box(const PdfBox& b) {
        QPDFObjectHandle::newReal(b.urx, 4), QPDFObjectHandle::newReal(b.ury, 4)});
 }
 
-std::string write(const std::vector<FixturePage>& pages, const std::string* password) {
+}  // namespace
+
+std::string makeFixturePdf(const std::vector<FixturePage>& pages) {
   QPDF pdf;
   pdf.emptyPDF();
   QPDFObjectHandle font = pdf.makeIndirectObject(
@@ -54,23 +56,10 @@ std::string write(const std::vector<FixturePage>& pages, const std::string* pass
   }
   QPDFWriter writer(pdf);
   writer.setOutputMemory();
-  // qpdf refuses deterministic IDs for encrypted output.
-  if (!password) writer.setDeterministicID(true);
-  if (password) {
-    writer.setR6EncryptionParameters(password->c_str(), "owner", true, true, true, true, true, true,
-                                     qpdf_r3p_full, true);
-  }
+  writer.setDeterministicID(true);
   writer.write();
   std::unique_ptr<Buffer> buffer(writer.getBuffer());
   return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
-}
-
-}  // namespace
-
-std::string makePdf(const std::vector<FixturePage>& pages) { return write(pages, nullptr); }
-
-std::string makeLockedPdf(const std::vector<FixturePage>& pages, const std::string& password) {
-  return write(pages, &password);
 }
 
 std::string fillRect(double x, double y, double w, double h, double r, double g, double b) {

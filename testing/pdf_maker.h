@@ -24,10 +24,7 @@ struct FixturePage {
 };
 
 /// Writes a PDF with the given pages through qpdf; deterministic bytes.
-std::string makePdf(const std::vector<FixturePage>& pages);
-
-/// The same document encrypted with a user password, so that opening it needs one.
-std::string makeLockedPdf(const std::vector<FixturePage>& pages, const std::string& password);
+std::string makeFixturePdf(const std::vector<FixturePage>& pages);
 
 /// Content filling the rectangle (x, y, w, h) with an RGB colour, e.g. fillRect(0, 0, 10, 10, 1,
 /// 0, 0) for red.

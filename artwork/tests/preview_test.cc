@@ -137,7 +137,7 @@ class PreviewGeometry : public ::testing::Test {
   void check(const PaperGeometry& paper, double scale, double offsetXmm, double offsetYmm) {
     std::vector<FixturePage> pages;
     for (auto& c : geometryCases()) pages.push_back(c.page);
-    const std::string source = dir.write("corners.pdf", testing::makePdf(pages));
+    const std::string source = dir.write("corners.pdf", testing::makeFixturePdf(pages));
     const Artwork artwork = Artwork::load(source, std::nullopt);
     const std::string preview =
         dir.write("preview.pdf", makePreview(artwork, paper, scale, offsetXmm, offsetYmm));
@@ -250,7 +250,7 @@ TEST(Preview, OneVectorSheetOfPaperSizePerPageWithItsDocumentInfo) {
   text.withAnnotation = true;
   text.content = "BT /F1 12 Tf 20 20 Td (Hello) Tj ET\n";
   std::vector<FixturePage> pages(50, text);
-  const std::string path = dir.write("fifty.pdf", testing::makePdf(pages));
+  const std::string path = dir.write("fifty.pdf", testing::makeFixturePdf(pages));
   const Artwork artwork = Artwork::load(path, std::nullopt);
   const std::string bytes = makePreview(artwork, kA4, 100, 0, 0);
 
@@ -294,7 +294,7 @@ TEST(Preview, SheetContentClipsPlacesAndDrawsTheForm) {
   FixturePage page = cornerPage({0, 0, 300, 200}, PdfBox{10, 10, 290, 190}, 0);
   page.trimBox = PdfBox{100, 100, 120, 120};  // qpdf would make this the form's /BBox
   const Artwork artwork =
-      Artwork::load(dir.write("one.pdf", testing::makePdf({page})), std::nullopt);
+      Artwork::load(dir.write("one.pdf", testing::makeFixturePdf({page})), std::nullopt);
   Reopened preview(makePreview(artwork, kA4, 100, 0, 0));
   auto sheet = preview.pages().at(0);
   auto form = sheet.getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Fx1");
@@ -318,7 +318,7 @@ TEST(Preview, RefusesArtworkThatDoesNotFitBeforeDrawing) {
   FixturePage big;
   big.mediaBox = {0, 0, 700, 100};
   const Artwork artwork =
-      Artwork::load(dir.write("two.pdf", testing::makePdf({small, big})), std::nullopt);
+      Artwork::load(dir.write("two.pdf", testing::makeFixturePdf({small, big})), std::nullopt);
   const char* message =
       "The artwork exceeds the paper. Choose a smaller scale or larger paper before previewing.";
   try {

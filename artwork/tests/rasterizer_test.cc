@@ -23,7 +23,7 @@ std::string twoColourPdf() {
       testing::fillRect(0, 0, 100, 100, 1, 0, 0) + testing::fillRect(180, 80, 20, 20, 0, 0, 1);
   FixturePage second = page;
   second.content = testing::fillRect(0, 0, 200, 100, 0, 1, 0);
-  return testing::makePdf({page, second});
+  return testing::makeFixturePdf({page, second});
 }
 
 const unsigned char* pixel(const RgbRaster& r, int x, int y) {
