@@ -12,6 +12,7 @@
 #include "artwork/sheet_document.h"
 #include "base/print_failure.h"
 #include "testing/pdf_maker.h"
+#include "testing/png_fixtures.h"
 #include "testing/raster_probe.h"
 #include "testing/temp_dir.h"
 
@@ -327,6 +328,62 @@ TEST(Preview, RefusesArtworkThatDoesNotFitBeforeDrawing) {
   } catch (const PrintFailure& e) {
     EXPECT_STREQ(e.what(), message);
   }
+}
+
+std::string streamBytes(QPDFObjectHandle stream) {
+  auto data = stream.getStreamData(qpdf_dl_all);
+  return {reinterpret_cast<const char*>(data->getBuffer()), data->getSize()};
+}
+
+TEST(Preview, PngPageBecomesAnInterpolatedImageWithItsProfileAndSoftMask) {
+  testing::TempDir dir;
+  testing::PngSpec spec;
+  spec.width = 5;
+  spec.height = 3;
+  spec.bitDepth = 16;
+  spec.colorType = 6;
+  spec.pixelsPerMeterX = testing::pixelsPerMeter(72);
+  const Artwork artwork = Artwork::load(dir.write("a.png", testing::makePng(spec)), std::nullopt);
+  Reopened preview(makePreview(artwork, kA4, 1000.0 / 10, 0, 0));
+  auto sheet = preview.pages().at(0);
+  auto image = sheet.getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im1");
+  ASSERT_TRUE(image.isStream());
+  QPDFObjectHandle dict = image.getDict();
+  EXPECT_EQ(dict.getKey("/Width").getIntValue(), 5);
+  EXPECT_EQ(dict.getKey("/Height").getIntValue(), 3);
+  EXPECT_EQ(dict.getKey("/BitsPerComponent").getIntValue(), 16);
+  EXPECT_TRUE(dict.getKey("/Interpolate").getBoolValue());
+  QPDFObjectHandle space = dict.getKey("/ColorSpace");
+  ASSERT_TRUE(space.isArray());
+  EXPECT_EQ(space.getArrayItem(0).getName(), "/ICCBased");
+  EXPECT_EQ(space.getArrayItem(1).getDict().getKey("/N").getIntValue(), 3);
+  EXPECT_EQ(artwork.pages[0].png()->colorSpace.icc.size(),
+            streamBytes(space.getArrayItem(1)).size());
+
+  // Samples are written most significant byte first; alpha goes to the soft mask.
+  const std::string rgb = streamBytes(image);
+  const std::string alpha = streamBytes(dict.getKey("/SMask"));
+  ASSERT_EQ(rgb.size(), 5u * 3 * 3 * 2);
+  ASSERT_EQ(alpha.size(), 5u * 3 * 2);
+  for (uint32_t y = 0; y < 3; ++y) {
+    for (uint32_t x = 0; x < 5; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        const size_t at = ((y * 5 + x) * 3 + c) * 2;
+        EXPECT_EQ(static_cast<unsigned char>(rgb[at]), testing::pngSample(x, y, c));
+        EXPECT_EQ(static_cast<unsigned char>(rgb[at + 1]), testing::pngSample(x, y, c));
+      }
+      EXPECT_EQ(static_cast<unsigned char>(alpha[(y * 5 + x) * 2]), testing::pngSample(x, y, 3));
+    }
+  }
+  EXPECT_EQ(dict.getKey("/SMask").getDict().getKey("/ColorSpace").getName(), "/DeviceGray");
+
+  // Drawn into the placed rectangle, clipped only to the printable area.
+  const PagePlacement p = placement(artwork.pages[0].naturalSize(), 100, kA4, 0, 0);
+  std::string content;
+  for (auto& stream : sheet.getPageContents()) content += streamBytes(stream);
+  EXPECT_EQ(content, "q\n18 36 559.27 769.89 re W n\n" + pdfNumber(p.rect.width, 10) + " 0 0 " +
+                         pdfNumber(p.rect.height, 10) + " " + pdfNumber(p.rect.x) + " " +
+                         pdfNumber(p.rect.y) + " cm\n/Im1 Do\nQ\n");
 }
 
 TEST(PdfNumber, FixedNotationWithoutTrailingZeros) {
