@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <vector>
@@ -70,7 +71,8 @@ struct SheetDocument::Impl {
   QPDF pdf;
   // Sources stay open until write(): qpdf reads copied stream data only then.
   std::vector<std::shared_ptr<PdfDocument>> sources;
-  std::map<std::pair<const PdfDocument*, size_t>, std::pair<std::string, QPDFObjectHandle>> forms;
+  using FormKey = std::pair<const PdfDocument*, std::string>;
+  std::map<FormKey, std::pair<std::string, QPDFObjectHandle>> forms;
   std::map<std::string, std::pair<std::string, QPDFObjectHandle>> images;
   std::vector<Sheet> sheets;
   std::set<std::string> versions{"1.7"};  // 16-bit images need 1.5
@@ -117,32 +119,77 @@ void SheetDocument::appendContent(std::string_view operators) {
   impl_->current().content.append(operators);
 }
 
+namespace {
+
+// Pages that show the same content stream with the same resources and box (a PDF repeating one
+// page, as label sheets do) share one form, so the content is written once.
+std::string sharedFormKey(const PdfPage& page, QPDFObjectHandle contents,
+                          QPDFObjectHandle resources, QPDFObjectHandle group) {
+  auto identity = [](QPDFObjectHandle object) -> std::optional<std::string> {
+    if (object.isNull()) return "-";
+    if (object.isIndirect()) return object.getObjGen().unparse();
+    // A small direct dictionary (a transparency group, say) is compared by its text.
+    if (object.isStream()) return std::nullopt;
+    std::string text = object.unparse();
+    if (text.size() > 4096) return std::nullopt;
+    return text;
+  };
+  auto c = identity(contents), r = identity(resources), g = identity(group);
+  if (contents.isNull() || !c || !r || !g) return {};
+  const Rect& box = page.visibleBox;
+  return *c + "|" + *r + "|" + *g + "|" + pdfNumber(box.x) + " " + pdfNumber(box.y) + " " +
+         pdfNumber(box.width) + " " + pdfNumber(box.height);
+}
+
+}  // namespace
+
 std::string SheetDocument::formXObjectFor(const PdfPage& page) {
   impl_->current();
-  const auto key = std::make_pair(page.document.get(), page.index);
-  auto found = impl_->forms.find(key);
-  if (found == impl_->forms.end()) {
-    QPDFObjectHandle copy;
-    try {
-      QPDFPageObjectHelper source(page.document->pageObject(page.index));
-      // The matrix for rotation and UserUnit is built by the caller; qpdf's own handling
-      // mishandles negative /Rotate.
-      QPDFObjectHandle form = source.getFormXObjectForPage(false);
-      // qpdf sets /BBox to the trim box, which would cut away content between trim and crop box.
+  std::pair<std::string, QPDFObjectHandle> entry;
+  try {
+    QPDFObjectHandle pageObject = page.document->pageObject(page.index);
+    QPDFPageObjectHelper source(pageObject);
+    QPDFObjectHandle contents = pageObject.getKey("/Contents");
+    QPDFObjectHandle resources = source.getAttribute("/Resources", false);
+    QPDFObjectHandle group = source.getAttribute("/Group", false);
+    std::string shared = sharedFormKey(page, contents, resources, group);
+    Impl::FormKey key{page.document.get(),
+                      shared.empty() ? "page " + std::to_string(page.index) : "content " + shared};
+    auto found = impl_->forms.find(key);
+    if (found != impl_->forms.end()) {
+      entry = found->second;
+    } else {
+      QPDFObjectHandle form;
+      if (contents.isStream()) {
+        // The usual single content stream becomes the form as it is, still compressed: qpdf's
+        // helper would decode it and the writer compress it again.
+        form = contents.copyStream();
+        QPDFObjectHandle dict = form.getDict();
+        dict.replaceKey("/Type", name("/XObject"));
+        dict.replaceKey("/Subtype", name("/Form"));
+        if (!resources.isNull()) dict.replaceKey("/Resources", resources.shallowCopy());
+        if (!group.isNull()) dict.replaceKey("/Group", group.shallowCopy());
+      } else {
+        // The matrix for rotation and UserUnit is built by the caller; qpdf's own handling
+        // mishandles negative /Rotate.
+        form = source.getFormXObjectForPage(false);
+      }
+      // qpdf's helper sets /BBox to the trim box, which would cut away content between trim and
+      // crop box.
       form.getDict().replaceKey("/BBox", rectangleArray(page.visibleBox));
-      copy = impl_->pdf.copyForeignObject(form);
+      entry.second = impl_->pdf.copyForeignObject(form);
+      entry.first = "/Fx" + std::to_string(impl_->forms.size() + 1);
+      impl_->forms.emplace(key, entry);
       impl_->versions.insert(page.document->qpdf().getPDFVersion());
-    } catch (const std::exception&) {
-      throw PrintFailure(kPreviewFailed);
     }
-    if (impl_->sources.empty() || impl_->sources.back() != page.document) {
-      impl_->sources.push_back(page.document);
-    }
-    std::string resourceName = "/Fx" + std::to_string(impl_->forms.size() + 1);
-    found = impl_->forms.emplace(key, std::make_pair(resourceName, copy)).first;
+  } catch (const std::exception&) {
+    throw PrintFailure(kPreviewFailed);
   }
-  impl_->use(found->second.first, found->second.second);
-  return found->second.first;
+  if (impl_->sources.empty() || impl_->sources.back() != page.document) {
+    impl_->sources.push_back(page.document);
+  }
+  impl_->use(entry.first, entry.second);
+  return entry.first;
 }
 
 std::string SheetDocument::imageXObjectFor(const PngPage& page) {
@@ -212,6 +259,7 @@ std::string SheetDocument::write() {
     QPDFWriter writer(pdf);
     writer.setOutputMemory();
     writer.setDeterministicID(true);
+    writer.setObjectStreamMode(qpdf_o_generate);
     // Each call raises the minimum only if the version is higher.
     for (const auto& v : impl_->versions) writer.setMinimumPDFVersion(v);
     writer.write();

@@ -28,6 +28,7 @@ std::string makeFixturePdf(const std::vector<FixturePage>& pages) {
   QPDFObjectHandle font = pdf.makeIndirectObject(
       QPDFObjectHandle::parse("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"));
   QPDFPageDocumentHelper helper(pdf);
+  std::vector<QPDFObjectHandle> made;
   for (const FixturePage& p : pages) {
     QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
     page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
@@ -40,8 +41,20 @@ std::string makeFixturePdf(const std::vector<FixturePage>& pages) {
     if (p.withFont) {
       resources.replaceKey("/Font", QPDFObjectHandle::newDictionary({{"/F1", font}}));
     }
-    page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, p.content));
+    page.replaceKey("/Resources", pdf.makeIndirectObject(resources));
+    QPDFObjectHandle contents = QPDFObjectHandle::newStream(&pdf, p.content);
+    if (!p.moreContents.empty()) {
+      contents = QPDFObjectHandle::newArray({contents});
+      for (const auto& more : p.moreContents) {
+        contents.appendItem(QPDFObjectHandle::newStream(&pdf, more));
+      }
+    }
+    page.replaceKey("/Contents", contents);
+    if (p.sameContentAs) {
+      QPDFObjectHandle earlier = made.at(*p.sameContentAs);
+      page.replaceKey("/Contents", earlier.getKey("/Contents"));
+      page.replaceKey("/Resources", earlier.getKey("/Resources"));
+    }
     if (p.withAnnotation) {
       QPDFObjectHandle appearance = QPDFObjectHandle::newStream(&pdf, "1 0 0 rg 0 0 50 50 re f");
       appearance.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
@@ -52,7 +65,8 @@ std::string makeFixturePdf(const std::vector<FixturePage>& pages) {
       annot.replaceKey("/AP", QPDFObjectHandle::newDictionary({{"/N", appearance}}));
       page.replaceKey("/Annots", QPDFObjectHandle::newArray({annot}));
     }
-    helper.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+    made.push_back(pdf.makeIndirectObject(page));
+    helper.addPage(QPDFPageObjectHelper(made.back()), false);
   }
   QPDFWriter writer(pdf);
   writer.setOutputMemory();

@@ -18,7 +18,11 @@ struct FixturePage {
   std::optional<PdfBox> trimBox;
   int rotate = 0;
   std::optional<double> userUnit;
-  std::string content;    ///< the page's content stream, uncompressed
+  std::string content;  ///< the page's content stream, uncompressed
+  /// Further content streams; with any, /Contents becomes an array.
+  std::vector<std::string> moreContents;
+  /// Repeat an earlier page's content stream and resources (0-based index of that page).
+  std::optional<size_t> sameContentAs;
   bool withFont = false;  ///< give the page /F1 (one Helvetica font object shared by all pages)
   bool withAnnotation = false;  ///< a square annotation with its own red appearance
 };

@@ -243,6 +243,11 @@ std::vector<double> numbers(QPDFObjectHandle array) {
   return v;
 }
 
+std::string streamBytes(QPDFObjectHandle stream) {
+  auto data = stream.getStreamData(qpdf_dl_all);
+  return {reinterpret_cast<const char*>(data->getBuffer()), data->getSize()};
+}
+
 TEST(Preview, OneVectorSheetOfPaperSizePerPageWithItsDocumentInfo) {
   testing::TempDir dir;
   FixturePage text;
@@ -312,6 +317,42 @@ TEST(Preview, SheetContentClipsPlacesAndDrawsTheForm) {
                          " cm\n/Fx1 Do\nQ\n");
 }
 
+TEST(Preview, PagesRepeatingOneContentShareOneFormAndSplitContentIsKeptWhole) {
+  testing::TempDir dir;
+  FixturePage split;
+  split.mediaBox = {0, 0, 200, 200};
+  split.content = "q 1 0 0 rg ";
+  split.moreContents = {"0 0 10 10 re f Q", "q 0 0 1 rg 20 20 10 10 re f Q"};
+  FixturePage repeat = split;
+  repeat.sameContentAs = 0;
+  FixturePage smallerBox = repeat;
+  smallerBox.cropBox = PdfBox{0, 0, 100, 100};  // same content, other visible box: its own form
+  const Artwork artwork = Artwork::load(
+      dir.write("shared.pdf", testing::makeFixturePdf({split, repeat, smallerBox})), std::nullopt);
+  Reopened preview(makePreview(artwork, kA4, 100, 0, 0));
+  auto pages = preview.pages();
+  ASSERT_EQ(pages.size(), 3u);
+  auto formOf = [](QPDFPageObjectHelper& sheet) {
+    auto xobjects = sheet.getObjectHandle().getKey("/Resources").getKey("/XObject");
+    return xobjects.getKey(*xobjects.getKeys().begin());
+  };
+  EXPECT_EQ(formOf(pages[0]).getObjGen(), formOf(pages[1]).getObjGen());
+  EXPECT_NE(formOf(pages[0]).getObjGen(), formOf(pages[2]).getObjGen());
+  const std::string content = streamBytes(formOf(pages[0]));
+  EXPECT_NE(content.find("1 0 0 rg"), std::string::npos);
+  EXPECT_NE(content.find("0 0 10 10 re f Q"), std::string::npos);
+  EXPECT_NE(content.find("0 0 1 rg 20 20 10 10 re f"), std::string::npos);
+  // Both parts are drawn: red and blue show.
+  const std::string path = dir.write("preview.pdf", preview.bytes);
+  auto image = testing::renderWithPoppler(path, 1, 72);
+  ASSERT_TRUE(image);
+  const PagePlacement p = placement({200, 200}, 100, kA4, 0, 0);
+  auto red = image->at(int(p.rect.x + 5), int(kA4.height - p.rect.y - 5));
+  auto blue = image->at(int(p.rect.x + 25), int(kA4.height - p.rect.y - 25));
+  EXPECT_TRUE(red.r > 200 && red.b < 50);
+  EXPECT_TRUE(blue.b > 200 && blue.r < 50);
+}
+
 TEST(Preview, RefusesArtworkThatDoesNotFitBeforeDrawing) {
   testing::TempDir dir;
   FixturePage small;
@@ -328,11 +369,6 @@ TEST(Preview, RefusesArtworkThatDoesNotFitBeforeDrawing) {
   } catch (const PrintFailure& e) {
     EXPECT_STREQ(e.what(), message);
   }
-}
-
-std::string streamBytes(QPDFObjectHandle stream) {
-  auto data = stream.getStreamData(qpdf_dl_all);
-  return {reinterpret_cast<const char*>(data->getBuffer()), data->getSize()};
 }
 
 TEST(Preview, PngPageBecomesAnInterpolatedImageWithItsProfileAndSoftMask) {
