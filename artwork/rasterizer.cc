@@ -16,6 +16,11 @@
 #include <cstring>
 #include <utility>
 
+#include "artwork/pdf_document.h"
+// pdf_document.h has set up qpdf's headers.
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFLogger.hh>
+
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -214,6 +219,28 @@ std::string number(double value) {
   throw PlatformError(message);
 }
 
+// Ghostscript renders a PDF that needs a password as blank pages and reports success: ask qpdf
+// first. Other damage is left to Ghostscript, which repairs what it can.
+void refuseLockedPdf(std::string_view bytes) {
+  QPDF pdf;
+  auto logger = QPDFLogger::create();
+  logger->setInfo(logger->discard());
+  logger->setWarn(logger->discard());
+  logger->setError(logger->discard());
+  pdf.setLogger(logger);
+  pdf.setSuppressWarnings(true);
+  try {
+    pdf.processMemoryFile("raster input", bytes.data(), bytes.size(), "");
+  } catch (const QPDFExc& e) {
+    if (e.getErrorCode() == qpdf_e_password) {
+      throw PrintFailure("Unlock this password-protected PDF before printing.");
+    }
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+  }
+}
+
 }  // namespace
 
 RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& request) {
@@ -223,6 +250,7 @@ RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& req
       !std::isfinite(request.pageHeightPt) || !(request.pageHeightPt > 0)) {
     throw PlatformError("The raster size or page size is not usable for rendering.");
   }
+  refuseLockedPdf(pdfBytes);
   TemporaryPdf file(pdfBytes);
   RenderState state;
   display_callback callbacks = makeCallbacks();

@@ -35,8 +35,10 @@ struct RgbRaster {
 
 /// Renders page 1 of `pdfBytes` with Ghostscript in this process, always under -dSAFER, with
 /// anti-aliasing, onto an initially white page. The bytes are passed through a private temporary
-/// file that is removed afterwards. Ghostscript does not refuse locked PDFs: callers check that
-/// with qpdf first. Throws PlatformError with Ghostscript's own diagnostics on failure.
+/// file that is removed afterwards. A PDF that needs a password is refused with
+/// PrintFailure("Unlock this password-protected PDF before printing.") before Ghostscript sees it
+/// (Ghostscript would render it blank and report success). Throws PlatformError with
+/// Ghostscript's own diagnostics on failure.
 RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& request);
 
 }  // namespace vardelle::artwork

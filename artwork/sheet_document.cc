@@ -3,7 +3,6 @@
 #include "artwork/pdf_document.h"
 // pdf_document.h has set up qpdf's headers.
 #include <qpdf/Buffer.hh>
-#include <qpdf/Pl_Discard.hh>
 #include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -89,11 +88,11 @@ struct SheetDocument::Impl {
 };
 
 SheetDocument::SheetDocument() : impl_(std::make_unique<Impl>()) {
+  // qpdf's default logger writes information to standard output, which belongs to the result.
   auto logger = QPDFLogger::create();
-  logger->setOutputStreams(nullptr, nullptr);
-  logger->setWarn(std::make_shared<Pl_Discard>());
-  logger->setInfo(std::make_shared<Pl_Discard>());
-  logger->setError(std::make_shared<Pl_Discard>());
+  logger->setInfo(logger->discard());
+  logger->setWarn(logger->discard());
+  logger->setError(logger->discard());
   impl_->pdf.setLogger(logger);
   impl_->pdf.setSuppressWarnings(true);
   impl_->pdf.emptyPDF();
@@ -207,6 +206,12 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
     QPDF& pdf = impl_->pdf;
     QPDFObjectHandle colorSpace = name(gray ? "/DeviceGray" : "/DeviceRGB");
     const auto& icc = page.colorSpace.icc;
+    // The profile describes the samples only when its model matches them (a palette is expanded
+    // to RGB before it gets here).
+    const color::ColorModel samplesModel = gray ? color::ColorModel::gray : color::ColorModel::rgb;
+    if (!icc.empty() && page.colorSpace.baseModel != samplesModel) {
+      throw PrintFailure(kPngUnreadable);
+    }
     if (!icc.empty()) {
       QPDFObjectHandle profile = QPDFObjectHandle::newStream(
           &pdf, std::string(reinterpret_cast<const char*>(icc.data()), icc.size()));

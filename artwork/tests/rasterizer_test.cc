@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "base/print_failure.h"
+#include "testing/pdf_fixtures.h"
 #include "testing/pdf_maker.h"
 #include "testing/temp_dir.h"
 
@@ -84,6 +85,21 @@ TEST(Rasterizer, KeepsGhostscriptOffStandardOutputAndReportsBrokenInput) {
   ::close(saved);
   EXPECT_TRUE(threw);
   EXPECT_EQ(testing::readFile(capture), "");
+}
+
+TEST(Rasterizer, RefusesAPdfThatNeedsAPasswordBeforeGhostscriptSeesIt) {
+  const std::string locked = testing::encryptPdf(twoColourPdf(), "secret", true);
+  try {
+    rasterizeFirstPage(locked, {10, 10, 200, 100});
+    FAIL() << "a locked PDF was rendered";
+  } catch (const PrintFailure& e) {
+    EXPECT_STREQ(e.what(), "Unlock this password-protected PDF before printing.");
+  }
+  // Encrypted for its owner only, it opens without a password and renders.
+  RgbRaster r =
+      rasterizeFirstPage(testing::encryptPdf(twoColourPdf(), "", true), {20, 10, 200, 100});
+  EXPECT_GT(r.pixels[0], 240);
+  EXPECT_LT(r.pixels[1], 20);
 }
 
 TEST(Rasterizer, LeavesNoTemporaryFileBehind) {
