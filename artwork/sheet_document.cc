@@ -25,9 +25,12 @@ namespace {
 
 constexpr const char* kPreviewFailed = "Could not create a PDF preview.";
 
+// Ten decimals keep a paper size read back from the file equal to the saved one in millimetres
+// (qpdf's default of six changes A4's width by 1.6e-7 mm).
 QPDFObjectHandle rectangleArray(const Rect& r) {
+  auto number = [](double v) { return QPDFObjectHandle::newReal(v, 10, true); };
   return QPDFObjectHandle::newArray(
-      QPDFObjectHandle::Rectangle(r.x, r.y, r.x + r.width, r.y + r.height));
+      {number(r.x), number(r.y), number(r.x + r.width), number(r.y + r.height)});
 }
 
 QPDFObjectHandle name(const char* text) { return QPDFObjectHandle::newName(text); }
