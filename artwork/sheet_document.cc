@@ -35,14 +35,14 @@ QPDFObjectHandle rectangleArray(const Rect& r) {
 
 QPDFObjectHandle name(const char* text) { return QPDFObjectHandle::newName(text); }
 
-/// The samples of one plane (colour or alpha) in PDF order: 16-bit big-endian.
-std::string extractPlane(const Pixels& pixels, int firstChannel, int channelCount) {
+/// The samples of one plane (colour or alpha) in PDF order, 16-bit big-endian, written straight
+/// into the buffer that the stream will own: a large image is not held twice more.
+std::shared_ptr<Buffer> extractPlane(const Pixels& pixels, int firstChannel, int channelCount) {
   const size_t bytesPerSample = pixels.bitDepth == 16 ? 2 : 1;
   const size_t count = size_t(pixels.width) * pixels.height;
-  std::string out;
-  out.resize(count * channelCount * bytesPerSample);
+  auto out = std::make_shared<Buffer>(count * channelCount * bytesPerSample);
   const unsigned char* in = pixels.bytes.data();
-  char* o = out.data();
+  unsigned char* o = out->getBuffer();
   const size_t pixelBytes = size_t(pixels.channels) * bytesPerSample;
   for (size_t i = 0; i < count; ++i) {
     const unsigned char* p = in + i * pixelBytes + size_t(firstChannel) * bytesPerSample;
@@ -53,12 +53,20 @@ std::string extractPlane(const Pixels& pixels, int firstChannel, int channelCoun
       for (int c = 0; c < channelCount; ++c) {
         uint16_t v;
         std::memcpy(&v, p + c * 2, 2);
-        *o++ = static_cast<char>(v >> 8);
-        *o++ = static_cast<char>(v & 0xff);
+        *o++ = static_cast<unsigned char>(v >> 8);
+        *o++ = static_cast<unsigned char>(v & 0xff);
       }
     }
   }
   return out;
+}
+
+/// A new stream in `pdf` owning `data`, unfiltered (the writer compresses it).
+QPDFObjectHandle streamOf(QPDF& pdf, std::shared_ptr<Buffer> data) {
+  QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf);
+  stream.replaceStreamData(std::move(data), QPDFObjectHandle::newNull(),
+                           QPDFObjectHandle::newNull());
+  return stream;
 }
 
 struct Sheet {
@@ -232,12 +240,10 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
       dict.replaceKey("/ColorSpace", space);
       dict.replaceKey("/Interpolate", QPDFObjectHandle::newBool(true));
     };
-    QPDFObjectHandle image =
-        QPDFObjectHandle::newStream(&pdf, extractPlane(*pixels, 0, colorChannels));
+    QPDFObjectHandle image = streamOf(pdf, extractPlane(*pixels, 0, colorChannels));
     imageDictionary(image, colorSpace);
     if (alpha) {
-      QPDFObjectHandle mask =
-          QPDFObjectHandle::newStream(&pdf, extractPlane(*pixels, colorChannels, 1));
+      QPDFObjectHandle mask = streamOf(pdf, extractPlane(*pixels, colorChannels, 1));
       imageDictionary(mask, name("/DeviceGray"));
       image.getDict().replaceKey("/SMask", mask);
     }
