@@ -131,6 +131,29 @@ std::string insertBeforeEnd(const std::string& png, const std::string& bytes) {
   return png.substr(0, at) + bytes + png.substr(at);
 }
 
+std::string splitImageData(const std::string& png, size_t size) {
+  std::string before, data, after;
+  size_t at = 8;
+  while (at + 12 <= png.size()) {
+    const uint32_t length =
+        uint32_t((unsigned char)png[at]) << 24 | uint32_t((unsigned char)png[at + 1]) << 16 |
+        uint32_t((unsigned char)png[at + 2]) << 8 | uint32_t((unsigned char)png[at + 3]);
+    const std::string type = png.substr(at + 4, 4);
+    const std::string whole = png.substr(at, 12 + size_t(length));
+    if (type == "IDAT") {
+      data += png.substr(at + 8, length);
+    } else if (data.empty()) {
+      before += whole;
+    } else {
+      after += whole;
+    }
+    at += 12 + size_t(length);
+  }
+  std::string out = png.substr(0, 8) + before;
+  for (size_t i = 0; i < data.size(); i += size) out += pngChunk("IDAT", data.substr(i, size));
+  return out + after;
+}
+
 std::string exifWithOrientation(int value) {
   std::string tiff = "MM";
   tiff += std::string("\0*", 2) + bigEndian(8);

@@ -44,6 +44,9 @@ std::string pngChunk(const std::string& type, const std::string& data);
 std::string insertBeforeImageData(const std::string& png, const std::string& bytes);
 std::string insertBeforeEnd(const std::string& png, const std::string& bytes);
 
+/// `png` with its image data re-cut into IDAT chunks of `size` bytes (the last one shorter).
+std::string splitImageData(const std::string& png, size_t size);
+
 /// An eXIf chunk body (big-endian TIFF) whose IFD0 holds orientation `value`.
 std::string exifWithOrientation(int value);
 

@@ -62,6 +62,28 @@ TEST(PngChunkScan, MissingFileIsAFileSystemError) {
   EXPECT_THROW(scanPngChunks(dir.file("gone.png")), PlatformError);
 }
 
+TEST(PngChunkScan, FindsTheOrientationAfterManyImageDataChunks) {
+  TempDir dir;
+  const std::string exif = pngChunk("eXIf", testing::exifWithOrientation(8));
+  for (size_t chunkSize : {3, 5, 11}) {
+    PngSpec s;
+    s.width = 97;
+    s.height = 61;
+    s.colorType = 0;
+    const std::string png = testing::splitImageData(makePng(s), chunkSize);
+    size_t chunks = 0;
+    for (size_t at = png.find("IDAT"); at != std::string::npos; at = png.find("IDAT", at + 1)) {
+      ++chunks;
+    }
+    ASSERT_GT(chunks, 3u) << chunkSize;
+    EXPECT_EQ(scanPngChunks(dir.write("x.png", insertBeforeEnd(png, exif))).orientation, 8)
+        << chunks << " IDAT chunks";
+    EXPECT_EQ(scanPngChunks(dir.write("n.png", png)).orientation, std::nullopt);
+    // The re-cut file is still a valid PNG.
+    EXPECT_NO_THROW(decodePngPixels(dir.file("n.png"), readPngMetadata(dir.file("n.png")).header));
+  }
+}
+
 TEST(ExifOrientation, ReadsBothByteOrdersAndIgnoresNonsense) {
   const std::string big = testing::exifWithOrientation(6);
   auto read = [](const std::string& s) {
