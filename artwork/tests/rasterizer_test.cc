@@ -66,6 +66,19 @@ TEST(Rasterizer, SixteenBitOutputInAnotherProfileKeepsFineLevels) {
   EXPECT_LT(green, 0xffff);
 }
 
+TEST(Rasterizer, ReadsAnOutputProfileFromAnyPathUnderSafer) {
+  testing::TempDir dir;
+  const std::string profile =
+      dir.write("working space.icc",
+                testing::readFile("/usr/share/ghostscript/10.00.0/iccprofiles/rommrgb.icc"));
+  ASSERT_GT(testing::readFile(profile).size(), 100u);
+  RgbRaster byPath = rasterizeFirstPage(twoColourPdf(), {40, 20, 200, 100, 16, profile});
+  RgbRaster byName = rasterizeFirstPage(twoColourPdf(), {40, 20, 200, 100, 16, "rommrgb.icc"});
+  EXPECT_EQ(byPath.pixels, byName.pixels);
+  EXPECT_THROW(rasterizeFirstPage(twoColourPdf(), {40, 20, 200, 100, 16, dir.file("missing.icc")}),
+               PlatformError);
+}
+
 TEST(Rasterizer, KeepsGhostscriptOffStandardOutputAndReportsBrokenInput) {
   testing::TempDir dir;
   const std::string capture = dir.file("stdout");
