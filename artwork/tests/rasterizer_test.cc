@@ -69,7 +69,9 @@ TEST(Rasterizer, SixteenBitOutputInAnotherProfileKeepsFineLevels) {
 TEST(Rasterizer, ReadsAnOutputProfileFromAnyPathUnderSafer) {
   testing::TempDir dir;
   std::string ghostscriptProfile;
-  for (auto& e : std::filesystem::recursive_directory_iterator("/usr/share/ghostscript")) {
+  for (auto& e : std::filesystem::recursive_directory_iterator(
+           "/usr/share/ghostscript",
+           std::filesystem::directory_options::follow_directory_symlink)) {
     if (e.path().filename() == "rommrgb.icc") ghostscriptProfile = e.path().string();
   }
   const std::string profile = dir.write("working space.icc", testing::readFile(ghostscriptProfile));
