@@ -431,17 +431,5 @@ TEST(PdfNumber, FixedNotationWithoutTrailingZeros) {
   EXPECT_EQ(pdfNumber(-3.1234567), "-3.123457");
 }
 
-TEST(ThumbnailSize, FollowsTheLongerSide) {
-  ThumbnailSize a4 = thumbnailSize(kA4);
-  EXPECT_EQ(a4.width, 849);
-  EXPECT_EQ(a4.height, 1200);
-  EXPECT_NEAR(a4.pixelsPerPoint * 72, 102.626, 0.001);
-  ThumbnailSize letter = thumbnailSize({792, 612, 0, 0, 792, 612});
-  EXPECT_EQ(letter.width, 1200);
-  EXPECT_EQ(letter.height, 928);
-  ThumbnailSize sliver = thumbnailSize({10000, 1, 0, 0, 10000, 1});
-  EXPECT_EQ(sliver.height, 1);
-}
-
 }  // namespace
 }  // namespace vardelle::artwork
