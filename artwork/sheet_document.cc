@@ -78,9 +78,10 @@ struct Sheet {
 }  // namespace
 
 struct SheetDocument::Impl {
-  QPDF pdf;
-  // Sources stay open until write(): qpdf reads copied stream data only then.
+  // Sources stay open until write(): qpdf reads copied stream data only then. Declared first, so
+  // they also outlive the document that copied from them.
   std::vector<std::shared_ptr<PdfDocument>> sources;
+  QPDF pdf;
   using FormKey = std::pair<const PdfDocument*, std::string>;
   std::map<FormKey, std::pair<std::string, QPDFObjectHandle>> forms;
   std::map<std::string, std::pair<std::string, QPDFObjectHandle>> images;
