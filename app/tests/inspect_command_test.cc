@@ -70,10 +70,10 @@ TEST(InspectCommand, PdfWithoutSnapshotAsksForPrinterSettings) {
 TEST(InspectCommand, PngWithSnapshotIsJudgedAgainstTheSavedPaper) {
   Preset preset;
   preset.save();
-  testing::PngSpec spec;
-  spec.width = 3000;
-  spec.height = 1500;
-  const std::string png = preset.dir.write("art.png", testing::makePng(spec));
+  testing::PngOptions options;
+  options.width = 3000;
+  options.height = 1500;
+  const std::string png = preset.dir.write("art.png", testing::makePng(options));
   auto run = runVardelle("inspect", preset.request(png, ",\"pngDpi\":600,\"offsetXmm\":50"));
   EXPECT_EQ(
       run.out,
