@@ -373,7 +373,7 @@ TEST(Preview, RefusesArtworkThatDoesNotFitBeforeDrawing) {
 
 TEST(Preview, PngPageBecomesAnInterpolatedImageWithItsProfileAndSoftMask) {
   testing::TempDir dir;
-  testing::PngSpec spec;
+  testing::PngOptions spec;
   spec.width = 5;
   spec.height = 3;
   spec.bitDepth = 16;
