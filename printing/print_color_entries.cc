@@ -1,0 +1,48 @@
+#include "printing/print_color_entries.h"
+
+#include "base/print_failure.h"
+
+namespace vardelle::printing {
+namespace {
+
+constexpr const char* kDriverCorrectionNotDisabled =
+    "Disable printer-driver color correction in this preset's Printer settings, then acknowledge "
+    "it before application-managed printing.";
+constexpr const char* kNotSet =
+    "macOS could not set application-managed color for this print operation.";
+constexpr const char* kNotRetained =
+    "macOS did not retain the requested application-managed color settings. Nothing was "
+    "submitted.";
+
+bool applicationManaged(const ColorManagement& color) { return color.mode == "application"; }
+
+}  // namespace
+
+void configureApplicationColor(PrintSettings& settings, const ColorManagement& color) {
+  if (!applicationManaged(color)) return;
+  if (!color.driverColorManagementDisabled) throw PrintFailure(kDriverCorrectionNotDisabled);
+  color.validate();
+  if (!settings.setOption(kColorMatchingModeKey, kApplicationColorMatching)) {
+    throw PrintFailure(kNotSet);
+  }
+  if (!settings.setOption(kCustomProfilePathKey, color.profilePath.value_or(""))) {
+    throw PrintFailure(kNotSet);
+  }
+  verifyApplicationColor(settings, color);
+}
+
+void verifyApplicationColor(const PrintSettings& settings, const ColorManagement& color) {
+  if (!applicationManaged(color)) return;
+  auto mode = settings.option(kColorMatchingModeKey);
+  auto profile = settings.option(kCustomProfilePathKey);
+  if (mode != kApplicationColorMatching || profile != color.profilePath.value_or("")) {
+    throw PrintFailure(kNotRetained);
+  }
+}
+
+std::vector<PrintOption> applicationColorJobOptions(const PrintSettings& settings) {
+  if (settings.option(kColorMatchingModeKey) != kApplicationColorMatching) return {};
+  return {{"cm-calibration", "true"}};
+}
+
+}  // namespace vardelle::printing

@@ -1,0 +1,77 @@
+#include "printing/printers.h"
+
+#include <algorithm>
+
+#include "base/print_failure.h"
+#include "printing/cups_connection.h"
+#include "printing/printers_internal.h"
+
+namespace vardelle::printing {
+namespace {
+
+std::string textAttribute(ipp_t* response, const char* name) {
+  ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_ZERO);
+  const char* text = attribute ? ippGetString(attribute, 0, nullptr) : nullptr;
+  return text ? text : "";
+}
+
+}  // namespace
+
+std::string_view queueName(std::string_view destination) {
+  return destination.substr(0, destination.find('/'));
+}
+
+std::optional<PrinterRecord> findPrinter(http_t* http, std::string_view name) {
+  std::string queue(queueName(name));
+  // cupsd would answer "bad request" for names it could never have created; those printers
+  // simply do not exist.
+  if (queue.empty() || queue.size() > 127 || !std::all_of(queue.begin(), queue.end(), [](char c) {
+        return static_cast<unsigned char>(c) > ' ' && c != 0x7F && c != '#';
+      })) {
+    return std::nullopt;
+  }
+
+  char uri[HTTP_MAX_URI];
+  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                       "/printers/%s", queue.c_str()) != HTTP_URI_STATUS_OK) {
+    return std::nullopt;
+  }
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  static const char* const kWanted[] = {"printer-name", "printer-uuid", "printer-info",
+                                        "printer-make-and-model"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                static_cast<int>(std::size(kWanted)), nullptr, kWanted);
+  // cupsDoRequest takes the request and frees it.
+  IppMessage response(cupsDoRequest(http, request, "/"));
+  ipp_status_t status = cupsLastError();
+
+  if (status == IPP_STATUS_ERROR_NOT_FOUND) return std::nullopt;
+  if (printSystemUnavailable(status)) throw PrintFailure(kPrintSystemUnavailable);
+  if (!response || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    throw PrintFailure("The print system refused to describe the printer (" +
+                       std::string(cupsLastErrorString()) + ").");
+  }
+  PrinterRecord record{textAttribute(response.get(), "printer-name"),
+                       textAttribute(response.get(), "printer-uuid"),
+                       textAttribute(response.get(), "printer-info"),
+                       textAttribute(response.get(), "printer-make-and-model")};
+  // cupsd matches names without regard to case; the settings name one queue exactly.
+  if (record.name != queue) return std::nullopt;
+  return record;
+}
+
+std::optional<PrinterRecord> findPrinter(std::string_view name) {
+  HttpConnection http = connectToPrintSystem();
+  return findPrinter(http.get(), name);
+}
+
+PrinterRecord requireInstalledPrinter(std::string_view name) {
+  auto printer = findPrinter(name);
+  if (!printer) throw PrintFailure(kPrinterNotInstalled);
+  return *printer;
+}
+
+}  // namespace vardelle::printing

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vardelle::printing {
+
+/// Said when the named CUPS destination does not exist (the system's own sentence).
+inline constexpr const char* kPrinterNotInstalled =
+    "The selected printer is no longer installed on this Mac.";
+
+/// A CUPS queue as cupsd describes it.
+struct PrinterRecord {
+  std::string name;        ///< printer-name, exactly as cupsd spells it
+  std::string identifier;  ///< printer-uuid ("urn:uuid:…"): new whenever the queue is re-created
+  std::string info;        ///< printer-info
+  std::string makeAndModel;  ///< printer-make-and-model
+};
+
+/// Asks cupsd (Get-Printer-Attributes) for the destination `name` ("queue" or "queue/instance";
+/// an instance shares its queue's identity). None when there is no queue of exactly that name
+/// (CUPS itself would also accept another letter case). Throws PrintFailure with a sentence of
+/// its own when no print system answers, and another when cupsd refuses the query.
+std::optional<PrinterRecord> findPrinter(std::string_view name);
+
+/// findPrinter, with kPrinterNotInstalled as the failure when there is no such printer.
+PrinterRecord requireInstalledPrinter(std::string_view name);
+
+}  // namespace vardelle::printing

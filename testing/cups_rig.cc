@@ -1,0 +1,137 @@
+#include "testing/cups_rig.h"
+
+#include <cups/cups.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "testing/run_process.h"
+
+namespace vardelle::testing {
+namespace {
+
+std::string script() { return std::string(VARDELLE_SOURCE_DIR) + "/scripts/test-printer"; }
+
+int jobNumber(const std::string& fileName) { return std::atoi(fileName.c_str()); }
+
+}  // namespace
+
+CupsRig::CupsRig() {
+  ProcessOutput started = runProcess({"/bin/bash", script(), "start", dir_.file("rig")});
+  if (started.exitStatus != 0) {
+    runProcess({"/bin/bash", script(), "stop", dir_.file("rig")});
+    throw std::runtime_error("scripts/test-printer start failed:\n" + started.err);
+  }
+  std::istringstream lines(started.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("export ")) continue;
+    auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    environment_[line.substr(7, eq - 7)] = line.substr(eq + 1);
+  }
+  server_ = environment_["CUPS_SERVER"];
+  queue_ = environment_["VARDELLE_TEST_PRINTER"];
+  jobs_ = environment_["VARDELLE_TEST_PRINTER_JOBS"];
+  printerUri_ = environment_["VARDELLE_TEST_PRINTER_URI"];
+  if (server_.empty() || queue_.empty()) {
+    runProcess({"/bin/bash", script(), "stop", dir_.file("rig")});
+    throw std::runtime_error("scripts/test-printer printed no environment:\n" + started.out);
+  }
+  for (const auto& [name, value] : environment_) {
+    const char* old = std::getenv(name.c_str());
+    saved_[name] = {old != nullptr, old ? old : ""};
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  // libcups remembers the server of its first call; make it read CUPS_SERVER again.
+  cupsSetServer(nullptr);
+}
+
+CupsRig::~CupsRig() {
+  runProcess({"/bin/bash", script(), "stop", dir_.file("rig")});
+  for (const auto& [name, old] : saved_) {
+    if (old.first) {
+      ::setenv(name.c_str(), old.second.c_str(), 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+  cupsSetServer(nullptr);
+}
+
+void CupsRig::runLpadmin(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> argv = {"/usr/sbin/lpadmin"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  ProcessOutput result = runProcess(argv, environment_);
+  if (result.exitStatus != 0) throw std::runtime_error("lpadmin failed: " + result.err);
+}
+
+void CupsRig::addQueue(const std::string& name) const {
+  runLpadmin({"-p", name, "-E", "-v", printerUri_, "-m", "everywhere", "-o", "PageSize=A4"});
+}
+
+void CupsRig::deleteQueue(const std::string& name) const { runLpadmin({"-x", name}); }
+
+void CupsRig::stopCupsd() const {
+  std::string pidText = readFile(dir_.file("rig/run/cupsd.pid"));
+  pid_t pid = static_cast<pid_t>(std::atoi(pidText.c_str()));
+  if (pid <= 0) throw std::runtime_error("the rig's cupsd has no PID file");
+  // Only a cupsd started for this rig's folder is signalled, never a recycled PID.
+  std::string cmdline = readFile("/proc/" + std::to_string(pid) + "/cmdline");
+  if (cmdline.find(dir_.path()) == std::string::npos) {
+    throw std::runtime_error("PID " + std::to_string(pid) + " is not the rig's cupsd");
+  }
+  ::kill(pid, SIGTERM);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    // Gone, or a zombie no one has reaped yet: either way it no longer listens.
+    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    auto close = stat.rfind(')');
+    if (stat.empty() || (close != std::string::npos && close + 2 < stat.size() &&
+                         (stat[close + 2] == 'Z' || stat[close + 2] == 'X'))) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  throw std::runtime_error("the rig's cupsd did not stop");
+}
+
+std::vector<CupsRig::KeptJob> CupsRig::keptJobs() const {
+  std::vector<KeptJob> jobs;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(jobs_, ec)) {
+    std::string path = entry.path().string();
+    // The job script writes "<file>.attrs" last, so a job counts only once it is complete.
+    if (!path.ends_with(".attrs")) continue;
+    KeptJob job;
+    job.file = path.substr(0, path.size() - 6);
+    std::istringstream lines(readFile(path));
+    for (std::string line; std::getline(lines, line);) {
+      auto eq = line.find('=');
+      if (eq != std::string::npos) job.attributes[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    jobs.push_back(std::move(job));
+  }
+  std::sort(jobs.begin(), jobs.end(), [](const KeptJob& a, const KeptJob& b) {
+    return jobNumber(std::filesystem::path(a.file).filename().string()) <
+           jobNumber(std::filesystem::path(b.file).filename().string());
+  });
+  return jobs;
+}
+
+std::vector<CupsRig::KeptJob> CupsRig::waitForJobs(size_t count,
+                                                   std::chrono::milliseconds limit) const {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    auto jobs = keptJobs();
+    if (jobs.size() >= count || std::chrono::steady_clock::now() >= deadline) return jobs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+}  // namespace vardelle::testing

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "testing/temp_dir.h"
+
+namespace vardelle::testing {
+
+/// A private print system for one test: scripts/test-printer started in a fresh folder (a D-Bus
+/// bus, the virtual printer of testing/printer/vardelle-test.ppd, a cupsd on a free loopback port
+/// with one queue). While it lives, this process talks to that cupsd (CUPS_SERVER) with a HOME
+/// of its own; the destructor stops exactly the processes the script started and restores the
+/// environment. Throws std::runtime_error when the rig does not start.
+class CupsRig {
+ public:
+  CupsRig();
+  ~CupsRig();
+  CupsRig(const CupsRig&) = delete;
+  CupsRig& operator=(const CupsRig&) = delete;
+
+  /// The queue the rig creates ("vardelle-test").
+  const std::string& queue() const { return queue_; }
+  /// "localhost:<port>" of the private cupsd.
+  const std::string& server() const { return server_; }
+  /// The variables a child process needs to use the rig (CUPS_SERVER, HOME, …).
+  const std::map<std::string, std::string>& environment() const { return environment_; }
+
+  /// Adds a queue `name` for the rig's virtual printer (A4 by default); throws on failure.
+  void addQueue(const std::string& name) const;
+  /// Deletes the queue `name`; throws on failure.
+  void deleteQueue(const std::string& name) const;
+
+  /// Stops the rig's cupsd (by its PID) and waits until it is gone: the print system is then
+  /// unreachable, as on a machine whose CUPS service is stopped.
+  void stopCupsd() const;
+
+  /// A job the virtual printer received: the kept document and its IPP_* attributes.
+  struct KeptJob {
+    std::string file;
+    std::map<std::string, std::string> attributes;  ///< e.g. IPP_MEDIA → "iso_a4_210x297mm"
+  };
+  /// The jobs received so far, in job-number order.
+  std::vector<KeptJob> keptJobs() const;
+  /// Polls until at least `count` jobs are kept or `limit` has passed; returns what is there.
+  std::vector<KeptJob> waitForJobs(
+      size_t count, std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
+
+ private:
+  void runLpadmin(const std::vector<std::string>& arguments) const;
+
+  TempDir dir_;
+  std::string queue_;
+  std::string server_;
+  std::string jobs_;
+  std::string printerUri_;
+  std::map<std::string, std::string> environment_;
+  std::map<std::string, std::pair<bool, std::string>> saved_;  ///< variable → (was set, value)
+};
+
+}  // namespace vardelle::testing
