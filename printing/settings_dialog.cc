@@ -89,9 +89,30 @@ void routeLogsToStandardError() {
   });
 }
 
-bool isLandscape(GtkPageOrientation orientation) {
-  return orientation == GTK_PAGE_ORIENTATION_LANDSCAPE ||
-         orientation == GTK_PAGE_ORIENTATION_REVERSE_LANDSCAPE;
+Orientation orientationOf(GtkPageOrientation orientation) {
+  switch (orientation) {
+    case GTK_PAGE_ORIENTATION_LANDSCAPE:
+      return Orientation::landscape;
+    case GTK_PAGE_ORIENTATION_REVERSE_LANDSCAPE:
+      return Orientation::reverseLandscape;
+    case GTK_PAGE_ORIENTATION_REVERSE_PORTRAIT:
+      return Orientation::reversePortrait;
+    default:
+      return Orientation::portrait;
+  }
+}
+
+GtkPageOrientation gtkOrientation(Orientation orientation) {
+  switch (orientation) {
+    case Orientation::landscape:
+      return GTK_PAGE_ORIENTATION_LANDSCAPE;
+    case Orientation::reverseLandscape:
+      return GTK_PAGE_ORIENTATION_REVERSE_LANDSCAPE;
+    case Orientation::reversePortrait:
+      return GTK_PAGE_ORIENTATION_REVERSE_PORTRAIT;
+    default:
+      return GTK_PAGE_ORIENTATION_PORTRAIT;
+  }
 }
 
 // A preset has no document, so the page-range controls mean nothing here, and scaling, page
@@ -224,8 +245,7 @@ Object<GtkPageSetup> startingPageSetup(const DialogStart& start) {
   }
   Object<GtkPageSetup> setup(gtk_page_setup_new());
   gtk_page_setup_set_paper_size(setup.get(), paper.get());
-  gtk_page_setup_set_orientation(setup.get(), start.landscape ? GTK_PAGE_ORIENTATION_LANDSCAPE
-                                                              : GTK_PAGE_ORIENTATION_PORTRAIT);
+  gtk_page_setup_set_orientation(setup.get(), gtkOrientation(start.orientation));
   return setup;
 }
 
@@ -274,7 +294,7 @@ DialogChoice choiceOf(GtkPrintUnixDialog* dialog) {
   choice.displayName = gtk_paper_size_get_display_name(paper);
   choice.paperWidthMm = gtk_paper_size_get_width(paper, GTK_UNIT_MM);
   choice.paperHeightMm = gtk_paper_size_get_height(paper, GTK_UNIT_MM);
-  choice.landscape = isLandscape(gtk_page_setup_get_orientation(setup));
+  choice.orientation = orientationOf(gtk_page_setup_get_orientation(setup));
   Object<GtkPrintSettings> settings(gtk_print_unix_dialog_get_settings(dialog));
   choice.copies = gtk_print_settings_get_n_copies(settings.get());
   if (choice.copies < 1) choice.copies = 1;

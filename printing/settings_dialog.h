@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "printing/print_settings.h"
+
 namespace vardelle::printing {
 
 /// What the printer-settings dialog starts from: the printer to preselect and, when a saved preset
@@ -20,7 +22,7 @@ struct DialogStart {
   /// The saved paper's portrait size in millimetres, used when GTK does not know `mediaName`.
   std::optional<double> paperWidthMm;
   std::optional<double> paperHeightMm;
-  bool landscape = false;
+  Orientation orientation = Orientation::portrait;
   int64_t copies = 1;
   /// CUPS options shown on the printer's own tabs (colour, quality, ...), name to value.
   std::map<std::string, std::string> options;
@@ -33,7 +35,7 @@ struct DialogChoice {
   std::string displayName;   ///< the paper's name as the dialog showed it
   double paperWidthMm = 0;   ///< portrait width of the chosen paper
   double paperHeightMm = 0;  ///< portrait height of the chosen paper
-  bool landscape = false;
+  Orientation orientation = Orientation::portrait;
   int64_t copies = 1;
   /// CUPS options from the printer's own tabs, name to value.
   std::map<std::string, std::string> options;

@@ -100,21 +100,21 @@ TEST_F(SettingsDialog, ReturnConfirmsThePreselectedPrinter) {
   EXPECT_EQ(choice->printerName, rigPrinter());
   EXPECT_EQ(choice->copies, 1);
   EXPECT_EQ(choice->paperName, "iso_a4");
-  EXPECT_FALSE(choice->landscape);
+  EXPECT_EQ(choice->orientation, Orientation::portrait);
 }
 
 TEST_F(SettingsDialog, StartsFromTheSavedPaperOrientationAndCopies) {
   KeyPress enter("Return");
   DialogStart start = startFor(rigPrinter());
   start.mediaName = "na_letter_8.5x11in";
-  start.landscape = true;
+  start.orientation = Orientation::landscape;
   start.copies = 3;
   auto choice = runSettingsDialog(start);
   ASSERT_TRUE(enter.pressed());
   ASSERT_TRUE(choice);
   EXPECT_NEAR(choice->paperWidthMm, 215.9, 0.01);
   EXPECT_NEAR(choice->paperHeightMm, 279.4, 0.01);
-  EXPECT_TRUE(choice->landscape);
+  EXPECT_EQ(choice->orientation, Orientation::landscape);
   EXPECT_EQ(choice->copies, 3);
 }
 
