@@ -64,16 +64,12 @@ void writeToStandardError(const char* text) {
   }
 }
 
-// GLib sends info and debug messages to standard output by default; the result line owns it.
+// Standard output belongs to the result line and standard error to the one note a settings run
+// may write, so GTK's routine complaints (no system bus, no colord, no Avahi) are dropped. Its
+// criticals and errors are programming faults and still reach standard error.
 GLogWriterOutput logToStandardError(GLogLevelFlags level, const GLogField* fields, gsize count,
                                     gpointer) {
-  const char* domain = nullptr;
-  for (gsize i = 0; i < count; ++i) {
-    if (std::strcmp(fields[i].key, "GLIB_DOMAIN") == 0) {
-      domain = static_cast<const char*>(fields[i].value);
-    }
-  }
-  if (g_log_writer_default_would_drop(level, domain)) return G_LOG_WRITER_HANDLED;
+  if ((level & (G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL)) == 0) return G_LOG_WRITER_HANDLED;
   gchar* text = g_log_writer_format_fields(level, fields, count, FALSE);
   writeToStandardError(text);
   writeToStandardError("\n");
