@@ -1,4 +1,4 @@
-#include "printing/settings_dialog.h"
+#include "printing/settings_dialog_module.h"
 
 #include <gtk/gtk.h>
 #include <gtk/gtkunixprint.h>
@@ -307,9 +307,7 @@ DialogChoice choiceOf(GtkPrintUnixDialog* dialog) {
   return choice;
 }
 
-}  // namespace
-
-void requireDisplay() {
+void openDisplay() {
   routeLogsToStandardError();
   static bool ready = false;
   if (ready) return;
@@ -319,10 +317,10 @@ void requireDisplay() {
   ready = true;
 }
 
-std::optional<DialogChoice> runSettingsDialog(
-    const DialogStart& start, std::chrono::milliseconds printerWait,
-    const std::function<void(const ShownDialog&)>& onShown) {
-  requireDisplay();
+std::optional<DialogChoice> runDialog(const DialogStart& start,
+                                      std::chrono::milliseconds printerWait,
+                                      const std::function<void(const ShownDialog&)>& onShown) {
+  openDisplay();
   // Declared before the window so that it outlives the window's signal handlers.
   struct Answer {
     MainLoop loop;
@@ -375,4 +373,13 @@ std::optional<DialogChoice> runSettingsDialog(
   return choice;
 }
 
+constexpr DialogModule kModule{openDisplay, runDialog};
+
+}  // namespace
+
 }  // namespace vardelle::printing
+
+extern "C" __attribute__((visibility("default"))) const vardelle::printing::DialogModule*
+vardelle_dialog_module() {
+  return &vardelle::printing::kModule;
+}
