@@ -7,7 +7,9 @@
 #include <sstream>
 #include <thread>
 
+#include "printing/cups_paper.h"
 #include "printing/print_settings.h"
+#include "printing/print_summary.h"
 #include "printing/printers.h"
 #include "printing/snapshot.h"
 #include "testing/cups_rig.h"
@@ -133,6 +135,46 @@ TEST_F(SettingsCommand, UnreadableSnapshotStartsFreshWithOneNoteAndIsReplaced) {
   EXPECT_EQ(err[0].rfind("Starting fresh Printer Settings: ", 0), 0u) << err[0];
   EXPECT_EQ(nlohmann::json::parse(testing::readFile(snapshotPath()))["summary"],
             nlohmann::json::parse(out.out)["summary"]);
+}
+
+TEST_F(SettingsCommand, SavedSettingsAreWhereTheDialogStarts) {
+  PrintSettings letter(rig.queue());
+  ASSERT_TRUE(letter.setOption(PrintSettings::kMedia, "na_letter_8.5x11in"));
+  ASSERT_TRUE(letter.setOption(PrintSettings::kCopies, "3"));
+  letter.setOrientation(Orientation::landscape);
+  NativeSnapshot saved;
+  saved.printerName = rig.queue();
+  saved.archive = letter.archive();
+  saved.paper = paperGeometry(letter);
+  saved.summary = printSummary(letter);
+  dir.write("preset.json", saved.toFileBytes());
+
+  ProcessOutput out = runAnswering(request(), "Return");
+  ASSERT_EQ(out.exitStatus, 0) << out.out << out.err;
+  EXPECT_TRUE(out.err.empty()) << out.err;
+  const auto summary = nlohmann::json::parse(out.out)["summary"];
+  EXPECT_EQ(summary["orientation"], "landscape");
+  EXPECT_EQ(summary["copies"], 3);
+  EXPECT_EQ(summary["paperWidthMm"].get<double>(), 279.4);
+  const auto paper = nlohmann::json::parse(testing::readFile(snapshotPath()))["paper"];
+  EXPECT_EQ(paper["width"].get<double>(), pt(27940));
+  EXPECT_EQ(paper["height"].get<double>(), pt(21590));
+}
+
+TEST_F(SettingsCommand, SettingsThatCannotBeRestoredStartFreshSilently) {
+  PrintSettings letter(rig.queue());
+  ASSERT_TRUE(letter.setOption(PrintSettings::kMedia, "na_letter_8.5x11in"));
+  NativeSnapshot saved;
+  saved.printerName = rig.queue();
+  saved.archive = "not an archive";
+  saved.paper = paperGeometry(letter);
+  saved.summary = printSummary(letter);
+  dir.write("preset.json", saved.toFileBytes());
+
+  ProcessOutput out = runAnswering(request(), "Return");
+  ASSERT_EQ(out.exitStatus, 0) << out.out << out.err;
+  EXPECT_TRUE(out.err.empty()) << out.err;
+  EXPECT_EQ(nlohmann::json::parse(out.out)["summary"]["paperWidthMm"].get<double>(), 210.0);
 }
 
 TEST_F(SettingsCommand, WithoutPrinterIdTheSnapshotHasNoIdentifier) {
