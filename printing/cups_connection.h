@@ -6,12 +6,9 @@
 
 #include <memory>
 
-namespace vardelle::printing {
+#include "printing/printers.h"
 
-/// Said when no print system answers (cupsd stopped, CUPS_SERVER pointing nowhere).
-inline constexpr const char* kPrintSystemUnavailable =
-    "The print system (CUPS) is not reachable, so the printer could not be checked. Make sure "
-    "the CUPS service is running, then try again.";
+namespace vardelle::printing {
 
 struct HttpCloser {
   void operator()(http_t* http) const noexcept { httpClose(http); }

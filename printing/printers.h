@@ -10,6 +10,12 @@ namespace vardelle::printing {
 inline constexpr const char* kPrinterNotInstalled =
     "The selected printer is no longer installed on this Mac.";
 
+/// Said when no print system answers (cupsd stopped, CUPS_SERVER pointing nowhere, a cupsd
+/// that stopped answering), so that it is never mistaken for a missing printer.
+inline constexpr const char* kPrintSystemUnavailable =
+    "The print system (CUPS) is not reachable. Make sure the CUPS service is running, then try "
+    "again.";
+
 /// A CUPS queue as cupsd describes it.
 struct PrinterRecord {
   std::string name;        ///< printer-name, exactly as cupsd spells it

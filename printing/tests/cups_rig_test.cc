@@ -51,5 +51,37 @@ TEST(CupsRig, KeepsEachJobWithItsAttributesAndStopsWhatItStarted) {
   for (const auto& pid : pids) EXPECT_FALSE(alive(pid)) << pid;
 }
 
+std::vector<std::string> rigPids(const std::string& folder) {
+  std::vector<std::string> pids;
+  for (const char* name : {"dbus", "printer", "cupsd"}) {
+    std::string pid = readFile(folder + "/run/" + name + ".pid");
+    while (!pid.empty() && pid.back() == '\n') pid.pop_back();
+    pids.push_back(pid);
+  }
+  return pids;
+}
+
+// A test that crashed leaves its rig running; the next start in that folder must replace it.
+TEST(CupsRig, StartingAgainInTheSameFolderStopsTheStaleRig) {
+  TempDir dir;
+  std::string script = std::string(VARDELLE_SOURCE_DIR) + "/scripts/test-printer";
+  std::string folder = dir.file("rig");
+  ProcessOutput first = runProcess({"/bin/bash", script, "start", folder});
+  ASSERT_EQ(first.exitStatus, 0) << first.err;
+  auto stale = rigPids(folder);
+  ProcessOutput second = runProcess({"/bin/bash", script, "start", folder});
+  ASSERT_EQ(second.exitStatus, 0) << second.err;
+  auto fresh = rigPids(folder);
+  ProcessOutput env = runProcess({"/bin/bash", script, "env", folder});
+  ProcessOutput stopped = runProcess({"/bin/bash", script, "stop", folder});
+
+  for (const auto& pid : stale) EXPECT_FALSE(alive(pid)) << pid;
+  for (const auto& pid : fresh) EXPECT_FALSE(alive(pid)) << pid;
+  EXPECT_NE(fresh, stale);
+  EXPECT_EQ(env.out, second.out);
+  EXPECT_EQ(stopped.exitStatus, 0) << stopped.err;
+  EXPECT_NE(runProcess({"/bin/bash", script, "env", folder}).exitStatus, 0);
+}
+
 }  // namespace
 }  // namespace vardelle::testing
