@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -43,6 +45,19 @@ pid_t spawnQuiet(std::vector<std::string> argv) {
   return pid;
 }
 
+// Xvfb writes its PID into the display's lock file. A server that lost the race for its number
+// exits, but xdpyinfo may meanwhile have reached the winner: only the lock file says whose
+// server answered.
+bool ownsDisplay(pid_t pid, int n) {
+  std::string lock;
+  if (FILE* f = std::fopen(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), "r")) {
+    char buffer[32] = {};
+    lock.assign(buffer, std::fread(buffer, 1, sizeof buffer - 1, f));
+    std::fclose(f);
+  }
+  return std::atol(lock.c_str()) == static_cast<long>(pid);
+}
+
 bool exited(pid_t pid) {
   int status = 0;
   return ::waitpid(pid, &status, WNOHANG) == pid;
@@ -69,11 +84,12 @@ Xvfb::Xvfb() {
     const int n = 100 + static_cast<int>(pick() % 800);
     if (!displayFree(n)) continue;
     const std::string display = ":" + std::to_string(n);
-    const pid_t pid =
-        spawnQuiet({"/usr/bin/Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    const pid_t pid = spawnQuiet(
+        {"/usr/bin/Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"});
     for (int i = 0; i < 250; ++i) {
       if (exited(pid)) break;
-      if (runProcess({"/usr/bin/xdpyinfo", "-display", display}).exitStatus == 0) {
+      if (runProcess({"/usr/bin/xdpyinfo", "-display", display}).exitStatus == 0 &&
+          ownsDisplay(pid, n) && !exited(pid)) {
         display_ = display;
         pid_ = pid;
         return;
