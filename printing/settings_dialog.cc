@@ -42,11 +42,18 @@ struct ErrorFree {
   void operator()(GError* error) const noexcept { g_error_free(error); }
 };
 
-struct SourceRemove {
-  void operator()(guint* id) const noexcept {
-    if (*id != 0) g_source_remove(*id);
-    delete id;
-  }
+// A GLib timeout source, removed when it goes; its callback must keep returning
+// G_SOURCE_CONTINUE so that the id stays valid until then.
+class Timeout {
+ public:
+  Timeout(guint intervalMs, GSourceFunc callback, gpointer data)
+      : id_(g_timeout_add(intervalMs, callback, data)) {}
+  ~Timeout() { g_source_remove(id_); }
+  Timeout(const Timeout&) = delete;
+  Timeout& operator=(const Timeout&) = delete;
+
+ private:
+  guint id_;
 };
 
 constexpr const char* kNotInstalled = "The selected printer is no longer installed on this Mac.";
@@ -247,11 +254,13 @@ Object<GtkPageSetup> startingPageSetup(const DialogStart& start) {
 
 bool printerReady(GtkPrintUnixDialog* dialog, const std::string& name) {
   GtkPrinter* printer = gtk_print_unix_dialog_get_selected_printer(dialog);
-  return printer != nullptr && name == gtk_printer_get_name(printer) &&
-         gtk_printer_has_details(printer);
+  if (printer == nullptr) return false;
+  const char* selected = gtk_printer_get_name(printer);
+  return selected != nullptr && name == selected && gtk_printer_has_details(printer);
 }
 
 // Runs the main context until `done` holds or `limit` has passed; true when `done` held.
+// `done` is called from a GLib callback and must not throw.
 bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   struct Wait {
     const std::function<bool()>* done;
@@ -259,7 +268,7 @@ bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit
     bool met = false;
   } wait{&done, MainLoop(g_main_loop_new(nullptr, FALSE))};
   if (done()) return true;
-  std::unique_ptr<guint, SourceRemove> poll(new guint(g_timeout_add(
+  Timeout poll(
       50,
       [](gpointer data) -> gboolean {
         auto& w = *static_cast<Wait*>(data);
@@ -268,14 +277,14 @@ bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit
         g_main_loop_quit(w.loop.get());
         return G_SOURCE_CONTINUE;
       },
-      &wait)));
-  std::unique_ptr<guint, SourceRemove> deadline(new guint(g_timeout_add(
+      &wait);
+  Timeout deadline(
       static_cast<guint>(limit.count()),
       [](gpointer data) -> gboolean {
         g_main_loop_quit(static_cast<Wait*>(data)->loop.get());
         return G_SOURCE_CONTINUE;
       },
-      &wait)));
+      &wait);
   g_main_loop_run(wait.loop.get());
   return wait.met;
 }
@@ -283,11 +292,13 @@ bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit
 DialogChoice choiceOf(GtkPrintUnixDialog* dialog) {
   DialogChoice choice;
   GtkPrinter* printer = gtk_print_unix_dialog_get_selected_printer(dialog);
-  if (printer != nullptr) choice.printerName = gtk_printer_get_name(printer);
+  if (printer != nullptr && gtk_printer_get_name(printer) != nullptr) {
+    choice.printerName = gtk_printer_get_name(printer);
+  }
   GtkPageSetup* setup = gtk_print_unix_dialog_get_page_setup(dialog);
   GtkPaperSize* paper = gtk_page_setup_get_paper_size(setup);
-  choice.paperName = gtk_paper_size_get_name(paper);
-  choice.displayName = gtk_paper_size_get_display_name(paper);
+  if (const char* name = gtk_paper_size_get_name(paper)) choice.paperName = name;
+  if (const char* name = gtk_paper_size_get_display_name(paper)) choice.displayName = name;
   choice.paperWidthMm = gtk_paper_size_get_width(paper, GTK_UNIT_MM);
   choice.paperHeightMm = gtk_paper_size_get_height(paper, GTK_UNIT_MM);
   choice.orientation = orientationOf(gtk_page_setup_get_orientation(setup));
