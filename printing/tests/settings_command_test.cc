@@ -226,6 +226,25 @@ TEST_F(SettingsCommand, CopiesAndDisplayAreRefusedBeforeTheSnapshotIsRead) {
   EXPECT_EQ(testing::readFile(snapshotPath()), "not a snapshot");
 }
 
+TEST_F(SettingsCommand, UnknownPrinterAndForeignIdentityAreRefusedBeforeTheDialog) {
+  ProcessOutput wrongId = testing::runVardelle(
+      "settings", request(",\"printerId\":\"urn:uuid:not-this-queue\""), env());
+  EXPECT_EQ(wrongId.exitStatus, 1);
+  EXPECT_EQ(wrongId.out,
+            "{\"error\":\"The native printer identity does not match this preset. Refresh the "
+            "printer list and save Printer Settings again.\",\"ok\":false}\n");
+
+  const std::string missing =
+      dir.write("missing.json", "{\"printerName\":\"no-such-queue\",\"snapshotPath\":\"" +
+                                    snapshotPath() + "\",\"scalePercent\":100}");
+  ProcessOutput notInstalled = testing::runVardelle("settings", missing, env());
+  EXPECT_EQ(notInstalled.exitStatus, 1);
+  EXPECT_EQ(
+      notInstalled.out,
+      "{\"error\":\"The selected printer is no longer installed on this Mac.\",\"ok\":false}\n");
+  EXPECT_TRUE(testing::readFile(snapshotPath()).empty());
+}
+
 TEST_F(SettingsCommand, WatchdogEndsAnOpenDialogWithItsOwnLineOnly) {
   const std::string out = dir.file("out.txt");
   std::string window;
