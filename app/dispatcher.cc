@@ -4,6 +4,7 @@
 #include "artwork/artwork.h"
 #include "base/print_failure.h"
 #include "printing/snapshot.h"
+#include "printing/settings_command.h"
 
 namespace vardelle::app {
 
@@ -52,7 +53,7 @@ HelperResult perform(const std::string& mode, const PrintRequest& request) {
     throw PrintFailure(
         "A copies override can only be used when printing; saved preset copies remain unchanged.");
   }
-  if (mode == "settings") notAvailable(mode);
+  if (mode == "settings") return printing::settings(request);
   if (mode != "inspect" && mode != "preview" && mode != "thumbnail" && mode != "print") {
     throw PrintFailure(
         "Unknown helper command. Expected settings, inspect, preview, thumbnail, or print.");
