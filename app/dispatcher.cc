@@ -1,10 +1,11 @@
 #include "app/dispatcher.h"
 
 #include "app/output_commands.h"
+#include "app/routing.h"
 #include "artwork/artwork.h"
 #include "base/print_failure.h"
-#include "printing/snapshot.h"
 #include "printing/settings_command.h"
+#include "printing/snapshot.h"
 
 namespace vardelle::app {
 
@@ -48,16 +49,8 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
 
 HelperResult perform(const std::string& mode, const PrintRequest& request) {
   if (mode == "sheet-thumbnail") return performSheetThumbnail(request);
-  request.validate();
-  if (mode != "print" && request.copies) {
-    throw PrintFailure(
-        "A copies override can only be used when printing; saved preset copies remain unchanged.");
-  }
+  checkRouting(mode, request);
   if (mode == "settings") return printing::settings(request);
-  if (mode != "inspect" && mode != "preview" && mode != "thumbnail" && mode != "print") {
-    throw PrintFailure(
-        "Unknown helper command. Expected settings, inspect, preview, thumbnail, or print.");
-  }
   // The driver-colour acknowledgment of `print` belongs before the snapshot is read; it arrives
   // with the print command.
   if (mode == "print") notAvailable(mode);

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "app/application_loop.h"
-#include "app/dispatcher.h"
+#include "app/engine.h"
 #include "app/finish.h"
-#include "app/profile_commands.h"
+#include "app/routing.h"
 #include "app/watchdog.h"
 #include "base/files.h"
 #include "base/print_failure.h"
@@ -50,9 +50,10 @@ void PrintHelperMain::main(int argc, char** argv) {
   if (!early.ok) finish(early);
 
   const std::string where = "the request file \xE2\x80\x9C" + requestPath + "\xE2\x80\x9D";
-  if (mode == "profile-paths") finish(resultOf([] { return profilePaths(); }));
+  if (mode == "profile-paths") finish(resultOf([] { return engine().profilePaths(); }));
   if (mode == "inspect-profile") {
-    finish(resultOf([&] { return inspectProfile(decodeProfileRequest(requestBytes, where)); }));
+    finish(resultOf(
+        [&] { return engine().inspectProfile(decodeProfileRequest(requestBytes, where)); }));
   }
   PrintRequest request;
   HelperResult decoded = resultOf([&] {
@@ -65,9 +66,15 @@ void PrintHelperMain::main(int argc, char** argv) {
   requestBytes.clear();
 
   if (mode == "settings" || mode == "print") {
-    runInApplicationLoop([mode, request] { return perform(mode, request); });
+    runInApplicationLoop([mode, request] {
+      checkRouting(mode, request);
+      return engine().perform(mode, request);
+    });
   }
-  finish(resultOf([&] { return perform(mode, request); }));
+  finish(resultOf([&] {
+    checkRouting(mode, request);
+    return engine().perform(mode, request);
+  }));
 }
 
 }  // namespace vardelle::app
