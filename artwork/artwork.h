@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "artwork/paper_geometry.h"
+#include "artwork/png_image.h"
+#include "base/records.h"
+#include "color/source_color_space.h"
+
+namespace vardelle::artwork {
+
+/// An open PDF document (artwork/pdf_document.h); only code that reads or draws PDF objects
+/// needs its definition.
+class PdfDocument;
+
+/// One page of a loaded PDF. Boxes are in the page's default user space (before UserUnit),
+/// standardised (non-negative width and height).
+struct PdfPage {
+  std::shared_ptr<PdfDocument> document;  ///< keeps the document open
+  size_t index = 0;                       ///< 0-based; document->pageObject(index) is the page
+  Rect cropBox;           ///< inherited /CropBox, or the media box when there is none
+  Rect mediaBox;          ///< inherited /MediaBox
+  Rect visibleBox;        ///< cropBox ∩ mediaBox: what is shown and printed
+  int rotation = 0;       ///< inherited /Rotate normalised to 0, 90, 180 or 270 (clockwise)
+  double userUnit = 1.0;  ///< /UserUnit of the page dictionary, 1 without one
+};
+
+/// The single image of a PNG file, or a raster made in memory (a colour-converted page).
+struct PngPage {
+  /// The PNG file; empty for an in-memory raster.
+  std::string path;
+  /// IHDR of the file (for an in-memory raster: its size and layout).
+  PngHeader header;
+  /// The resolution the page is sized with (the override or the file's pHYs).
+  double dpiX = 0;
+  double dpiY = 0;
+  /// The colour space the samples are in (for a file: the interpretation of its colour chunks).
+  color::SourceColorSpace colorSpace;
+  /// Decoded samples of an in-memory raster; null for a file, which is decoded on demand.
+  std::shared_ptr<const Pixels> pixels;
+
+  /// The samples: the in-memory raster, or the file decoded now (not cached). Throws
+  /// PrintFailure("This PNG could not be opened. It may be incomplete or damaged.").
+  std::shared_ptr<const Pixels> decode() const;
+};
+
+/// A page of artwork with its natural physical size in points, upright as it will be on paper.
+struct ArtworkPage {
+  std::variant<PdfPage, PngPage> content;
+  Size size;
+
+  Size naturalSize() const { return size; }
+  const PdfPage* pdf() const { return std::get_if<PdfPage>(&content); }
+  const PngPage* png() const { return std::get_if<PngPage>(&content); }
+};
+
+/// A loaded PDF or PNG: an immutable description of the document. Copies share the open
+/// document and the decoded rasters.
+struct Artwork {
+  std::string format;  ///< "PDF" or "PNG"
+  std::vector<ArtworkPage> pages;
+  std::optional<double> dpiX;  ///< PNG only
+  std::optional<double> dpiY;  ///< PNG only
+  std::vector<std::string> warnings;
+  std::shared_ptr<PdfDocument> pdfDocument;  ///< PDF only
+  std::optional<std::string> sourceColorProfile;
+  std::optional<std::string> colorManagement;
+
+  /// Opens and measures the artwork at `path` (absolute; .pdf or .png by extension, any case).
+  /// `pngDpi` overrides a PNG's own resolution. Throws PrintFailure with the sentence of the
+  /// first failed check; a file-system error in the PNG colour scan passes as PlatformError.
+  static Artwork load(const std::string& path, std::optional<double> pngDpi);
+
+  /// Measures every page in millimetres at natural size and at `scalePercent`, and judges each
+  /// against `paper` when there is one. Throws the PrintFailure of placement().
+  DocumentInfo inspect(double scalePercent, const std::optional<PaperGeometry>& paper,
+                       double offsetXmm, double offsetYmm) const;
+
+  /// Applies the request's colour settings (validated first). Printer-managed colour returns the
+  /// artwork unchanged. With `convert` false no pixels are converted. Throws PrintFailure.
+  Artwork applyingColorManagement(const ColorManagement& settings, double scalePercent,
+                                  bool convert) const;
+};
+
+/// The fixed texts that loading puts into an Artwork.
+inline constexpr const char* kPrinterManaged = "Printer-managed";
+inline constexpr const char* kPrinterColorWarning =
+    "Color is handled by macOS and the printer; no app ICC conversion is applied.";
+inline constexpr const char* kDpiOverrideWarning =
+    "PNG size uses the explicit DPI override in this preset.";
+inline constexpr const char* kPdfSourceColorProfile =
+    "PDF document color spaces (embedded RGB/CMYK interpreted by Core Graphics)";
+inline constexpr const char* kPngUnreadable =
+    "This PNG could not be opened. It may be incomplete or damaged.";
+
+}  // namespace vardelle::artwork

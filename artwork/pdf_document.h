@@ -1,0 +1,40 @@
+#pragma once
+
+// The one header that brings qpdf into the artwork code. Code that only measures or reports
+// artwork includes artwork/artwork.h, which names PdfDocument without qpdf.
+#define POINTERHOLDER_TRANSITION 4
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vardelle::artwork {
+
+/// An open PDF document and its page objects, in page order. Shared by every page taken from it,
+/// so the document stays open while any of them is used. Warnings are suppressed and qpdf's
+/// logger writes nowhere, so a damaged file never reaches standard output.
+class PdfDocument {
+ public:
+  /// Opens `path` with the empty password. Throws PrintFailure with the messages of loading:
+  /// "This PDF could not be opened. It may be incomplete or damaged.", "Unlock this
+  /// password-protected PDF before printing.", "This PDF does not allow printing.".
+  static std::shared_ptr<PdfDocument> open(const std::string& path);
+
+  /// The qpdf document. Writers that copy pages from it must keep this PdfDocument alive until
+  /// their output is written (qpdf copies stream data lazily).
+  QPDF& qpdf() const { return *qpdf_; }
+  std::shared_ptr<QPDF> sharedQpdf() const { return qpdf_; }
+
+  /// Number of pages of the page tree.
+  size_t pageCount() const { return pages_.size(); }
+  /// The page dictionary of page `index` (0-based).
+  QPDFObjectHandle pageObject(size_t index) const { return pages_.at(index); }
+
+ private:
+  std::shared_ptr<QPDF> qpdf_;
+  std::vector<QPDFObjectHandle> pages_;
+};
+
+}  // namespace vardelle::artwork

@@ -1,0 +1,146 @@
+#include "testing/png_fixtures.h"
+
+#include <png.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <stdexcept>
+
+namespace vardelle::testing {
+
+namespace {
+
+void append(png_structp png, png_bytep data, png_size_t size) {
+  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), size);
+}
+void flush(png_structp) {}
+
+uint32_t crc32(const std::string& bytes) {
+  uint32_t crc = 0xffffffffu;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::string bigEndian(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
+
+int channelsOf(int colorType) {
+  switch (colorType) {
+    case 0:
+    case 3:
+      return 1;
+    case 4:
+      return 2;
+    case 2:
+      return 3;
+    default:
+      return 4;
+  }
+}
+
+bool write(png_structp png, png_infop info, const PngSpec& spec,
+           std::vector<std::vector<unsigned char>>& rows,
+           const std::vector<unsigned char>& palette) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colorType,
+               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (spec.colorType == 3) {
+    std::vector<png_color> entries;
+    for (size_t i = 0; i + 2 < palette.size(); i += 3) {
+      entries.push_back({palette[i], palette[i + 1], palette[i + 2]});
+    }
+    png_set_PLTE(png, info, entries.data(), int(entries.size()));
+    if (spec.transparentPaletteEntry) {
+      png_byte alpha = 0;
+      png_set_tRNS(png, info, &alpha, 1, nullptr);
+    }
+  }
+  if (spec.pixelsPerMeterX) {
+    png_set_pHYs(png, info, *spec.pixelsPerMeterX,
+                 spec.pixelsPerMeterY.value_or(*spec.pixelsPerMeterX), spec.physUnit);
+  }
+  if (spec.gamma) png_set_gAMA(png, info, *spec.gamma);
+  if (spec.chrm) {
+    png_set_cHRM(png, info, 0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06);
+  }
+  if (spec.srgb) png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+  if (!spec.iccProfile.empty()) {
+    png_set_iCCP(png, info, "embedded", PNG_COMPRESSION_TYPE_BASE, spec.iccProfile.data(),
+                 png_uint_32(spec.iccProfile.size()));
+  }
+  png_write_info(png, info);
+  std::vector<png_bytep> pointers;
+  for (auto& row : rows) pointers.push_back(row.data());
+  png_write_image(png, pointers.data());
+  png_write_end(png, nullptr);
+  return true;
+}
+
+}  // namespace
+
+std::vector<unsigned char> pngPalette() { return {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}; }
+
+std::string makePng(const PngSpec& spec) {
+  const int channels = channelsOf(spec.colorType);
+  std::vector<std::vector<unsigned char>> rows(spec.height);
+  for (uint32_t y = 0; y < spec.height; ++y) {
+    auto& row = rows[y];
+    for (uint32_t x = 0; x < spec.width; ++x) {
+      for (int c = 0; c < channels; ++c) {
+        unsigned value = spec.colorType == 3 ? (x + y) % 4 : pngSample(x, y, c);
+        if (spec.bitDepth == 16) {
+          row.push_back(static_cast<unsigned char>(value));  // value × 257, big-endian
+          row.push_back(static_cast<unsigned char>(value));
+        } else if (spec.bitDepth == 8) {
+          row.push_back(static_cast<unsigned char>(value));
+        } else {
+          // Packed low-depth samples: keep the top bits of the pattern.
+          const int perByte = 8 / spec.bitDepth;
+          const unsigned sample = spec.colorType == 3 ? value : value >> (8 - spec.bitDepth);
+          if (x % perByte == 0) row.push_back(0);
+          row.back() |=
+              static_cast<unsigned char>(sample << (8 - spec.bitDepth * (1 + int(x % perByte))));
+        }
+      }
+    }
+  }
+  std::string out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(png, &out, append, flush);
+  const bool ok = write(png, info, spec, rows, pngPalette());
+  png_destroy_write_struct(&png, &info);
+  if (!ok) throw std::runtime_error("libpng could not write the test PNG");
+  return out;
+}
+
+std::string pngChunk(const std::string& type, const std::string& data) {
+  return bigEndian(uint32_t(data.size())) + type + data + bigEndian(crc32(type + data));
+}
+
+std::string insertBeforeImageData(const std::string& png, const std::string& bytes) {
+  const size_t at = png.find("IDAT") - 4;
+  return png.substr(0, at) + bytes + png.substr(at);
+}
+
+std::string insertBeforeEnd(const std::string& png, const std::string& bytes) {
+  const size_t at = png.rfind("IEND") - 4;
+  return png.substr(0, at) + bytes + png.substr(at);
+}
+
+std::string exifWithOrientation(int value) {
+  std::string tiff = "MM";
+  tiff += std::string("\0*", 2) + bigEndian(8);
+  tiff += std::string("\0\x01", 2);                                       // one entry
+  tiff += std::string("\x01\x12\0\x03", 4) + bigEndian(1);                // SHORT × 1
+  tiff += std::string{char(value >> 8), char(value & 0xff), '\0', '\0'};  // value
+  tiff += bigEndian(0);                                                   // no next IFD
+  return tiff;
+}
+
+uint32_t pixelsPerMeter(double dpi) { return uint32_t(std::lround(dpi / 0.0254)); }
+
+}  // namespace vardelle::testing
