@@ -4,6 +4,7 @@
 #include "artwork/artwork.h"
 #include "base/print_failure.h"
 #include "printing/snapshot.h"
+#include "printing/submission.h"
 
 namespace vardelle::app {
 
@@ -57,10 +58,21 @@ HelperResult perform(const std::string& mode, const PrintRequest& request) {
     throw PrintFailure(
         "Unknown helper command. Expected settings, inspect, preview, thumbnail, or print.");
   }
-  // The driver-colour acknowledgment of `print` belongs before the snapshot is read; it arrives
-  // with the print command.
-  if (mode == "print") notAvailable(mode);
+  if (mode == "print" && (!request.filePath || request.filePath->empty())) {
+    throw PrintFailure("Choose a PDF or PNG file first.");
+  }
+  // Said before the snapshot is read, so that a preset never saved still hears about it.
+  if (mode == "print" && request.colorManagement &&
+      request.colorManagement->mode == "application" &&
+      !request.colorManagement->driverColorManagementDisabled) {
+    throw PrintFailure(
+        "Disable printer-driver color correction in this preset's Printer settings, then "
+        "acknowledge it before application-managed printing.");
+  }
   PreparedDocument prepared = prepareDocument(mode, request);
+  if (mode == "print") {
+    return printing::submit(prepared.managed, request, *prepared.snapshot, prepared.document);
+  }
   if (mode == "preview" || mode == "thumbnail") {
     return writePreviewOutput(mode, request, prepared.managed, *prepared.snapshot,
                               prepared.document);
