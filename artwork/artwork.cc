@@ -196,6 +196,14 @@ std::shared_ptr<const Pixels> PngPage::decode() const {
   return std::make_shared<const Pixels>(decodePngPixels(path, header));
 }
 
+void PngPage::forEachRow(
+    const std::function<void(uint32_t y, const unsigned char* row)>& onRow) const {
+  if (!pixels) return decodePngRows(path, header, onRow);
+  for (uint32_t y = 0; y < pixels->height; ++y) {
+    onRow(y, pixels->bytes.data() + pixels->rowBytes() * y);
+  }
+}
+
 Artwork Artwork::load(const std::string& path, std::optional<double> pngDpi) {
   requireAbsolutePath(path, "Artwork");
   if (::access(path.c_str(), R_OK) != 0) {

@@ -47,6 +47,16 @@ struct PngPage {
   /// The samples: the in-memory raster, or the file decoded now (not cached). Throws
   /// PrintFailure("This PNG could not be opened. It may be incomplete or damaged.").
   std::shared_ptr<const Pixels> decode() const;
+
+  /// The sample layout decode() gives.
+  Pixels layout() const {
+    return pixels ? Pixels{pixels->width,    pixels->height,   pixels->bitDepth,
+                           pixels->channels, pixels->hasAlpha, {}}
+                  : pixelLayout(header);
+  }
+  /// Calls `onRow(y, row)` for each row from the top without holding the whole image (for a file;
+  /// an in-memory raster is walked in place). Throws like decode().
+  void forEachRow(const std::function<void(uint32_t y, const unsigned char* row)>& onRow) const;
 };
 
 /// A page of artwork with its natural physical size in points, upright as it will be on paper.

@@ -10,6 +10,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -150,6 +151,33 @@ File openForPng(const std::string& path) {
   return file;
 }
 
+// Writers cut the image data into IDAT chunks of one size (libpng: 8 KiB), so a 100-megapixel
+// image has some ten thousand of them, and reading every header cost more than everything else
+// `inspect` does. From the IDAT at `offset`, this gallops over the following chunks that have the
+// same header, probing one header per jump, and returns how many such chunks follow. IDAT chunks
+// must be consecutive, so nothing that matters can stand between them; a probe can only be fooled
+// by image data that happens to repeat the 8-byte header exactly at a chunk stride.
+uint64_t uniformImageDataRun(int fd, uint64_t offset, uint32_t length, const std::string& path) {
+  const uint64_t stride = 12 + uint64_t(length);
+  auto sameHeaderAt = [&](uint64_t index) {
+    unsigned char probe[8];
+    return readAt(fd, probe, 8, offset + index * stride, path) == 8 &&
+           bigEndian32(probe) == length && named(probe, "IDAT");
+  };
+  uint64_t confirmed = 0;
+  uint64_t step = 1;
+  while (true) {
+    if (sameHeaderAt(confirmed + step)) {
+      confirmed += step;
+      step *= 2;
+    } else if (step == 1) {
+      return confirmed;
+    } else {
+      step = 1;
+    }
+  }
+}
+
 }  // namespace
 
 std::optional<int> exifOrientation(const unsigned char* data, size_t size) {
@@ -222,6 +250,11 @@ PngChunkScan scanPngChunks(const std::string& path) {
         if (!scan.orientation) scan.orientation = 1;
       }
     }
+    if (!beforeImageData && named(header, "IDAT")) {
+      const uint64_t skipped = uniformImageDataRun(fd.get(), offset, length, path);
+      offset += skipped * (12 + uint64_t(length));
+      count += int(std::min<uint64_t>(skipped, kOrientationScanChunkLimit));
+    }
     offset += 8 + uint64_t(length) + 4;
   }
   return scan;
@@ -276,37 +309,79 @@ PngMetadata readPngMetadata(const std::string& path) {
   return meta;
 }
 
-Pixels decodePngPixels(const std::string& path, const PngHeader& expected) {
-  File file = openForPng(path);
-  PngReader reader(file.get());
-  if (!reader.ok()) throw std::bad_alloc();
-  png_structp png = reader.png();
-  png_infop info = reader.info();
-  if (!readInfo(png, info)) throw PrintFailure(kPngUnreadable);
-  // The file may have been replaced since it was measured; never draw it at another size.
-  if (!sameLayout(headerOf(png, info), expected)) throw PrintFailure(kPngUnreadable);
-  if (!setUpTransforms(png, info)) throw PrintFailure(kPngUnreadable);
-
+Pixels pixelLayout(const PngHeader& header) {
   Pixels pixels;
-  pixels.width = expected.width;
-  pixels.height = expected.height;
-  pixels.bitDepth = expected.bitDepth == 16 ? 16 : 8;
-  pixels.hasAlpha = expected.hasAlpha;
-  const bool color = expected.colorType == PngColorType::rgb ||
-                     expected.colorType == PngColorType::rgbAlpha ||
-                     expected.colorType == PngColorType::palette;
-  pixels.channels = (color ? 3 : 1) + (expected.hasAlpha ? 1 : 0);
-  const size_t rowBytes = pixels.rowBytes();
-  // The row length libpng will write must be the one the buffer is made for.
-  if (png_get_rowbytes(png, info) != rowBytes || png_get_channels(png, info) != pixels.channels) {
-    throw PrintFailure(kPngUnreadable);
+  pixels.width = header.width;
+  pixels.height = header.height;
+  pixels.bitDepth = header.bitDepth == 16 ? 16 : 8;
+  pixels.hasAlpha = header.hasAlpha;
+  const bool color = header.colorType == PngColorType::rgb ||
+                     header.colorType == PngColorType::rgbAlpha ||
+                     header.colorType == PngColorType::palette;
+  pixels.channels = (color ? 3 : 1) + (header.hasAlpha ? 1 : 0);
+  return pixels;
+}
+
+namespace {
+
+// Opens the file again for decoding and checks that it is still the image that was measured.
+struct Decoder {
+  File file;
+  PngReader reader;
+  Pixels layout;
+
+  Decoder(const std::string& path, const PngHeader& expected)
+      : file(openForPng(path)), reader(file.get()), layout(pixelLayout(expected)) {
+    if (!reader.ok()) throw std::bad_alloc();
+    png_structp png = reader.png();
+    png_infop info = reader.info();
+    if (!readInfo(png, info)) throw PrintFailure(kPngUnreadable);
+    // The file may have been replaced since it was measured; never draw it at another size.
+    if (!sameLayout(headerOf(png, info), expected)) throw PrintFailure(kPngUnreadable);
+    if (!setUpTransforms(png, info)) throw PrintFailure(kPngUnreadable);
+    // The row length libpng will write must be the one the buffers are made for.
+    if (png_get_rowbytes(png, info) != layout.rowBytes() ||
+        png_get_channels(png, info) != layout.channels) {
+      throw PrintFailure(kPngUnreadable);
+    }
   }
+};
+
+bool readOneRow(png_structp png, png_bytep row) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_row(png, row, nullptr);
+  return true;
+}
+
+}  // namespace
+
+Pixels decodePngPixels(const std::string& path, const PngHeader& expected) {
+  Decoder decoder(path, expected);
+  Pixels pixels = decoder.layout;
+  const size_t rowBytes = pixels.rowBytes();
   if (pixels.height != 0 && rowBytes > SIZE_MAX / pixels.height) throw std::bad_alloc();
   pixels.bytes.resize(rowBytes * pixels.height);
   std::vector<png_bytep> rows(pixels.height);
   for (uint32_t y = 0; y < pixels.height; ++y) rows[y] = pixels.bytes.data() + rowBytes * y;
-  if (!readRows(png, rows.data())) throw PrintFailure(kPngUnreadable);
+  if (!readRows(decoder.reader.png(), rows.data())) throw PrintFailure(kPngUnreadable);
   return pixels;
+}
+
+void decodePngRows(const std::string& path, const PngHeader& expected,
+                   const std::function<void(uint32_t y, const unsigned char* row)>& onRow) {
+  if (expected.interlaced) {
+    // Interlaced rows are only complete after the last pass.
+    const Pixels pixels = decodePngPixels(path, expected);
+    for (uint32_t y = 0; y < pixels.height; ++y)
+      onRow(y, pixels.bytes.data() + pixels.rowBytes() * y);
+    return;
+  }
+  Decoder decoder(path, expected);
+  std::vector<unsigned char> row(decoder.layout.rowBytes());
+  for (uint32_t y = 0; y < decoder.layout.height; ++y) {
+    if (!readOneRow(decoder.reader.png(), row.data())) throw PrintFailure(kPngUnreadable);
+    onRow(y, row.data());
+  }
 }
 
 }  // namespace vardelle::artwork

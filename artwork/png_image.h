@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,6 +73,15 @@ PngMetadata readPngMetadata(const std::string& path);
 /// Decodes the whole image. Throws PrintFailure("This PNG could not be opened. It may be
 /// incomplete or damaged.") when the file is damaged or no longer matches `expected`.
 Pixels decodePngPixels(const std::string& path, const PngHeader& expected);
+
+/// The sample layout decoding gives an image with this header (no bytes).
+Pixels pixelLayout(const PngHeader& header);
+
+/// Decodes row by row, calling `onRow(y, row)` for each row from the top with pixelLayout(expected)
+/// samples; holds one row at a time (an interlaced file is decoded whole first). Throws like
+/// decodePngPixels; an exception from `onRow` ends decoding and passes on.
+void decodePngRows(const std::string& path, const PngHeader& expected,
+                   const std::function<void(uint32_t y, const unsigned char* row)>& onRow);
 
 /// The orientation tag (0x0112) of an EXIF block (TIFF header and IFD0), or none.
 std::optional<int> exifOrientation(const unsigned char* data, size_t size);

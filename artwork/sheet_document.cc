@@ -35,31 +35,56 @@ QPDFObjectHandle rectangleArray(const Rect& r) {
 
 QPDFObjectHandle name(const char* text) { return QPDFObjectHandle::newName(text); }
 
-/// The samples of one plane (colour or alpha) in PDF order, 16-bit big-endian, written straight
-/// into the buffer that the stream will own: a large image is not held twice more.
-std::shared_ptr<Buffer> extractPlane(const Pixels& pixels, int firstChannel, int channelCount) {
-  const size_t bytesPerSample = pixels.bitDepth == 16 ? 2 : 1;
-  const size_t count = size_t(pixels.width) * pixels.height;
-  auto out = std::make_shared<Buffer>(count * channelCount * bytesPerSample);
-  const unsigned char* in = pixels.bytes.data();
-  unsigned char* o = out->getBuffer();
-  const size_t pixelBytes = size_t(pixels.channels) * bytesPerSample;
-  for (size_t i = 0; i < count; ++i) {
-    const unsigned char* p = in + i * pixelBytes + size_t(firstChannel) * bytesPerSample;
-    if (bytesPerSample == 1) {
-      std::memcpy(o, p, size_t(channelCount));
-      o += channelCount;
-    } else {
-      for (int c = 0; c < channelCount; ++c) {
-        uint16_t v;
-        std::memcpy(&v, p + c * 2, 2);
-        *o++ = static_cast<unsigned char>(v >> 8);
-        *o++ = static_cast<unsigned char>(v & 0xff);
-      }
+/// Splits decoded rows into the colour plane and the alpha plane of a PDF image, in PDF order
+/// (16-bit samples big-endian), written straight into the buffers the streams will own.
+class PlaneSplitter {
+ public:
+  PlaneSplitter(const Pixels& layout, int colorChannels, bool alpha)
+      : width_(layout.width),
+        channels_(layout.channels),
+        bytesPerSample_(layout.bitDepth == 16 ? 2 : 1),
+        colorChannels_(colorChannels) {
+    const size_t samples = size_t(layout.width) * layout.height;
+    color_ = std::make_shared<Buffer>(samples * colorChannels * bytesPerSample_);
+    if (alpha) alpha_ = std::make_shared<Buffer>(samples * bytesPerSample_);
+  }
+
+  void row(uint32_t y, const unsigned char* in) {
+    unsigned char* color =
+        color_->getBuffer() + size_t(y) * width_ * colorChannels_ * bytesPerSample_;
+    unsigned char* alpha =
+        alpha_ ? alpha_->getBuffer() + size_t(y) * width_ * bytesPerSample_ : nullptr;
+    for (uint32_t x = 0; x < width_; ++x) {
+      const unsigned char* pixel = in + size_t(x) * channels_ * bytesPerSample_;
+      for (int c = 0; c < colorChannels_; ++c) color = put(color, pixel + c * bytesPerSample_);
+      if (alpha) alpha = put(alpha, pixel + colorChannels_ * bytesPerSample_);
     }
   }
-  return out;
-}
+
+  std::shared_ptr<Buffer> color() const { return color_; }
+  std::shared_ptr<Buffer> alpha() const { return alpha_; }
+
+ private:
+  // 16-bit samples arrive in host order.
+  unsigned char* put(unsigned char* out, const unsigned char* sample) const {
+    if (bytesPerSample_ == 1) {
+      *out = *sample;
+      return out + 1;
+    }
+    uint16_t v;
+    std::memcpy(&v, sample, 2);
+    out[0] = static_cast<unsigned char>(v >> 8);
+    out[1] = static_cast<unsigned char>(v & 0xff);
+    return out + 2;
+  }
+
+  uint32_t width_;
+  int channels_;
+  size_t bytesPerSample_;
+  int colorChannels_;
+  std::shared_ptr<Buffer> color_;
+  std::shared_ptr<Buffer> alpha_;
+};
 
 /// A new stream in `pdf` owning `data`, unfiltered (the writer compresses it).
 QPDFObjectHandle streamOf(QPDF& pdf, std::shared_ptr<Buffer> data) {
@@ -78,9 +103,10 @@ struct Sheet {
 }  // namespace
 
 struct SheetDocument::Impl {
-  QPDF pdf;
-  // Sources stay open until write(): qpdf reads copied stream data only then.
+  // Sources stay open until write(): qpdf reads copied stream data only then. Declared first, so
+  // they also outlive the document that copied from them.
   std::vector<std::shared_ptr<PdfDocument>> sources;
+  QPDF pdf;
   using FormKey = std::pair<const PdfDocument*, std::string>;
   std::map<FormKey, std::pair<std::string, QPDFObjectHandle>> forms;
   std::map<std::string, std::pair<std::string, QPDFObjectHandle>> images;
@@ -211,10 +237,10 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
                    : "file:" + page.path);
   auto found = impl_->images.find(key);
   if (found == impl_->images.end()) {
-    std::shared_ptr<const Pixels> pixels = page.decode();
-    const bool gray = pixels->channels <= 2;
+    const Pixels layout = page.layout();
+    const bool gray = layout.channels <= 2;
     const int colorChannels = gray ? 1 : 3;
-    const bool alpha = pixels->hasAlpha && (pixels->channels == 2 || pixels->channels == 4);
+    const bool alpha = layout.hasAlpha && (layout.channels == 2 || layout.channels == 4);
 
     QPDF& pdf = impl_->pdf;
     QPDFObjectHandle colorSpace = name(gray ? "/DeviceGray" : "/DeviceRGB");
@@ -236,16 +262,19 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
       QPDFObjectHandle dict = stream.getDict();
       dict.replaceKey("/Type", name("/XObject"));
       dict.replaceKey("/Subtype", name("/Image"));
-      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(pixels->width));
-      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(pixels->height));
-      dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(pixels->bitDepth));
+      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(layout.width));
+      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(layout.height));
+      dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(layout.bitDepth));
       dict.replaceKey("/ColorSpace", space);
       dict.replaceKey("/Interpolate", QPDFObjectHandle::newBool(true));
     };
-    QPDFObjectHandle image = streamOf(pdf, extractPlane(*pixels, 0, colorChannels));
+    // Row by row: a large PNG is never held decoded as a whole beside its planes.
+    PlaneSplitter planes(layout, colorChannels, alpha);
+    page.forEachRow([&](uint32_t y, const unsigned char* row) { planes.row(y, row); });
+    QPDFObjectHandle image = streamOf(pdf, planes.color());
     imageDictionary(image, colorSpace);
     if (alpha) {
-      QPDFObjectHandle mask = streamOf(pdf, extractPlane(*pixels, colorChannels, 1));
+      QPDFObjectHandle mask = streamOf(pdf, planes.alpha());
       imageDictionary(mask, name("/DeviceGray"));
       image.getDict().replaceKey("/SMask", mask);
     }

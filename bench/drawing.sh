@@ -58,6 +58,7 @@ for page in text vector photo; do
 import json, statistics
 r = json.load(open('$work/$page-times.json'))['results']
 print(statistics.median(r[0]['times']) / statistics.median(r[1]['times']))")")
+  if [[ ! -x /usr/bin/time ]]; then continue; fi  # Debian package "time"
   rss=$(/usr/bin/time -f %M "$bin" thumbnail "$work/thumb-$page.json" 2>&1 >/dev/null | tail -n 1)
   peer_rss=$(/usr/bin/time -f %M pdftoppm -scale-to 1200 -png -singlefile "$work/$page.pdf" \
     "$work/peer-$page" 2>&1 | tail -n 1)

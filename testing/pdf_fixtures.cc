@@ -10,7 +10,7 @@
 
 namespace vardelle::testing {
 
-std::string makePdf(const std::vector<PdfPageSpec>& pages, const std::string& inheritedEntries) {
+std::string makePdf(const std::vector<PdfPageOptions>& pages, const std::string& inheritedEntries) {
   std::vector<std::string> objects;  // object i + 1
   std::string kids;
   for (size_t i = 0; i < pages.size(); ++i) {
@@ -20,7 +20,7 @@ std::string makePdf(const std::vector<PdfPageSpec>& pages, const std::string& in
   objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) +
                     " " + inheritedEntries + " >>");
   for (size_t i = 0; i < pages.size(); ++i) {
-    const PdfPageSpec& p = pages[i];
+    const PdfPageOptions& p = pages[i];
     std::string page = p.rawObject;
     if (page.empty()) {
       page = "<< /Type /Page /Parent 2 0 R /Contents " + std::to_string(4 + 2 * i) + " 0 R";
@@ -57,9 +57,9 @@ std::string makePdf(const std::vector<PdfPageSpec>& pages, const std::string& in
 std::string makePdfOfPages(size_t count, double width, double height) {
   std::ostringstream box;
   box << "[0 0 " << width << " " << height << "]";
-  PdfPageSpec page;
+  PdfPageOptions page;
   page.mediaBox = box.str();
-  return makePdf(std::vector<PdfPageSpec>(count, page));
+  return makePdf(std::vector<PdfPageOptions>(count, page));
 }
 
 std::string encryptPdf(const std::string& pdf, const std::string& userPassword,

@@ -6,7 +6,7 @@
 namespace vardelle::testing {
 
 /// One page of a hand-written PDF. Each entry is raw PDF text; an empty one is left out.
-struct PdfPageSpec {
+struct PdfPageOptions {
   std::string mediaBox = "[0 0 612 792]";
   std::string cropBox;
   std::string rotate;
@@ -20,7 +20,7 @@ struct PdfPageSpec {
 /// A PDF written as text with a correct cross-reference table: a catalog, one /Pages node holding
 /// `inheritedEntries` (e.g. "/Rotate 90 /MediaBox [0 0 100 100]"), and the pages in order, each
 /// with a small content stream (a filled rectangle in the page's corner).
-std::string makePdf(const std::vector<PdfPageSpec>& pages,
+std::string makePdf(const std::vector<PdfPageOptions>& pages,
                     const std::string& inheritedEntries = "");
 
 /// A one-page-per-size PDF: `count` pages of `width` × `height` points.

@@ -10,7 +10,7 @@ namespace vardelle::testing {
 /// What a test PNG holds. Sample (x, y, channel c) of an 8-bit image is
 /// pngSample(x, y, c); 16-bit samples are that value × 257; palette images use index
 /// (x + y) % 4 into pngPalette().
-struct PngSpec {
+struct PngOptions {
   uint32_t width = 4;
   uint32_t height = 3;
   int bitDepth = 8;
@@ -35,7 +35,7 @@ inline unsigned pngSample(uint32_t x, uint32_t y, int c) {
 std::vector<unsigned char> pngPalette();
 
 /// A PNG written by libpng.
-std::string makePng(const PngSpec& spec);
+std::string makePng(const PngOptions& options);
 
 /// A whole chunk (length, type, data, CRC).
 std::string pngChunk(const std::string& type, const std::string& data);
@@ -43,6 +43,9 @@ std::string pngChunk(const std::string& type, const std::string& data);
 /// `png` with raw `bytes` inserted just before its first IDAT chunk, or just before IEND.
 std::string insertBeforeImageData(const std::string& png, const std::string& bytes);
 std::string insertBeforeEnd(const std::string& png, const std::string& bytes);
+
+/// `png` with its image data re-cut into IDAT chunks of `size` bytes (the last one shorter).
+std::string splitImageData(const std::string& png, size_t size);
 
 /// An eXIf chunk body (big-endian TIFF) whose IFD0 holds orientation `value`.
 std::string exifWithOrientation(int value);

@@ -15,9 +15,9 @@ namespace {
 
 using testing::makePdf;
 using testing::makePng;
-using testing::PdfPageSpec;
+using testing::PdfPageOptions;
 using testing::pngChunk;
-using testing::PngSpec;
+using testing::PngOptions;
 using testing::TempDir;
 
 const char* kNoResolution =
@@ -33,9 +33,9 @@ std::string failureOf(const std::string& path, std::optional<double> dpi = std::
   return "";
 }
 
-PdfPageSpec page(std::string mediaBox, std::string rotate = "", std::string cropBox = "",
-                 std::string userUnit = "") {
-  PdfPageSpec p;
+PdfPageOptions page(std::string mediaBox, std::string rotate = "", std::string cropBox = "",
+                    std::string userUnit = "") {
+  PdfPageOptions p;
   p.mediaBox = std::move(mediaBox);
   p.rotate = std::move(rotate);
   p.cropBox = std::move(cropBox);
@@ -43,7 +43,7 @@ PdfPageSpec page(std::string mediaBox, std::string rotate = "", std::string crop
   return p;
 }
 
-Size onlyPageSize(const TempDir& dir, const std::vector<PdfPageSpec>& pages,
+Size onlyPageSize(const TempDir& dir, const std::vector<PdfPageOptions>& pages,
                   const std::string& inherited = "") {
   Artwork a = Artwork::load(dir.write("a.pdf", makePdf(pages, inherited)), std::nullopt);
   EXPECT_EQ(a.pages.size(), pages.size());
@@ -194,7 +194,7 @@ TEST(PdfLoading, HugeUserUnitOverflowsToInvalidDimensions) {
 
 TEST(PdfLoading, FirstBadPageEndsLoading) {
   TempDir dir;
-  std::vector<PdfPageSpec> pages(3, page("[0 0 100 100]"));
+  std::vector<PdfPageOptions> pages(3, page("[0 0 100 100]"));
   pages[1].rawObject = "42";
   EXPECT_EQ(failureOf(dir.write("p.pdf", makePdf(pages))), "PDF page 2 could not be read.");
   pages[1] = page("[0 0 100 100]", "45");
@@ -244,8 +244,8 @@ TEST(PdfLoading, DocumentOutlivesTheArtworkThroughItsPages) {
   EXPECT_TRUE(p->document->pageObject(p->index).getKey("/MediaBox").isArray());
 }
 
-PngSpec withDpi(double dpiX, double dpiY = 0) {
-  PngSpec s;
+PngOptions withDpi(double dpiX, double dpiY = 0) {
+  PngOptions s;
   s.width = 3000;
   s.height = 1500;
   s.pixelsPerMeterX = testing::pixelsPerMeter(dpiX);
@@ -255,7 +255,7 @@ PngSpec withDpi(double dpiX, double dpiY = 0) {
 
 TEST(PngLoading, SizeComesFromTheRecordedResolution) {
   TempDir dir;
-  PngSpec s = withDpi(300, 150);
+  PngOptions s = withDpi(300, 150);
   Artwork a = Artwork::load(dir.write("a.png", makePng(s)), std::nullopt);
   EXPECT_EQ(a.format, "PNG");
   const double dpiX = double(*s.pixelsPerMeterX) * 0.0254;
@@ -276,7 +276,7 @@ TEST(PngLoading, SizeComesFromTheRecordedResolution) {
 
 TEST(PngLoading, OverrideReplacesTheFilesResolution) {
   TempDir dir;
-  PngSpec s;
+  PngOptions s;
   s.width = 3000;
   s.height = 1500;
   const std::string path = dir.write("a.png", makePng(s));
@@ -300,10 +300,10 @@ TEST(PngLoading, OverrideReplacesTheFilesResolution) {
 
 TEST(PngLoading, UnknownOrZeroResolutionIsNoResolution) {
   TempDir dir;
-  PngSpec unknownUnit = withDpi(300);
+  PngOptions unknownUnit = withDpi(300);
   unknownUnit.physUnit = 0;
   EXPECT_EQ(failureOf(dir.write("u.png", makePng(unknownUnit))), kNoResolution);
-  PngSpec zero;
+  PngOptions zero;
   zero.pixelsPerMeterX = 0;
   zero.pixelsPerMeterY = 100;
   EXPECT_EQ(failureOf(dir.write("z.png", makePng(zero))), kNoResolution);
@@ -371,7 +371,7 @@ TEST(PngLoading, EveryPixelLayoutLoadsAndDecodes) {
       {3, 2, true, 4, 8, color::ColorModel::indexed},
   };
   for (const auto& c : cases) {
-    PngSpec s;
+    PngOptions s;
     s.width = 5;
     s.height = 3;
     s.colorType = c.colorType;
@@ -413,7 +413,7 @@ TEST(PngLoading, EveryPixelLayoutLoadsAndDecodes) {
 
 TEST(PngLoading, DecodeFailsCleanlyWhenTheFileIsDamagedOrReplaced) {
   TempDir dir;
-  PngSpec s;
+  PngOptions s;
   s.width = 64;
   s.height = 64;
   const std::string good = makePng(s);
@@ -435,7 +435,7 @@ TEST(PngLoading, DecodeFailsCleanlyWhenTheFileIsDamagedOrReplaced) {
 
 TEST(PngColor, ChunksBeforeTheImageDataTagTheFile) {
   TempDir dir;
-  PngSpec s;
+  PngOptions s;
   s.pixelsPerMeterX = testing::pixelsPerMeter(300);
   s.gamma = 1 / 2.2;
   Artwork tagged = Artwork::load(dir.write("g.png", makePng(s)), std::nullopt);
@@ -450,7 +450,7 @@ TEST(PngColor, ChunksBeforeTheImageDataTagTheFile) {
   EXPECT_EQ(untagged.sourceColorProfile, "Untagged PNG \xE2\x80\x94 assumed sRGB");
   EXPECT_EQ(untagged.warnings.size(), 2u);
 
-  PngSpec srgb;
+  PngOptions srgb;
   srgb.pixelsPerMeterX = testing::pixelsPerMeter(300);
   srgb.srgb = true;
   EXPECT_EQ(Artwork::load(dir.write("s.png", makePng(srgb)), std::nullopt).sourceColorProfile,
@@ -459,7 +459,7 @@ TEST(PngColor, ChunksBeforeTheImageDataTagTheFile) {
 
 TEST(PngColor, GreyAndPaletteImagesAreDescribed) {
   TempDir dir;
-  PngSpec gray;
+  PngOptions gray;
   gray.colorType = 0;
   gray.bitDepth = 16;
   Artwork g = Artwork::load(dir.write("g.png", makePng(gray)), 300.0);
@@ -467,7 +467,7 @@ TEST(PngColor, GreyAndPaletteImagesAreDescribed) {
   EXPECT_EQ(g.warnings.size(), 3u);  // colour note, override note, assumption
   EXPECT_EQ(g.pages[0].png()->colorSpace.model, color::ColorModel::gray);
 
-  PngSpec palette;
+  PngOptions palette;
   palette.colorType = 3;
   Artwork p = Artwork::load(dir.write("p.png", makePng(palette)), 300.0);
   EXPECT_EQ(p.sourceColorProfile, "PNG color interpreted by ImageIO: sRGB IEC61966-2.1");
@@ -477,7 +477,7 @@ TEST(PngColor, GreyAndPaletteImagesAreDescribed) {
 
 TEST(PngColor, EmbeddedProfileIsKeptForDrawing) {
   TempDir dir;
-  PngSpec s;
+  PngOptions s;
   s.pixelsPerMeterX = testing::pixelsPerMeter(300);
   // A profile libpng accepts: an sRGB-like RGB profile written by LittleCMS.
   s.iccProfile = color::standardSRGB().icc;

@@ -97,7 +97,7 @@ TEST(Inspection, PlacementFailureEndsInspection) {
 
 TEST(Inspection, PngReportsItsResolution) {
   testing::TempDir dir;
-  testing::PngSpec s;
+  testing::PngOptions s;
   s.width = 3000;
   s.height = 1500;
   const Artwork a = Artwork::load(dir.write("a.png", testing::makePng(s)), 300.0);

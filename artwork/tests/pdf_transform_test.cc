@@ -58,18 +58,6 @@ TEST(PdfTransform, UsesTheCropBoxClippedToTheMediaBox) {
   expectPoint(m.apply(100, 60), 300, 100);
 }
 
-TEST(PdfTransform, CoefficientsFollowTheCmOperandOrder) {
-  // 90°: base (0, −1, 1, 0, −minY, maxX), then scaling and translation.
-  PdfPageFrame page{{0, 0, 200, 100}, {0, 0, 200, 100}, 90};
-  AffineTransform m = pdfTransform(page, {5, 7, 100, 200});
-  EXPECT_DOUBLE_EQ(m.a, 0);
-  EXPECT_DOUBLE_EQ(m.b, -1);
-  EXPECT_DOUBLE_EQ(m.c, 1);
-  EXPECT_DOUBLE_EQ(m.d, 0);
-  EXPECT_DOUBLE_EQ(m.tx, 5);
-  EXPECT_DOUBLE_EQ(m.ty, 207);
-}
-
 TEST(PdfTransform, NormalizedRotationKeepsTheSignBeforeAdding360) {
   EXPECT_EQ(normalizedRotation(0), 0);
   EXPECT_EQ(normalizedRotation(-90), 270);

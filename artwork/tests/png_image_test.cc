@@ -13,7 +13,7 @@ using testing::insertBeforeEnd;
 using testing::insertBeforeImageData;
 using testing::makePng;
 using testing::pngChunk;
-using testing::PngSpec;
+using testing::PngOptions;
 using testing::TempDir;
 
 TEST(PngChunkScan, ColourChunksCountOnlyBeforeTheImageData) {
@@ -62,6 +62,51 @@ TEST(PngChunkScan, MissingFileIsAFileSystemError) {
   EXPECT_THROW(scanPngChunks(dir.file("gone.png")), PlatformError);
 }
 
+TEST(PngChunkScan, FindsTheOrientationAfterManyImageDataChunks) {
+  TempDir dir;
+  const std::string exif = pngChunk("eXIf", testing::exifWithOrientation(8));
+  for (size_t chunkSize : {3, 5, 11}) {
+    PngOptions s;
+    s.width = 97;
+    s.height = 61;
+    s.colorType = 0;
+    const std::string png = testing::splitImageData(makePng(s), chunkSize);
+    size_t chunks = 0;
+    for (size_t at = png.find("IDAT"); at != std::string::npos; at = png.find("IDAT", at + 1)) {
+      ++chunks;
+    }
+    ASSERT_GT(chunks, 3u) << chunkSize;
+    EXPECT_EQ(scanPngChunks(dir.write("x.png", insertBeforeEnd(png, exif))).orientation, 8)
+        << chunks << " IDAT chunks";
+    EXPECT_EQ(scanPngChunks(dir.write("n.png", png)).orientation, std::nullopt);
+    // The re-cut file is still a valid PNG.
+    EXPECT_NO_THROW(decodePngPixels(dir.file("n.png"), readPngMetadata(dir.file("n.png")).header));
+  }
+}
+
+TEST(PngDecoding, RowByRowGivesTheSameSamplesAsTheWholeImage) {
+  TempDir dir;
+  for (bool interlaced : {false, true}) {
+    PngOptions o;
+    o.width = 9;
+    o.height = 7;
+    o.colorType = 6;
+    o.bitDepth = 16;
+    o.interlaced = interlaced;
+    const std::string path = dir.write("r.png", makePng(o));
+    const PngHeader header = readPngMetadata(path).header;
+    const Pixels whole = decodePngPixels(path, header);
+    std::string rows;
+    uint32_t next = 0;
+    decodePngRows(path, header, [&](uint32_t y, const unsigned char* row) {
+      EXPECT_EQ(y, next++);
+      rows.append(reinterpret_cast<const char*>(row), whole.rowBytes());
+    });
+    EXPECT_EQ(next, 7u);
+    EXPECT_EQ(rows, std::string(whole.bytes.begin(), whole.bytes.end())) << interlaced;
+  }
+}
+
 TEST(ExifOrientation, ReadsBothByteOrdersAndIgnoresNonsense) {
   const std::string big = testing::exifWithOrientation(6);
   auto read = [](const std::string& s) {
@@ -81,7 +126,7 @@ TEST(ExifOrientation, ReadsBothByteOrdersAndIgnoresNonsense) {
 
 TEST(PngMetadata, ReadsColourChunksAcceptedByLibpng) {
   TempDir dir;
-  PngSpec s;
+  PngOptions s;
   s.gamma = 1 / 2.2;
   s.chrm = true;
   PngMetadata m = readPngMetadata(dir.write("g.png", makePng(s)));
@@ -92,7 +137,7 @@ TEST(PngMetadata, ReadsColourChunksAcceptedByLibpng) {
   EXPECT_TRUE(m.scan.colorMetadataSeen);
   EXPECT_FALSE(m.dpiX);
 
-  PngSpec phys;
+  PngOptions phys;
   phys.pixelsPerMeterX = 11811;
   phys.pixelsPerMeterY = 5906;
   m = readPngMetadata(dir.write("p.png", makePng(phys)));

@@ -373,7 +373,7 @@ TEST(Preview, RefusesArtworkThatDoesNotFitBeforeDrawing) {
 
 TEST(Preview, PngPageBecomesAnInterpolatedImageWithItsProfileAndSoftMask) {
   testing::TempDir dir;
-  testing::PngSpec spec;
+  testing::PngOptions spec;
   spec.width = 5;
   spec.height = 3;
   spec.bitDepth = 16;
@@ -429,18 +429,6 @@ TEST(PdfNumber, FixedNotationWithoutTrailingZeros) {
   EXPECT_EQ(pdfNumber(1e-7, 10), "0.0000001");
   EXPECT_EQ(pdfNumber(1e20), "100000000000000000000");
   EXPECT_EQ(pdfNumber(-3.1234567), "-3.123457");
-}
-
-TEST(ThumbnailSize, FollowsTheLongerSide) {
-  ThumbnailSize a4 = thumbnailSize(kA4);
-  EXPECT_EQ(a4.width, 849);
-  EXPECT_EQ(a4.height, 1200);
-  EXPECT_NEAR(a4.pixelsPerPoint * 72, 102.626, 0.001);
-  ThumbnailSize letter = thumbnailSize({792, 612, 0, 0, 792, 612});
-  EXPECT_EQ(letter.width, 1200);
-  EXPECT_EQ(letter.height, 928);
-  ThumbnailSize sliver = thumbnailSize({10000, 1, 0, 0, 10000, 1});
-  EXPECT_EQ(sliver.height, 1);
 }
 
 }  // namespace

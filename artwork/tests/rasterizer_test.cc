@@ -66,6 +66,23 @@ TEST(Rasterizer, SixteenBitOutputInAnotherProfileKeepsFineLevels) {
   EXPECT_LT(green, 0xffff);
 }
 
+TEST(Rasterizer, ReadsAnOutputProfileFromAnyPathUnderSafer) {
+  testing::TempDir dir;
+  std::string ghostscriptProfile;
+  for (auto& e : std::filesystem::recursive_directory_iterator(
+           "/usr/share/ghostscript",
+           std::filesystem::directory_options::follow_directory_symlink)) {
+    if (e.path().filename() == "rommrgb.icc") ghostscriptProfile = e.path().string();
+  }
+  const std::string profile = dir.write("working space.icc", testing::readFile(ghostscriptProfile));
+  ASSERT_GT(testing::readFile(profile).size(), 100u);
+  RgbRaster byPath = rasterizeFirstPage(twoColourPdf(), {40, 20, 200, 100, 16, profile});
+  RgbRaster byName = rasterizeFirstPage(twoColourPdf(), {40, 20, 200, 100, 16, "rommrgb.icc"});
+  EXPECT_EQ(byPath.pixels, byName.pixels);
+  EXPECT_THROW(rasterizeFirstPage(twoColourPdf(), {40, 20, 200, 100, 16, dir.file("missing.icc")}),
+               PlatformError);
+}
+
 TEST(Rasterizer, KeepsGhostscriptOffStandardOutputAndReportsBrokenInput) {
   testing::TempDir dir;
   const std::string capture = dir.file("stdout");

@@ -125,7 +125,7 @@ TEST(Thumbnail, RefusesWhenALaterPageDoesNotFit) {
 
 TEST(Thumbnail, TranslucentPngIsComposedOnWhite) {
   testing::TempDir dir;
-  testing::PngSpec spec;
+  testing::PngOptions spec;
   spec.width = 40;
   spec.height = 30;
   spec.colorType = 4;  // grey + alpha

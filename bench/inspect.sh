@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# `inspect` from process start to result line, beside a peer reading the same file in the same run:
+#   a 1,000-page PDF (goal: median ≤ 150 ms), peer `pdfinfo`;
+#   a 100-megapixel PNG (goal: median ≤ 20 ms and ≤ 20 MB peak resident memory), peers
+#   `file` (reads the header) and `pngcheck` (reads every chunk and inflates the image data).
+# Medians of RUNS runs (default 30). Inputs are made once per run by bench/make_inputs.py.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=${VARDELLE:-build/vardelle}
+runs=${RUNS:-30}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+python3 bench/make_inputs.py "$work"
+request() {
+  printf '{"filePath":"%s","printerName":"P","snapshotPath":"%s/none.json","scalePercent":100}' \
+    "$1" "$work" >"$2"
+}
+request "$work/pages1000.pdf" "$work/pdf.json"
+request "$work/megapixels100.png" "$work/png.json"
+"$bin" inspect "$work/pdf.json" | grep -q '"pageCount":1000' || { echo "PDF inspect failed"; exit 1; }
+"$bin" inspect "$work/png.json" | grep -q '"ok":true' || { echo "PNG inspect failed"; exit 1; }
+
+echo "== 1,000-page PDF (goal ≤ 150 ms)"
+hyperfine -N --style none --runs "$runs" --warmup 3 --export-json "$work/pdf.r.json" \
+  "$bin inspect $work/pdf.json" "pdfinfo $work/pages1000.pdf" >/dev/null
+python3 bench/median.py "$work/pdf.r.json"
+
+echo "== 100-megapixel PNG (goal ≤ 20 ms)"
+hyperfine -N --style none --runs "$runs" --warmup 3 --export-json "$work/png.r.json" \
+  "pngcheck $work/megapixels100.png" "$bin inspect $work/png.json" \
+  "file $work/megapixels100.png" >/dev/null
+python3 bench/median.py "$work/png.r.json"
+
+echo "== peak resident memory (goal ≤ 20 MB for the PNG)"
+peak() { /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1; }
+printf '%9s KB  %s\n' "$(peak "$bin" inspect "$work/png.json")" "vardelle inspect (100 MP PNG)"
+printf '%9s KB  %s\n' "$(peak file "$work/megapixels100.png")" "file (100 MP PNG)"
+printf '%9s KB  %s\n' "$(peak "$bin" inspect "$work/pdf.json")" "vardelle inspect (1,000-page PDF)"
+printf '%9s KB  %s\n' "$(peak pdfinfo "$work/pages1000.pdf")" "pdfinfo (1,000-page PDF)"
