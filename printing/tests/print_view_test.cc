@@ -108,7 +108,7 @@ TEST(ArtworkPrintView, AFailedPageStaysBlankAndTheOthersStillPrint) {
 
 TEST(ArtworkPrintView, DeviceValueImagesLeaveTheirProfileOff) {
   testing::TempDir dir;
-  testing::PngSpec spec;
+  testing::PngOptions spec;
   spec.pixelsPerMeterX = spec.pixelsPerMeterY = testing::pixelsPerMeter(72);
   const std::string profile = testing::makeMatrixShaperRgbProfile("Printer Space", "prtr");
   spec.iccProfile.assign(profile.begin(), profile.end());
