@@ -34,7 +34,8 @@ artwork::Artwork threePagesMiddleTooBig(const testing::TempDir& dir) {
   return artwork::Artwork::load(path, std::nullopt);
 }
 
-// The written document's pages: their media boxes and content streams.
+// The written document's pages: their media boxes and content streams. `bytes` must outlive
+// `pdf`.
 struct WrittenPage {
   std::vector<double> mediaBox;
   std::string content;
@@ -116,8 +117,10 @@ TEST(ArtworkPrintView, DeviceValueImagesLeaveTheirProfileOff) {
   for (bool deviceValues : {false, true}) {
     SCOPED_TRACE(deviceValues);
     ArtworkPrintView view(artwork::Artwork::load(path, std::nullopt), kA4, 100, "t", 0, 0);
+    // qpdf reads from the bytes as long as the document is open.
+    const std::string bytes = view.printDocument(deviceValues);
     QPDF pdf;
-    auto pages = pagesOf(pdf, view.printDocument(deviceValues));
+    auto pages = pagesOf(pdf, bytes);
     ASSERT_EQ(pages.size(), 1u);
     auto images = pages[0].resources.getKey("/XObject");
     ASSERT_EQ(images.getKeys().size(), 1u);
