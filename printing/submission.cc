@@ -85,6 +85,7 @@ void sendJob(const std::string& destination, const std::vector<PrintOption>& opt
     logCups("cupsCreateDestJob");
     failLate(kNotConfirmed);
   }
+  if (created != IPP_STATUS_OK) logCups("cupsCreateDestJob accepted the job with a remark");
 
   // A job whose document did not arrive whole is cancelled rather than left to print a
   // truncated file; the user is still sent to the queue, since the cancel may not get through.
