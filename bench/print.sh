@@ -69,14 +69,17 @@ printer_id=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["pr
 printf '{"printerName":"%s","printerId":"%s","snapshotPath":"%s","filePath":"%s","scalePercent":100,"acceptMarginClipping":true}' \
   "$queue" "$printer_id" "$work/preset.json" "$work/fifty.pdf" >"$work/print.json"
 
+cupsdisable "$queue"
 # A failing run would time only its refusal.
 out=$("$bin" print "$work/print.json" 2>&1) && grep -q "\"submitted\":true" <<<"$out" || {
   echo "$out" >&2
   echo "bench/print.sh: vardelle print did not submit" >&2
   exit 1
 }
-cupsdisable "$queue"
-hyperfine -N --style none --runs "$runs" --warmup 2 --export-json "$work/r.json" \
+# The first command is the floor: the helper refusing a missing request file (process start,
+# dynamic loading of its libraries, the result line), shown to read the print figure against.
+hyperfine -N -i --style none --runs "$runs" --warmup 2 --export-json "$work/r.json" \
+  "$bin print $work/missing.json" \
   "$bin print $work/print.json" \
   "lp -d $queue -o print-scaling=none -o media=$media $work/fifty.pdf" >/dev/null
 cancel -a "$queue" 2>/dev/null || true
