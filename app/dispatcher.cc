@@ -3,16 +3,13 @@
 #include "app/output_commands.h"
 #include "artwork/artwork.h"
 #include "base/print_failure.h"
+#include "printing/settings_command.h"
 #include "printing/snapshot.h"
 #include "printing/submission.h"
 
 namespace vardelle::app {
 
 namespace {
-
-[[noreturn]] void notAvailable(const std::string& mode) {
-  throw PrintFailure("The " + mode + " command is not available in this version of vardelle.");
-}
 
 // What every artwork command prepares before it inspects, renders or prints.
 struct PreparedDocument {
@@ -53,7 +50,7 @@ HelperResult perform(const std::string& mode, const PrintRequest& request) {
     throw PrintFailure(
         "A copies override can only be used when printing; saved preset copies remain unchanged.");
   }
-  if (mode == "settings") notAvailable(mode);
+  if (mode == "settings") return printing::settings(request);
   if (mode != "inspect" && mode != "preview" && mode != "thumbnail" && mode != "print") {
     throw PrintFailure(
         "Unknown helper command. Expected settings, inspect, preview, thumbnail, or print.");
