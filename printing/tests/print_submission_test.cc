@@ -362,6 +362,10 @@ TEST_F(PrintCommand, RefusalsComeBeforeAnyJobExists) {
           "Disable printer-driver color correction in this preset's Printer settings, then "
           "acknowledge it before application-managed printing.");
 
+  json noArtwork = driver;
+  noArtwork["filePath"] = "";
+  refused(noArtwork, "Choose a PDF or PNG file first.");
+
   for (int copies : {0, 100}) {
     json r = request(artwork);
     r["copies"] = copies;
