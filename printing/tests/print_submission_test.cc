@@ -24,6 +24,7 @@
 #include "printing/submission.h"
 #include "testing/cups_rig.h"
 #include "testing/pdf_maker.h"
+#include "testing/png_fixtures.h"
 #include "testing/print_snapshot.h"
 #include "testing/raster_probe.h"
 #include "testing/run_process.h"
@@ -398,6 +399,26 @@ TEST_F(PrintCommand, RefusalsComeBeforeAnyJobExists) {
   EXPECT_TRUE(cupsdJobs().empty()) << "a refused print reached the queue";
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_TRUE(rig.keptJobs().empty());
+}
+
+// The whole document is composed before a job exists, so a page that cannot be drawn fails
+// with its own sentence and without the print-queue tail: nothing is waiting there.
+TEST_F(PrintCommand, APageThatCannotBeDrawnFailsBeforeAnyJob) {
+  save(Orientation::portrait);
+  testing::PngOptions options;
+  options.width = 300;
+  options.height = 200;
+  options.pixelsPerMeterX = options.pixelsPerMeterY = testing::pixelsPerMeter(150);
+  std::string png = testing::makePng(options);
+  // Damage the compressed image data; the header and chunks stay readable.
+  const size_t idat = png.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  for (size_t i = idat + 8; i < idat + 40 && i < png.size(); ++i) png[i] = static_cast<char>(0xA5);
+  json result = run("print", request(dir.write("damaged.png", png)));
+  EXPECT_EQ(result["ok"], false);
+  EXPECT_EQ(result["error"], "This PNG could not be opened. It may be incomplete or damaged.")
+      << result.dump();
+  EXPECT_TRUE(cupsdJobs().empty());
 }
 
 TEST_F(PrintCommand, DriftWithinToleranceAndTheLargestCopyCountPrint) {
