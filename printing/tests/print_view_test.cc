@@ -57,23 +57,6 @@ std::vector<WrittenPage> pagesOf(QPDF& pdf, const std::string& bytes) {
   return pages;
 }
 
-TEST(ArtworkPrintView, StacksOnePaperSizedBandPerPageFromTheOrigin) {
-  testing::TempDir dir;
-  ArtworkPrintView view(threePagesMiddleTooBig(dir), {595, 842, 0, 0, 595, 842}, 100, "t", 0, 0);
-  artwork::Rect frame = view.frame();
-  EXPECT_EQ(frame.width, 595);
-  EXPECT_EQ(frame.height, 2526);
-  artwork::Rect third = view.rectForPage(3);
-  EXPECT_EQ(third.y, 1684);
-  EXPECT_EQ(third.height, 842);
-  EXPECT_EQ(third.x, 0);
-  EXPECT_EQ(view.knowsPageRange().first, 1);
-  EXPECT_EQ(view.knowsPageRange().length, 3);
-  EXPECT_EQ(view.locationOfPrintRect().width, 0);
-  EXPECT_EQ(view.locationOfPrintRect().height, 0);
-  EXPECT_EQ(view.printJobTitle(), "t");
-}
-
 TEST(ArtworkPrintView, DrawsOnlyThePagesWhoseBandsTheRectangleMeets) {
   testing::TempDir dir;
   artwork::SheetDocument sheet;
