@@ -6,14 +6,11 @@
 #include "base/print_failure.h"
 #include "printing/settings_command.h"
 #include "printing/snapshot.h"
+#include "printing/submission.h"
 
 namespace vardelle::app {
 
 namespace {
-
-[[noreturn]] void notAvailable(const std::string& mode) {
-  throw PrintFailure("The " + mode + " command is not available in this version of vardelle.");
-}
 
 // What every artwork command prepares before it inspects, renders or prints.
 struct PreparedDocument {
@@ -51,10 +48,21 @@ HelperResult perform(const std::string& mode, const PrintRequest& request) {
   if (mode == "sheet-thumbnail") return performSheetThumbnail(request);
   checkRouting(mode, request);
   if (mode == "settings") return printing::settings(request);
-  // The driver-colour acknowledgment of `print` belongs before the snapshot is read; it arrives
-  // with the print command.
-  if (mode == "print") notAvailable(mode);
+  if (mode == "print" && (!request.filePath || request.filePath->empty())) {
+    throw PrintFailure("Choose a PDF or PNG file first.");
+  }
+  // Said before the snapshot is read, so that a preset never saved still hears about it.
+  if (mode == "print" && request.colorManagement &&
+      request.colorManagement->mode == "application" &&
+      !request.colorManagement->driverColorManagementDisabled) {
+    throw PrintFailure(
+        "Disable printer-driver color correction in this preset's Printer settings, then "
+        "acknowledge it before application-managed printing.");
+  }
   PreparedDocument prepared = prepareDocument(mode, request);
+  if (mode == "print") {
+    return printing::submit(prepared.managed, request, *prepared.snapshot, prepared.document);
+  }
   if (mode == "preview" || mode == "thumbnail") {
     return writePreviewOutput(mode, request, prepared.managed, *prepared.snapshot,
                               prepared.document);

@@ -112,6 +112,7 @@ struct SheetDocument::Impl {
   std::map<std::string, std::pair<std::string, QPDFObjectHandle>> images;
   std::vector<Sheet> sheets;
   std::set<std::string> versions{"1.7"};  // 16-bit images need 1.5
+  bool deviceValueImages = false;
 
   Sheet& current() {
     if (sheets.empty()) throw std::logic_error("no sheet has been begun");
@@ -231,8 +232,9 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
 std::string SheetDocument::imageXObjectFor(const PngPage& page) {
   impl_->current();
   const std::string key =
-      page.pixels ? "memory:" + std::to_string(reinterpret_cast<uintptr_t>(page.pixels.get()))
-                  : "file:" + page.path;
+      std::string(impl_->deviceValueImages ? "device " : "") +
+      (page.pixels ? "memory:" + std::to_string(reinterpret_cast<uintptr_t>(page.pixels.get()))
+                   : "file:" + page.path);
   auto found = impl_->images.find(key);
   if (found == impl_->images.end()) {
     const Pixels layout = page.layout();
@@ -249,7 +251,7 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
     if (!icc.empty() && page.colorSpace.baseModel != samplesModel) {
       throw PrintFailure(kPngUnreadable);
     }
-    if (!icc.empty()) {
+    if (!icc.empty() && !impl_->deviceValueImages) {
       QPDFObjectHandle profile = QPDFObjectHandle::newStream(
           &pdf, std::string(reinterpret_cast<const char*>(icc.data()), icc.size()));
       profile.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(colorChannels));
@@ -282,6 +284,8 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
   impl_->use(found->second.first, found->second.second);
   return found->second.first;
 }
+
+void SheetDocument::setDeviceValueImages(bool on) { impl_->deviceValueImages = on; }
 
 void SheetDocument::setInfo(const std::string& creator, const std::string& title) {
   QPDFObjectHandle info = impl_->pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());

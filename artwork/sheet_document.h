@@ -41,6 +41,11 @@ class SheetDocument {
   /// (its own PrintFailure passes through).
   std::string imageXObjectFor(const PngPage& page);
 
+  /// With `on`, images drawn from now on are written as plain DeviceRGB or DeviceGray without
+  /// their ICC profile: for rasters already converted to the printer's own values, which must
+  /// reach it unchanged (the print job of application-managed colour). Off by default.
+  void setDeviceValueImages(bool on);
+
   /// Document information written with the file.
   void setInfo(const std::string& creator, const std::string& title);
 

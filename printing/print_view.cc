@@ -1,0 +1,78 @@
+#include "printing/print_view.h"
+
+#include "artwork/page_drawing.h"
+#include "printing/print_summary.h"
+
+namespace vardelle::printing {
+
+ArtworkPrintView::ArtworkPrintView(artwork::Artwork artwork, artwork::PaperGeometry paper,
+                                   double scalePercent, std::string title, double offsetXmm,
+                                   double offsetYmm)
+    : artwork_(std::move(artwork)),
+      paper_(paper),
+      scalePercent_(scalePercent),
+      offsetXmm_(offsetXmm),
+      offsetYmm_(offsetYmm),
+      title_(std::move(title)) {}
+
+artwork::Rect ArtworkPrintView::frame() const {
+  return {0, 0, paper_.width, paper_.height * static_cast<double>(artwork_.pages.size())};
+}
+
+PageRange ArtworkPrintView::knowsPageRange() const {
+  return {1, static_cast<int64_t>(artwork_.pages.size())};
+}
+
+artwork::Rect ArtworkPrintView::rectForPage(int64_t n) const {
+  return {0, paper_.height * static_cast<double>(n - 1), paper_.width, paper_.height};
+}
+
+void ArtworkPrintView::drawRect(const artwork::Rect& dirty, artwork::SheetDocument& sheet) {
+  // Adjacent bands share an edge, and paper height × n rounds differently from the sum of the
+  // bands below it: only an overlap of real height counts as meeting a band.
+  const double edge = paper_.height * 1e-9;
+  for (size_t i = 0; i < artwork_.pages.size(); ++i) {
+    const artwork::Rect met = rectForPage(static_cast<int64_t>(i) + 1).intersection(dirty);
+    if (met.isNull() || !(met.height > edge) || !(met.width > 0)) continue;
+    drawPage(i, sheet);
+  }
+}
+
+void ArtworkPrintView::drawPage(size_t index, artwork::SheetDocument& sheet) {
+  // The sheet's user space is the band moved to the origin: the page draws in paper coordinates
+  // exactly as on a preview sheet. drawArtworkPage brackets its operators with q … Q and appends
+  // nothing when it fails, so a failed page leaves its sheet blank.
+  try {
+    artwork::drawArtworkPage(artwork_.pages[index], sheet, paper_, scalePercent_, offsetXmm_,
+                             offsetYmm_);
+  } catch (const PrintFailure& failure) {
+    renderingError_ = failure;
+  }
+}
+
+std::string ArtworkPrintView::printDocument(bool deviceValueImages) {
+  artwork::SheetDocument sheets;
+  sheets.setDeviceValueImages(deviceValueImages);
+  sheets.setInfo("KORVANEL Print", title_);
+  const PageRange range = knowsPageRange();
+  for (int64_t n = range.first; n < range.first + range.length; ++n) {
+    sheets.beginSheet(paper_.size());
+    drawPage(static_cast<size_t>(n - 1), sheets);
+  }
+  return sheets.write();
+}
+
+void configurePrintPagination(PrintSettings& settings, int64_t /*pageCount*/) {
+  configureDeterministicLayout(settings);
+  // Options of the CUPS filters that would move the page off the sheet's origin, add margins,
+  // scale it or put several on a sheet; a value left in saved settings must not reach a job.
+  static constexpr std::string_view kPlacementOptions[] = {
+      "scaling",     "natural-scaling",  "fitplot",     "ppi",
+      "position",    "page-left",        "page-right",  "page-top",
+      "page-bottom", "number-up-layout", "booklet",     "crop-to-fit",
+      "fill",        "landscape",        "even-duplex", "page-ranges",
+  };
+  for (std::string_view name : kPlacementOptions) settings.removeOption(name);
+}
+
+}  // namespace vardelle::printing

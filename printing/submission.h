@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "artwork/artwork.h"
+#include "artwork/paper_geometry.h"
+#include "base/records.h"
+#include "printing/print_settings.h"
+#include "printing/snapshot.h"
+
+namespace vardelle::printing {
+
+/// The largest difference, in points, between the saved paper and the paper measured now that
+/// still counts as the same paper; applied to each of the six values on its own.
+inline constexpr double kPaperDriftTolerance = 0.02;
+
+/// The sentence that ends every failure which may come after a job reached the print queue.
+inline constexpr const char* kCheckPrintQueue =
+    " Check Print Center before retrying; submission may already have started.";
+
+/// Prints `artwork` (already colour-managed) at exact size on the request's printer with the
+/// snapshot's saved settings, without any dialog. Refuses, before any job exists: artwork that
+/// does not fit (`document.fits` not true), clipping not acknowledged, driver colour correction
+/// left on under application-managed colour, a printer that is not installed or no longer the
+/// saved one, saved settings that cannot be restored, paper or margins that moved by more than
+/// kPaperDriftTolerance since they were saved, a copies override outside 1 to 99, colour
+/// entries that were not kept, and a page that fails to draw (the whole document is composed
+/// before anything is sent). Then sends one job with every exact-size option set explicitly and
+/// the document as application/pdf. Returns ok, the snapshot's summary, `document` and
+/// submitted true only when CUPS confirmed the job; a failure once the job may exist ends with
+/// kCheckPrintQueue. Throws PrintFailure (or the failure of a called module).
+HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
+                    const NativeSnapshot& snapshot, const DocumentInfo& document);
+
+/// Sets the copy count of `settings` to `copies`; absent leaves it. Throws PrintFailure outside
+/// 1 to 99, or when the store refuses the value.
+void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies);
+
+/// Throws PrintFailure unless each of the six values of `current` lies within
+/// kPaperDriftTolerance of `saved` (a value that is not a number never does).
+void requireSamePaper(const artwork::PaperGeometry& saved, const artwork::PaperGeometry& current);
+
+/// The job title: the last component of the request's file path, or "Artwork" without one.
+std::string jobTitle(const PrintRequest& request);
+
+/// The options of the job made from `settings`: the saved options a job may carry (never the
+/// orientation, which the sheets already have, nor this application's own colour entries), then
+/// every exact-size option set explicitly: media = `media`, print-scaling=none,
+/// fit-to-page=false, number-up=1, page-border=none, job-sheets=none,none, mirror=false,
+/// page-set=all, outputorder=normal, sides=one-sided, copies (the settings' count, 1 without
+/// one), and cm-calibration only for application-managed colour.
+std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media);
+
+}  // namespace vardelle::printing
