@@ -1,12 +1,6 @@
 #include "artwork/rasterizer.h"
 
-// gdevdsp.h uses size_t without including its header.
-#include <cstddef>
-// clang-format off
-#include <ghostscript/gdevdsp.h>
-#include <ghostscript/iapi.h>
-#include <ghostscript/ierrors.h>
-// clang-format on
+#include "artwork/ghostscript_api.h"
 #include <unistd.h>
 
 #include <cerrno>
@@ -180,14 +174,14 @@ class GhostscriptInstance {
   explicit GhostscriptInstance(void* callerHandle) {
     // Must start null: Ghostscript reads it.
     void* instance = nullptr;
-    if (gsapi_new_instance(&instance, callerHandle) < 0 || instance == nullptr) {
+    if (ghostscript().newInstance(&instance, callerHandle) < 0 || instance == nullptr) {
       throw PlatformError("Ghostscript could not be started.");
     }
     instance_ = instance;
   }
   ~GhostscriptInstance() {
-    if (initialised_) gsapi_exit(instance_);
-    gsapi_delete_instance(instance_);
+    if (initialised_) ghostscript().exit(instance_);
+    ghostscript().deleteInstance(instance_);
   }
   GhostscriptInstance(const GhostscriptInstance&) = delete;
   GhostscriptInstance& operator=(const GhostscriptInstance&) = delete;
@@ -198,7 +192,7 @@ class GhostscriptInstance {
   int exit() {
     if (!initialised_) return 0;
     initialised_ = false;
-    return gsapi_exit(instance_);
+    return ghostscript().exit(instance_);
   }
 
  private:
@@ -257,11 +251,11 @@ RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& req
   CalloutData calloutData{&callbacks, &state};
 
   GhostscriptInstance gs(&state);
-  gsapi_set_stdio_with_handle(gs.get(), readNothing, collect, collect, &state);
-  if (gsapi_register_callout(gs.get(), callout, &calloutData) < 0) {
+  ghostscript().setStdioWithHandle(gs.get(), readNothing, collect, collect, &state);
+  if (ghostscript().registerCallout(gs.get(), callout, &calloutData) < 0) {
     fail("could not register its display callbacks", state);
   }
-  if (gsapi_set_arg_encoding(gs.get(), GS_ARG_ENCODING_UTF8) < 0) {
+  if (ghostscript().setArgEncoding(gs.get(), GS_ARG_ENCODING_UTF8) < 0) {
     fail("could not set its argument encoding", state);
   }
 
@@ -293,7 +287,7 @@ RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& req
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
 
-  int code = gsapi_init_with_args(gs.get(), static_cast<int>(argv.size()), argv.data());
+  int code = ghostscript().initWithArgs(gs.get(), static_cast<int>(argv.size()), argv.data());
   // Quit is how a finished -dBATCH run reports itself; gsapi_exit is still due then, and after
   // an error, but not after Info.
   if (code != gs_error_Info) gs.markInitialised();
