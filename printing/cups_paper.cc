@@ -69,16 +69,7 @@ MeasuredPaper measurePaper(const PrintSettings& settings) {
   HttpConnection http = connectToPrintSystem();
   if (!findPrinter(http.get(), settings.printerName())) throw PrintFailure(kPrinterNotInstalled);
 
-  std::string destination = settings.printerName();
-  std::string queue(queueName(destination));
-  std::string instance =
-      destination.size() > queue.size() ? destination.substr(queue.size() + 1) : "";
-  Destination dest(
-      cupsGetNamedDest(http.get(), queue.c_str(), instance.empty() ? nullptr : instance.c_str()));
-  if (!dest) {
-    if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);
-    throw PrintFailure(kPrinterNotInstalled);
-  }
+  Destination dest = namedDestination(http.get(), settings.printerName());
   DestinationInfo info(cupsCopyDestInfo(http.get(), dest.get()));
   if (!info) {
     if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);

@@ -26,15 +26,7 @@ std::string mediaForSize(const std::string& printerName, double widthMm, double 
     throw PrintFailure(notOffered);
   }
   HttpConnection http = connectToPrintSystem();
-  const std::string queue(queueName(printerName));
-  const std::string instance =
-      printerName.size() > queue.size() ? printerName.substr(queue.size() + 1) : "";
-  Destination dest(
-      cupsGetNamedDest(http.get(), queue.c_str(), instance.empty() ? nullptr : instance.c_str()));
-  if (!dest) {
-    if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);
-    throw PrintFailure(kPrinterNotInstalled);
-  }
+  Destination dest = namedDestination(http.get(), printerName);
   DestinationInfo info(cupsCopyDestInfo(http.get(), dest.get()));
   if (!info) {
     if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);

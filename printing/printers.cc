@@ -74,4 +74,17 @@ PrinterRecord requireInstalledPrinter(std::string_view name) {
   return *printer;
 }
 
+Destination namedDestination(http_t* http, std::string_view name) {
+  const std::string queue(queueName(name));
+  const std::string instance =
+      name.size() > queue.size() ? std::string(name.substr(queue.size() + 1)) : "";
+  Destination dest(
+      cupsGetNamedDest(http, queue.c_str(), instance.empty() ? nullptr : instance.c_str()));
+  if (!dest) {
+    if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);
+    throw PrintFailure(kPrinterNotInstalled);
+  }
+  return dest;
+}
+
 }  // namespace vardelle::printing

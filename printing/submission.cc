@@ -54,14 +54,7 @@ void logCups(const char* what) {
 // The destination and its capabilities on `http`; a queue that vanished since the checks is
 // "not installed", a print system that stopped answering is said as such.
 std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std::string& name) {
-  std::string queue(queueName(name));
-  std::string instance = name.size() > queue.size() ? name.substr(queue.size() + 1) : "";
-  Destination dest(
-      cupsGetNamedDest(http, queue.c_str(), instance.empty() ? nullptr : instance.c_str()));
-  if (!dest) {
-    if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);
-    throw PrintFailure(kPrinterNotInstalled);
-  }
+  Destination dest = namedDestination(http, name);
   DestinationInfo info(cupsCopyDestInfo(http, dest.get()));
   if (!info) {
     logCups("cupsCopyDestInfo");
