@@ -68,7 +68,11 @@ std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std:
 void sendJob(const std::string& destination, const std::vector<PrintOption>& options,
              const std::string& title, const std::string& pdf) {
   HttpConnection http = connectToPrintSystem();
-  auto [dest, info] = openDestination(http.get(), destination);
+  // Named members rather than a structured binding: the cancel lambda below captures them, which
+  // clang 14 refuses for bindings.
+  auto opened = openDestination(http.get(), destination);
+  Destination& dest = opened.first;
+  DestinationInfo& info = opened.second;
   CupsOptions cupsOptions(options);
 
   int jobId = 0;
