@@ -1,5 +1,6 @@
 #include "app/dispatcher.h"
 
+#include "app/output_commands.h"
 #include "artwork/artwork.h"
 #include "base/print_failure.h"
 #include "printing/snapshot.h"
@@ -45,7 +46,7 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
 }  // namespace
 
 HelperResult perform(const std::string& mode, const PrintRequest& request) {
-  if (mode == "sheet-thumbnail") notAvailable(mode);
+  if (mode == "sheet-thumbnail") return performSheetThumbnail(request);
   request.validate();
   if (mode != "print" && request.copies) {
     throw PrintFailure(
@@ -58,8 +59,12 @@ HelperResult perform(const std::string& mode, const PrintRequest& request) {
   }
   // The driver-colour acknowledgment of `print` belongs before the snapshot is read; it arrives
   // with the print command.
-  if (mode != "inspect") notAvailable(mode);
+  if (mode == "print") notAvailable(mode);
   PreparedDocument prepared = prepareDocument(mode, request);
+  if (mode == "preview" || mode == "thumbnail") {
+    return writePreviewOutput(mode, request, prepared.managed, *prepared.snapshot,
+                              prepared.document);
+  }
   HelperResult result;
   result.ok = true;
   if (prepared.snapshot) result.summary = prepared.snapshot->summary;

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+#include "artwork/artwork.h"
+#include "artwork/paper_geometry.h"
+
+namespace vardelle::artwork {
+
+/// The preview PDF: one sheet per artwork page, in order, each with the media box
+/// (0, 0, paper width, paper height) and the page drawn by drawArtworkPage; Info /Creator
+/// "KORVANEL Print" and /Title "Print preview"; vector content, deterministic file identifier.
+/// Throws the PrintFailure of inspection, "The artwork exceeds the paper. Choose a smaller scale or
+/// larger paper before previewing." when the artwork does not fit, or that of drawing or writing.
+std::string makePreview(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
+                        double offsetXmm, double offsetYmm);
+
+/// The pixel size of the thumbnail: scale s = 1200 / max(paper width, paper height) pixels per
+/// point, each side ceil(s × side) limited to 1…1200.
+struct ThumbnailSize {
+  double pixelsPerPoint = 0;
+  int width = 0;
+  int height = 0;
+};
+ThumbnailSize thumbnailSize(const PaperGeometry& paper);
+
+/// The thumbnail PNG: the first artwork page drawn by drawArtworkPage on an opaque white sheet of
+/// thumbnailSize(paper) pixels at s pixels per point, later pages not drawn; 8-bit RGBA, sRGB,
+/// pHYs of s × 72 DPI. Fails like makePreview when any page does not fit, and with the fixed
+/// "Could not … the artwork preview image." sentences when rendering or encoding fails.
+std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
+                          double offsetXmm, double offsetYmm);
+
+}  // namespace vardelle::artwork

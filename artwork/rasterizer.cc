@@ -1,0 +1,327 @@
+#include "artwork/rasterizer.h"
+
+// gdevdsp.h uses size_t without including its header.
+#include <cstddef>
+// clang-format off
+#include <ghostscript/gdevdsp.h>
+#include <ghostscript/iapi.h>
+#include <ghostscript/ierrors.h>
+// clang-format on
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "artwork/pdf_document.h"
+// pdf_document.h has set up qpdf's headers.
+#include <qpdf/QPDFExc.hh>
+#include <qpdf/QPDFLogger.hh>
+
+#include "base/print_failure.h"
+
+namespace vardelle::artwork {
+
+namespace {
+
+/// A private file holding the PDF for the length of one render.
+class TemporaryPdf {
+ public:
+  explicit TemporaryPdf(std::string_view bytes) {
+    const char* folder = std::getenv("TMPDIR");
+    path_ = std::string(folder && *folder ? folder : "/tmp") + "/vardelle-raster-XXXXXX";
+    int fd = ::mkstemp(path_.data());
+    if (fd < 0) {
+      throw PlatformError("A temporary file for rendering could not be created: " +
+                          std::string(std::strerror(errno)) + ".");
+    }
+    bool ok = true;
+    while (ok && !bytes.empty()) {
+      ssize_t n = ::write(fd, bytes.data(), bytes.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+      } else {
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+      }
+    }
+    int err = errno;
+    ::close(fd);
+    if (!ok) {
+      ::unlink(path_.c_str());
+      throw PlatformError("A temporary file for rendering could not be written: " +
+                          std::string(std::strerror(err)) + ".");
+    }
+  }
+  ~TemporaryPdf() { ::unlink(path_.c_str()); }
+  TemporaryPdf(const TemporaryPdf&) = delete;
+  TemporaryPdf& operator=(const TemporaryPdf&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+/// Everything the C callbacks touch. They only record and return; nothing throws through
+/// Ghostscript's frames.
+struct RenderState {
+  std::string messages;
+  // Bitmaps handed to Ghostscript through display_memalloc, so that the finished page can be taken
+  // over without a second page-sized copy.
+  std::vector<std::vector<unsigned char>> blocks;
+  unsigned char* image = nullptr;
+  int width = 0;
+  int height = 0;
+  int raster = 0;
+  bool pageShown = false;
+  std::vector<unsigned char> taken;
+};
+
+int readNothing(void*, char*, int) { return 0; }
+
+int collect(void* handle, const char* text, int length) {
+  auto* state = static_cast<RenderState*>(handle);
+  // Bound what a hostile file can make us keep.
+  if (state->messages.size() < 64 * 1024) state->messages.append(text, length);
+  return length;
+}
+
+int displayNoop(void*, void*) { return 0; }
+int displayPresize(void*, void*, int, int, int, unsigned int) { return 0; }
+int displaySize(void* handle, void*, int width, int height, int raster, unsigned int,
+                unsigned char* image) {
+  auto* state = static_cast<RenderState*>(handle);
+  state->image = image;
+  state->width = width;
+  state->height = height;
+  state->raster = raster;
+  return 0;
+}
+
+int displayPage(void* handle, void*, int, int) {
+  auto* state = static_cast<RenderState*>(handle);
+  if (state->pageShown) return 0;  // only the first page is wanted
+  state->pageShown = true;
+  for (auto it = state->blocks.begin(); it != state->blocks.end(); ++it) {
+    if (it->data() == state->image) {
+      state->taken = std::move(*it);
+      state->blocks.erase(it);
+      break;
+    }
+  }
+  return 0;
+}
+
+int displayUpdate(void*, void*, int, int, int, int) { return 0; }
+
+void* displayAlloc(void* handle, void*, std::size_t size) {
+  auto* state = static_cast<RenderState*>(handle);
+  try {
+    state->blocks.emplace_back(size);
+  } catch (...) {
+    return nullptr;  // Ghostscript reports the exhaustion itself
+  }
+  return state->blocks.back().data();
+}
+
+int displayFree(void* handle, void*, void* memory) {
+  auto* state = static_cast<RenderState*>(handle);
+  for (auto it = state->blocks.begin(); it != state->blocks.end(); ++it) {
+    if (it->data() == memory) {
+      state->blocks.erase(it);
+      break;
+    }
+  }
+  // A block taken over by displayPage is ours now; Ghostscript just forgets it.
+  return 0;
+}
+
+display_callback makeCallbacks() {
+  display_callback callbacks{};
+  callbacks.size = sizeof(display_callback);
+  callbacks.version_major = DISPLAY_VERSION_MAJOR;
+  callbacks.version_minor = DISPLAY_VERSION_MINOR;
+  callbacks.display_open = displayNoop;
+  callbacks.display_preclose = displayNoop;
+  callbacks.display_close = displayNoop;
+  callbacks.display_presize = displayPresize;
+  callbacks.display_size = displaySize;
+  callbacks.display_sync = displayNoop;
+  callbacks.display_page = displayPage;
+  callbacks.display_update = displayUpdate;
+  callbacks.display_memalloc = displayAlloc;
+  callbacks.display_memfree = displayFree;
+  return callbacks;
+}
+
+struct CalloutData {
+  display_callback* callbacks;
+  RenderState* state;
+};
+
+int callout(void*, void* handle, const char* device, int id, int size, void* data) {
+  if (device == nullptr || std::strcmp(device, "display") != 0) return -1;
+  if (id != DISPLAY_CALLOUT_GET_CALLBACK) return -1;
+  if (size < static_cast<int>(sizeof(gs_display_get_callback_t))) return -1;
+  auto* info = static_cast<CalloutData*>(handle);
+  auto* answer = static_cast<gs_display_get_callback_t*>(data);
+  answer->callback = info->callbacks;
+  answer->caller_handle = info->state;
+  return 0;
+}
+
+/// One Ghostscript instance: gsapi_exit (once initialised) then gsapi_delete_instance.
+class GhostscriptInstance {
+ public:
+  explicit GhostscriptInstance(void* callerHandle) {
+    // Must start null: Ghostscript reads it.
+    void* instance = nullptr;
+    if (gsapi_new_instance(&instance, callerHandle) < 0 || instance == nullptr) {
+      throw PlatformError("Ghostscript could not be started.");
+    }
+    instance_ = instance;
+  }
+  ~GhostscriptInstance() {
+    if (initialised_) gsapi_exit(instance_);
+    gsapi_delete_instance(instance_);
+  }
+  GhostscriptInstance(const GhostscriptInstance&) = delete;
+  GhostscriptInstance& operator=(const GhostscriptInstance&) = delete;
+
+  void* get() const { return instance_; }
+  void markInitialised() { initialised_ = true; }
+  /// gsapi_exit once, reporting its code.
+  int exit() {
+    if (!initialised_) return 0;
+    initialised_ = false;
+    return gsapi_exit(instance_);
+  }
+
+ private:
+  void* instance_ = nullptr;
+  bool initialised_ = false;
+};
+
+std::string number(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.9f", value);
+  return text;
+}
+
+[[noreturn]] void fail(const std::string& what, const RenderState& state) {
+  std::string message = "Ghostscript " + what + ".";
+  if (!state.messages.empty()) message += " " + state.messages;
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  throw PlatformError(message);
+}
+
+// Ghostscript renders a PDF that needs a password as blank pages and reports success: ask qpdf
+// first. Other damage is left to Ghostscript, which repairs what it can.
+void refuseLockedPdf(std::string_view bytes) {
+  QPDF pdf;
+  auto logger = QPDFLogger::create();
+  logger->setInfo(logger->discard());
+  logger->setWarn(logger->discard());
+  logger->setError(logger->discard());
+  pdf.setLogger(logger);
+  pdf.setSuppressWarnings(true);
+  try {
+    pdf.processMemoryFile("raster input", bytes.data(), bytes.size(), "");
+  } catch (const QPDFExc& e) {
+    if (e.getErrorCode() == qpdf_e_password) {
+      throw PrintFailure("Unlock this password-protected PDF before printing.");
+    }
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
+RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& request) {
+  if (request.widthPx < 1 || request.heightPx < 1 ||
+      !(request.bitsPerComponent == 8 || request.bitsPerComponent == 16) ||
+      !std::isfinite(request.pageWidthPt) || !(request.pageWidthPt > 0) ||
+      !std::isfinite(request.pageHeightPt) || !(request.pageHeightPt > 0)) {
+    throw PlatformError("The raster size or page size is not usable for rendering.");
+  }
+  refuseLockedPdf(pdfBytes);
+  TemporaryPdf file(pdfBytes);
+  RenderState state;
+  display_callback callbacks = makeCallbacks();
+  CalloutData calloutData{&callbacks, &state};
+
+  GhostscriptInstance gs(&state);
+  gsapi_set_stdio_with_handle(gs.get(), readNothing, collect, collect, &state);
+  if (gsapi_register_callout(gs.get(), callout, &calloutData) < 0) {
+    fail("could not register its display callbacks", state);
+  }
+  if (gsapi_set_arg_encoding(gs.get(), GS_ARG_ENCODING_UTF8) < 0) {
+    fail("could not set its argument encoding", state);
+  }
+
+  const unsigned format =
+      unsigned{DISPLAY_COLORS_RGB} | unsigned{DISPLAY_ALPHA_NONE} |
+      unsigned{request.bitsPerComponent == 16 ? DISPLAY_DEPTH_16 : DISPLAY_DEPTH_8} |
+      unsigned{DISPLAY_BIGENDIAN} | unsigned{DISPLAY_TOPFIRST};
+  std::vector<std::string> args = {
+      "vardelle",
+      "-dSAFER",
+      "-dBATCH",
+      "-dNOPAUSE",
+      "-dQUIET",
+      "-dNOPROMPT",
+      "-sDEVICE=display",
+      "-dDisplayFormat=" + std::to_string(format),
+      "-g" + std::to_string(request.widthPx) + "x" + std::to_string(request.heightPx),
+      "-r" + number(72.0 * request.widthPx / request.pageWidthPt) + "x" +
+          number(72.0 * request.heightPx / request.pageHeightPt),
+      "-dFIXEDMEDIA",
+      "-dTextAlphaBits=4",
+      "-dGraphicsAlphaBits=4",
+      "-dFirstPage=1",
+      "-dLastPage=1",
+      "-sOutputICCProfile=" + request.outputIccProfile,
+      "-f",
+      file.path(),
+  };
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+
+  int code = gsapi_init_with_args(gs.get(), static_cast<int>(argv.size()), argv.data());
+  // Quit is how a finished -dBATCH run reports itself; gsapi_exit is still due then, and after
+  // an error, but not after Info.
+  if (code != gs_error_Info) gs.markInitialised();
+  if (code < 0 && code != gs_error_Quit) fail("could not render the page", state);
+  if (gs.exit() < 0) fail("could not finish rendering", state);
+
+  if (!state.pageShown || state.taken.empty() || state.width != request.widthPx ||
+      state.height != request.heightPx) {
+    fail("produced no page of the requested size", state);
+  }
+
+  RgbRaster raster;
+  raster.width = state.width;
+  raster.height = state.height;
+  raster.bitsPerComponent = request.bitsPerComponent;
+  const std::size_t rowBytes = raster.rowBytes();
+  const std::size_t stride = static_cast<std::size_t>(state.raster);
+  const std::size_t rows = static_cast<std::size_t>(state.height);
+  if (stride < rowBytes || stride * rows > state.taken.size()) {
+    fail("delivered a bitmap of an unexpected layout", state);
+  }
+  // Drop the row padding in place: each row moves down to a lower or equal address.
+  for (std::size_t y = 1; y < rows && stride != rowBytes; ++y) {
+    std::memmove(state.taken.data() + rowBytes * y, state.taken.data() + stride * y, rowBytes);
+  }
+  state.taken.resize(rowBytes * rows);
+  raster.pixels = std::move(state.taken);
+  return raster;
+}
+
+}  // namespace vardelle::artwork

@@ -1,0 +1,331 @@
+#include "artwork/sheet_document.h"
+
+#include "artwork/pdf_document.h"
+// pdf_document.h has set up qpdf's headers.
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDFLogger.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <vector>
+
+#include "base/print_failure.h"
+
+namespace vardelle::artwork {
+
+namespace {
+
+constexpr const char* kPreviewFailed = "Could not create a PDF preview.";
+
+// Ten decimals keep a paper size read back from the file equal to the saved one in millimetres
+// (qpdf's default of six changes A4's width by 1.6e-7 mm).
+QPDFObjectHandle rectangleArray(const Rect& r) {
+  auto number = [](double v) { return QPDFObjectHandle::newReal(v, 10, true); };
+  return QPDFObjectHandle::newArray(
+      {number(r.x), number(r.y), number(r.x + r.width), number(r.y + r.height)});
+}
+
+QPDFObjectHandle name(const char* text) { return QPDFObjectHandle::newName(text); }
+
+/// Splits decoded rows into the colour plane and the alpha plane of a PDF image, in PDF order
+/// (16-bit samples big-endian), written straight into the buffers the streams will own.
+class PlaneSplitter {
+ public:
+  PlaneSplitter(const Pixels& layout, int colorChannels, bool alpha)
+      : width_(layout.width),
+        channels_(layout.channels),
+        bytesPerSample_(layout.bitDepth == 16 ? 2 : 1),
+        colorChannels_(colorChannels) {
+    const size_t samples = size_t(layout.width) * layout.height;
+    color_ = std::make_shared<Buffer>(samples * colorChannels * bytesPerSample_);
+    if (alpha) alpha_ = std::make_shared<Buffer>(samples * bytesPerSample_);
+  }
+
+  void row(uint32_t y, const unsigned char* in) {
+    unsigned char* color =
+        color_->getBuffer() + size_t(y) * width_ * colorChannels_ * bytesPerSample_;
+    unsigned char* alpha =
+        alpha_ ? alpha_->getBuffer() + size_t(y) * width_ * bytesPerSample_ : nullptr;
+    for (uint32_t x = 0; x < width_; ++x) {
+      const unsigned char* pixel = in + size_t(x) * channels_ * bytesPerSample_;
+      for (int c = 0; c < colorChannels_; ++c) color = put(color, pixel + c * bytesPerSample_);
+      if (alpha) alpha = put(alpha, pixel + colorChannels_ * bytesPerSample_);
+    }
+  }
+
+  std::shared_ptr<Buffer> color() const { return color_; }
+  std::shared_ptr<Buffer> alpha() const { return alpha_; }
+
+ private:
+  // 16-bit samples arrive in host order.
+  unsigned char* put(unsigned char* out, const unsigned char* sample) const {
+    if (bytesPerSample_ == 1) {
+      *out = *sample;
+      return out + 1;
+    }
+    uint16_t v;
+    std::memcpy(&v, sample, 2);
+    out[0] = static_cast<unsigned char>(v >> 8);
+    out[1] = static_cast<unsigned char>(v & 0xff);
+    return out + 2;
+  }
+
+  uint32_t width_;
+  int channels_;
+  size_t bytesPerSample_;
+  int colorChannels_;
+  std::shared_ptr<Buffer> color_;
+  std::shared_ptr<Buffer> alpha_;
+};
+
+/// A new stream in `pdf` owning `data`, unfiltered (the writer compresses it).
+QPDFObjectHandle streamOf(QPDF& pdf, std::shared_ptr<Buffer> data) {
+  QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf);
+  stream.replaceStreamData(std::move(data), QPDFObjectHandle::newNull(),
+                           QPDFObjectHandle::newNull());
+  return stream;
+}
+
+struct Sheet {
+  QPDFObjectHandle page;
+  QPDFObjectHandle xobjects;
+  std::string content;
+};
+
+}  // namespace
+
+struct SheetDocument::Impl {
+  // Sources stay open until write(): qpdf reads copied stream data only then. Declared first, so
+  // they also outlive the document that copied from them.
+  std::vector<std::shared_ptr<PdfDocument>> sources;
+  QPDF pdf;
+  using FormKey = std::pair<const PdfDocument*, std::string>;
+  std::map<FormKey, std::pair<std::string, QPDFObjectHandle>> forms;
+  std::map<std::string, std::pair<std::string, QPDFObjectHandle>> images;
+  std::vector<Sheet> sheets;
+  std::set<std::string> versions{"1.7"};  // 16-bit images need 1.5
+
+  Sheet& current() {
+    if (sheets.empty()) throw std::logic_error("no sheet has been begun");
+    return sheets.back();
+  }
+
+  void use(const std::string& resourceName, QPDFObjectHandle object) {
+    Sheet& sheet = current();
+    if (!sheet.xobjects.hasKey(resourceName)) sheet.xobjects.replaceKey(resourceName, object);
+  }
+};
+
+SheetDocument::SheetDocument() : impl_(std::make_unique<Impl>()) {
+  // qpdf's default logger writes information to standard output, which belongs to the result.
+  auto logger = QPDFLogger::create();
+  logger->setInfo(logger->discard());
+  logger->setWarn(logger->discard());
+  logger->setError(logger->discard());
+  impl_->pdf.setLogger(logger);
+  impl_->pdf.setSuppressWarnings(true);
+  impl_->pdf.emptyPDF();
+}
+
+SheetDocument::~SheetDocument() = default;
+
+void SheetDocument::beginSheet(Size mediaSize) {
+  Sheet sheet;
+  sheet.xobjects = QPDFObjectHandle::newDictionary();
+  QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+  resources.replaceKey("/XObject", sheet.xobjects);
+  sheet.page = QPDFObjectHandle::newDictionary();
+  sheet.page.replaceKey("/Type", name("/Page"));
+  sheet.page.replaceKey("/MediaBox", rectangleArray({0, 0, mediaSize.width, mediaSize.height}));
+  sheet.page.replaceKey("/Resources", resources);
+  impl_->sheets.push_back(std::move(sheet));
+}
+
+size_t SheetDocument::sheetCount() const { return impl_->sheets.size(); }
+
+void SheetDocument::appendContent(std::string_view operators) {
+  impl_->current().content.append(operators);
+}
+
+namespace {
+
+// Pages that show the same content stream with the same resources and box (a PDF repeating one
+// page, as label sheets do) share one form, so the content is written once.
+std::string sharedFormKey(const PdfPage& page, QPDFObjectHandle contents,
+                          QPDFObjectHandle resources, QPDFObjectHandle group) {
+  auto identity = [](QPDFObjectHandle object) -> std::optional<std::string> {
+    if (object.isNull()) return "-";
+    if (object.isIndirect()) return object.getObjGen().unparse();
+    // A small direct dictionary (a transparency group, say) is compared by its text.
+    if (object.isStream()) return std::nullopt;
+    std::string text = object.unparse();
+    if (text.size() > 4096) return std::nullopt;
+    return text;
+  };
+  auto c = identity(contents), r = identity(resources), g = identity(group);
+  if (contents.isNull() || !c || !r || !g) return {};
+  const Rect& box = page.visibleBox;
+  return *c + "|" + *r + "|" + *g + "|" + pdfNumber(box.x) + " " + pdfNumber(box.y) + " " +
+         pdfNumber(box.width) + " " + pdfNumber(box.height);
+}
+
+}  // namespace
+
+std::string SheetDocument::formXObjectFor(const PdfPage& page) {
+  impl_->current();
+  std::pair<std::string, QPDFObjectHandle> entry;
+  try {
+    QPDFObjectHandle pageObject = page.document->pageObject(page.index);
+    QPDFPageObjectHelper source(pageObject);
+    QPDFObjectHandle contents = pageObject.getKey("/Contents");
+    QPDFObjectHandle resources = source.getAttribute("/Resources", false);
+    QPDFObjectHandle group = source.getAttribute("/Group", false);
+    std::string shared = sharedFormKey(page, contents, resources, group);
+    Impl::FormKey key{page.document.get(),
+                      shared.empty() ? "page " + std::to_string(page.index) : "content " + shared};
+    auto found = impl_->forms.find(key);
+    if (found != impl_->forms.end()) {
+      entry = found->second;
+    } else {
+      QPDFObjectHandle form;
+      if (contents.isStream()) {
+        // The usual single content stream becomes the form as it is, still compressed: qpdf's
+        // helper would decode it and the writer compress it again.
+        form = contents.copyStream();
+        QPDFObjectHandle dict = form.getDict();
+        dict.replaceKey("/Type", name("/XObject"));
+        dict.replaceKey("/Subtype", name("/Form"));
+        if (!resources.isNull()) dict.replaceKey("/Resources", resources.shallowCopy());
+        if (!group.isNull()) dict.replaceKey("/Group", group.shallowCopy());
+      } else {
+        // The matrix for rotation and UserUnit is built by the caller; qpdf's own handling
+        // mishandles negative /Rotate.
+        form = source.getFormXObjectForPage(false);
+      }
+      // qpdf's helper sets /BBox to the trim box, which would cut away content between trim and
+      // crop box.
+      form.getDict().replaceKey("/BBox", rectangleArray(page.visibleBox));
+      entry.second = impl_->pdf.copyForeignObject(form);
+      entry.first = "/Fx" + std::to_string(impl_->forms.size() + 1);
+      impl_->forms.emplace(key, entry);
+      impl_->versions.insert(page.document->qpdf().getPDFVersion());
+    }
+  } catch (const std::exception&) {
+    throw PrintFailure(kPreviewFailed);
+  }
+  if (impl_->sources.empty() || impl_->sources.back() != page.document) {
+    impl_->sources.push_back(page.document);
+  }
+  impl_->use(entry.first, entry.second);
+  return entry.first;
+}
+
+std::string SheetDocument::imageXObjectFor(const PngPage& page) {
+  impl_->current();
+  const std::string key =
+      page.pixels ? "memory:" + std::to_string(reinterpret_cast<uintptr_t>(page.pixels.get()))
+                  : "file:" + page.path;
+  auto found = impl_->images.find(key);
+  if (found == impl_->images.end()) {
+    const Pixels layout = page.layout();
+    const bool gray = layout.channels <= 2;
+    const int colorChannels = gray ? 1 : 3;
+    const bool alpha = layout.hasAlpha && (layout.channels == 2 || layout.channels == 4);
+
+    QPDF& pdf = impl_->pdf;
+    QPDFObjectHandle colorSpace = name(gray ? "/DeviceGray" : "/DeviceRGB");
+    const auto& icc = page.colorSpace.icc;
+    // The profile describes the samples only when its model matches them (a palette is expanded
+    // to RGB before it gets here).
+    const color::ColorModel samplesModel = gray ? color::ColorModel::gray : color::ColorModel::rgb;
+    if (!icc.empty() && page.colorSpace.baseModel != samplesModel) {
+      throw PrintFailure(kPngUnreadable);
+    }
+    if (!icc.empty()) {
+      QPDFObjectHandle profile = QPDFObjectHandle::newStream(
+          &pdf, std::string(reinterpret_cast<const char*>(icc.data()), icc.size()));
+      profile.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(colorChannels));
+      profile.getDict().replaceKey("/Alternate", colorSpace);
+      colorSpace = QPDFObjectHandle::newArray({name("/ICCBased"), profile});
+    }
+    auto imageDictionary = [&](QPDFObjectHandle stream, QPDFObjectHandle space) {
+      QPDFObjectHandle dict = stream.getDict();
+      dict.replaceKey("/Type", name("/XObject"));
+      dict.replaceKey("/Subtype", name("/Image"));
+      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(layout.width));
+      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(layout.height));
+      dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(layout.bitDepth));
+      dict.replaceKey("/ColorSpace", space);
+      dict.replaceKey("/Interpolate", QPDFObjectHandle::newBool(true));
+    };
+    // Row by row: a large PNG is never held decoded as a whole beside its planes.
+    PlaneSplitter planes(layout, colorChannels, alpha);
+    page.forEachRow([&](uint32_t y, const unsigned char* row) { planes.row(y, row); });
+    QPDFObjectHandle image = streamOf(pdf, planes.color());
+    imageDictionary(image, colorSpace);
+    if (alpha) {
+      QPDFObjectHandle mask = streamOf(pdf, planes.alpha());
+      imageDictionary(mask, name("/DeviceGray"));
+      image.getDict().replaceKey("/SMask", mask);
+    }
+    std::string resourceName = "/Im" + std::to_string(impl_->images.size() + 1);
+    found = impl_->images.emplace(key, std::make_pair(resourceName, image)).first;
+  }
+  impl_->use(found->second.first, found->second.second);
+  return found->second.first;
+}
+
+void SheetDocument::setInfo(const std::string& creator, const std::string& title) {
+  QPDFObjectHandle info = impl_->pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+  info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator));
+  info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title));
+  impl_->pdf.getTrailer().replaceKey("/Info", info);
+}
+
+std::string SheetDocument::write() {
+  try {
+    QPDF& pdf = impl_->pdf;
+    QPDFPageDocumentHelper pages(pdf);
+    for (Sheet& sheet : impl_->sheets) {
+      sheet.page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, sheet.content));
+      pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(sheet.page)), false);
+    }
+    impl_->sheets.clear();
+    QPDFWriter writer(pdf);
+    writer.setOutputMemory();
+    writer.setDeterministicID(true);
+    writer.setObjectStreamMode(qpdf_o_generate);
+    // Each call raises the minimum only if the version is higher.
+    for (const auto& v : impl_->versions) writer.setMinimumPDFVersion(v);
+    writer.write();
+    std::unique_ptr<Buffer> buffer(writer.getBuffer());
+    return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
+  } catch (const PrintFailure&) {
+    throw;
+  } catch (const std::exception&) {
+    throw PrintFailure(kPreviewFailed);
+  }
+}
+
+std::string pdfNumber(double value, int decimals) {
+  if (!std::isfinite(value)) return "0";
+  char text[400];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string s = text;
+  if (s.find('.') != std::string::npos) {
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+  }
+  if (s == "-0") s = "0";
+  return s;
+}
+
+}  // namespace vardelle::artwork

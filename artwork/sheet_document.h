@@ -1,0 +1,61 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "artwork/artwork.h"
+#include "artwork/paper_geometry.h"
+
+namespace vardelle::artwork {
+
+/// A PDF being composed sheet by sheet: the drawing target of drawArtworkPage. User space of a
+/// sheet is paper coordinates in points, origin at its lower-left corner, y upward. PDF pages are
+/// placed as Form XObjects copied from their source documents (resources shared between pages are
+/// copied once); PNG pages as image XObjects. Holds every source document it copies from until
+/// it has been written.
+class SheetDocument {
+ public:
+  SheetDocument();
+  ~SheetDocument();
+  SheetDocument(const SheetDocument&) = delete;
+  SheetDocument& operator=(const SheetDocument&) = delete;
+
+  /// Starts a new, empty sheet with the media box (0, 0, width, height); later drawing goes to it.
+  void beginSheet(Size mediaSize);
+  /// Number of sheets begun so far.
+  size_t sheetCount() const;
+
+  /// Appends raw content-stream operators to the current sheet. Throws std::logic_error before
+  /// the first beginSheet.
+  void appendContent(std::string_view operators);
+
+  /// The resource name (with its slash) under which the current sheet can `Do` the page's content
+  /// as a Form XObject whose /BBox is the page's visible box, in the page's own user space (no
+  /// rotation or UserUnit applied). Throws PrintFailure("Could not create a PDF preview.") when
+  /// qpdf cannot read the page.
+  std::string formXObjectFor(const PdfPage& page);
+
+  /// The resource name under which the current sheet can `Do` the page's image: 8 or 16 bits per
+  /// component, tagged with its ICC profile, alpha as a soft mask, interpolated. Decodes the PNG
+  /// (its own PrintFailure passes through).
+  std::string imageXObjectFor(const PngPage& page);
+
+  /// Document information written with the file.
+  void setInfo(const std::string& creator, const std::string& title);
+
+  /// Serialises the document (deterministic file identifier, compressed streams). Throws
+  /// PrintFailure("Could not create a PDF preview.") when qpdf fails, e.g. on damaged source
+  /// streams.
+  std::string write();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+/// A number in PDF syntax: fixed notation (PDF has no exponents), at most 6 decimals for
+/// coordinates, trailing zeros removed.
+std::string pdfNumber(double value, int decimals = 6);
+
+}  // namespace vardelle::artwork

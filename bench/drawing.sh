@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Drawing benchmarks, each beside a peer tool in the same hyperfine run (medians of RUNS runs):
+#  1. preview of a 200-page text-and-graphics PDF vs `qpdf --empty --pages SRC -- OUT`;
+#     goal ≤ 1.2× the time, output ≤ 1.05× the input size;
+#  2. thumbnail of three A4 pages (text, vector art with transparency, photo) vs
+#     `pdftoppm -scale-to 1200 -png`; goal ≤ 1.0× (geometric mean), peak memory ≤ 64 MB.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=$(realpath "${VARDELLE:-build/vardelle}")
+runs=${RUNS:-20}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+preset() {  # name width height -> snapshot with 12 pt margins
+  python3 - "$work/$1.json" "$2" "$3" <<'PY'
+import base64, json, sys
+path, w, h = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
+json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
+           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
+                     "imageableWidth": w - 24, "imageableHeight": h - 24},
+           "summary": {"paperName": "bench", "paperWidthMm": w * 25.4 / 72,
+                       "paperHeightMm": h * 25.4 / 72, "orientation": "portrait", "copies": 1,
+                       "printerName": "bench"}}, open(path, "w"))
+PY
+}
+request() {  # name mode artwork snapshot output
+  printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"}' \
+    "$4" "$3" "$5" >"$work/$1.json"
+}
+
+echo "== preview of a 200-page PDF"
+# Distinct pages of text in an embedded font, with vector graphics.
+python3 bench/drawing_fixtures.py "$work" book
+mv "$work/book.pdf" "$work/200.pdf"
+pdfinfo "$work/200.pdf" | grep -E '^Pages'
+preset a4 595.2755905511812 841.8897637795276
+request preview preview "$work/200.pdf" "$work/a4.json" "$work/preview.pdf"
+hyperfine -N --style none --runs "$runs" --warmup 2 --export-json "$work/preview-times.json" \
+  "$bin preview $work/preview.json" \
+  "qpdf --empty --pages $work/200.pdf -- $work/peer.pdf" >/dev/null
+python3 bench/median.py "$work/preview-times.json"
+in=$(stat -c %s "$work/200.pdf")
+out=$(stat -c %s "$work/preview.pdf")
+peer=$(stat -c %s "$work/peer.pdf")
+python3 -c "print(f'size: input {$in} B, preview {$out} B ({$out/$in:.3f}x input), qpdf copy {$peer} B')"
+
+echo "== thumbnails of A4 pages"
+python3 bench/drawing_fixtures.py "$work"
+ratios=()
+for page in text vector photo; do
+  request "thumb-$page" thumbnail "$work/$page.pdf" "$work/a4.json" "$work/thumb-$page.png"
+  hyperfine -N --style none --runs "$runs" --warmup 2 --export-json "$work/$page-times.json" \
+    "$bin thumbnail $work/thumb-$page.json" \
+    "pdftoppm -scale-to 1200 -png -singlefile $work/$page.pdf $work/peer-$page" >/dev/null
+  echo "-- $page"
+  python3 bench/median.py "$work/$page-times.json"
+  ratios+=("$(python3 -c "
+import json, statistics
+r = json.load(open('$work/$page-times.json'))['results']
+print(statistics.median(r[0]['times']) / statistics.median(r[1]['times']))")")
+  if [[ ! -x /usr/bin/time ]]; then continue; fi  # Debian package "time"
+  rss=$(/usr/bin/time -f %M "$bin" thumbnail "$work/thumb-$page.json" 2>&1 >/dev/null | tail -n 1)
+  peer_rss=$(/usr/bin/time -f %M pdftoppm -scale-to 1200 -png -singlefile "$work/$page.pdf" \
+    "$work/peer-$page" 2>&1 | tail -n 1)
+  echo "   peak memory: vardelle $((rss / 1024)) MB, pdftoppm $((peer_rss / 1024)) MB"
+done
+python3 -c "
+import math, sys
+r = [float(x) for x in sys.argv[1:]]
+print(f'thumbnail geometric mean: {math.exp(sum(map(math.log, r)) / len(r)):.2f}x pdftoppm')
+" "${ratios[@]}"
