@@ -153,23 +153,22 @@ void convertPdfPage(const ArtworkPage& page, const PdfPage& pdf, RasterSize size
   sheet.appendContent("q\n" +
                       matrixOperator(pdfTransform(pdf, {0, 0, sheetSize.width, sheetSize.height})) +
                       "\n" + form + " Do\nQ\n");
-  RgbRaster raster;
+  BandConverter bands(transform, out);
   try {
-    raster = rasterizeFirstPage(sheet.write(), {int(size.width), int(size.height), sheetSize.width,
-                                                sheetSize.height, 16, workingProfilePath});
+    rasterizeFirstPageByRows(sheet.write(),
+                             {int(size.width), int(size.height), sheetSize.width, sheetSize.height,
+                              16, workingProfilePath},
+                             [&](int y, const std::uint16_t* rgb) {
+                               std::uint16_t* row = bands.row(std::uint32_t(y));
+                               for (std::uint32_t x = 0; x < size.width; ++x) {
+                                 row[4 * x] = rgb[3 * x];
+                                 row[4 * x + 1] = rgb[3 * x + 1];
+                                 row[4 * x + 2] = rgb[3 * x + 2];
+                               }
+                             });
   } catch (const PlatformError& error) {
     std::fprintf(stderr, "vardelle: %s\n", error.what());
     throw PrintFailure(kRasterFailed);
-  }
-  BandConverter bands(transform, out);
-  const unsigned char* in = raster.pixels.data();
-  for (std::uint32_t y = 0; y < size.height; ++y) {
-    std::uint16_t* row = bands.row(y);
-    for (std::uint32_t x = 0; x < size.width; ++x, in += 6, row += 4) {
-      row[0] = std::uint16_t(in[0] << 8 | in[1]);
-      row[1] = std::uint16_t(in[2] << 8 | in[3]);
-      row[2] = std::uint16_t(in[4] << 8 | in[5]);
-    }
   }
   bands.flush();
 }

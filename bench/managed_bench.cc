@@ -33,8 +33,11 @@ constexpr std::uint32_t kWidth = 6000, kHeight = 4000;
 constexpr std::size_t kHeaderBytes = 8;
 
 std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::string bytes(in ? std::size_t(in.tellg()) : 0, '\0');
+  in.seekg(0);
+  in.read(bytes.data(), std::streamsize(bytes.size()));
+  return bytes;
 }
 
 void put16(std::string& s, std::uint16_t v) {
@@ -157,10 +160,13 @@ int rasterize(const std::string& pdfPath) {
   sheet.appendContent("q " + pdfNumber(m.a, 10) + " " + pdfNumber(m.b, 10) + " " +
                       pdfNumber(m.c, 10) + " " + pdfNumber(m.d, 10) + " " + pdfNumber(m.tx, 10) +
                       " " + pdfNumber(m.ty, 10) + " cm " + form + " Do Q\n");
-  RgbRaster raster = rasterizeFirstPage(
+  // Rows are read back as a page conversion reads them, and dropped.
+  std::uint64_t sum = 0;
+  rasterizeFirstPageByRows(
       sheet.write(),
-      {int(size.width), int(size.height), sheetSize.width, sheetSize.height, 16, romm});
-  std::fprintf(stderr, "%d x %d\n", raster.width, raster.height);
+      {int(size.width), int(size.height), sheetSize.width, sheetSize.height, 16, romm},
+      [&](int, const std::uint16_t* rgb) { sum += rgb[0]; });
+  std::fprintf(stderr, "%u x %u (%llu)\n", size.width, size.height, (unsigned long long)sum);
   std::remove(romm.c_str());
   return 0;
 }
