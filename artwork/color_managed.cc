@@ -31,7 +31,7 @@ constexpr std::size_t kBandBytes = 8u << 20;
 std::uint32_t bandRows(std::uint32_t width, int components) {
   const std::size_t rowBytes = std::size_t(width) * components * 2;
   return static_cast<std::uint32_t>(
-      std::max<std::size_t>(16, kBandBytes / std::max<std::size_t>(rowBytes, 1)));
+      std::max<std::size_t>(1, kBandBytes / std::max<std::size_t>(rowBytes, 1)));
 }
 
 /// A private file holding the working-space profile while Ghostscript renders into it.

@@ -85,6 +85,14 @@ TEST(ManagedConversion, WorkingSpacePixelsMatchTheEnginesOwnTransformOnAnyNumber
       EXPECT_EQ(threaded, expected);
       // The skipped slot is never written.
       for (std::size_t i = 3; i < threaded.size(); i += 4) ASSERT_EQ(threaded[i], 65535);
+
+      // Rows wider than the engine is handed at once.
+      const std::uint32_t wide = 9001;
+      std::vector<std::uint16_t> wideIn = noise(std::size_t(wide) * 3 * 4, 11);
+      std::vector<std::uint16_t> wideOut(wideIn.size(), 65535);
+      transform.convert(wideIn.data(), wide * 4, wideOut.data(), wide * 4, wide, 3);
+      EXPECT_EQ(wideOut, reference(working.get(), TYPE_RGBA_16, f.bytes, engineIntent(intent), bpc,
+                                   wideIn, std::size_t(wide) * 3));
     }
   }
 }
