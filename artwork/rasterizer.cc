@@ -367,6 +367,9 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
         "-dQUIET",
         "-dNOPROMPT",
         "-sDEVICE=tiff48nc",
+        // Bands of about 32 MB: a page with transparency is replayed once per band, and the
+        // default bands made that about 1.3 times slower at the cost of some 25 MB less memory.
+        "-dBufferSpace=32000000",
         "-sOutputFile=" + tiffFile.path(),
         "-g" + std::to_string(request.widthPx) + "x" + std::to_string(request.heightPx),
         "-r" + number(72.0 * request.widthPx / request.pageWidthPt) + "x" +
