@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -141,9 +142,9 @@ std::string matrixOperator(const AffineTransform& m) {
 
 /// Renders the page's visible box upright onto exactly width × height pixels of 16-bit RGB in
 /// the working space, and converts it.
-void convertPdfPage(const ArtworkPage& page, const PdfPage& pdf, RasterSize size,
-                    const color::PageTransform& transform, const std::string& workingProfilePath,
-                    Pixels& out) {
+std::shared_ptr<Pixels> convertPdfPage(const ArtworkPage& page, const PdfPage& pdf, RasterSize size,
+                                       const color::PageTransform& transform,
+                                       const std::string& workingProfilePath) {
   // The one-page sheet is the page's own size in points, the visible box mapped onto all of it
   // the way the preview maps it onto its placed rectangle.
   const Size sheetSize = page.naturalSize();
@@ -153,13 +154,20 @@ void convertPdfPage(const ArtworkPage& page, const PdfPage& pdf, RasterSize size
   sheet.appendContent("q\n" +
                       matrixOperator(pdfTransform(pdf, {0, 0, sheetSize.width, sheetSize.height})) +
                       "\n" + form + " Do\nQ\n");
-  BandConverter bands(transform, out);
+  // The converted page is allocated once Ghostscript has finished and its rows are read back, so
+  // that its bands and the converted page never take memory at the same time.
+  std::shared_ptr<Pixels> pixels;
+  std::optional<BandConverter> bands;
   try {
     rasterizeFirstPageByRows(sheet.write(),
                              {int(size.width), int(size.height), sheetSize.width, sheetSize.height,
                               16, workingProfilePath},
                              [&](int y, const std::uint16_t* rgb) {
-                               std::uint16_t* row = bands.row(std::uint32_t(y));
+                               if (!bands) {
+                                 pixels = convertedBuffer(size);
+                                 bands.emplace(transform, *pixels);
+                               }
+                               std::uint16_t* row = bands->row(std::uint32_t(y));
                                for (std::uint32_t x = 0; x < size.width; ++x) {
                                  row[4 * x] = rgb[3 * x];
                                  row[4 * x + 1] = rgb[3 * x + 1];
@@ -170,7 +178,9 @@ void convertPdfPage(const ArtworkPage& page, const PdfPage& pdf, RasterSize size
     std::fprintf(stderr, "vardelle: %s\n", error.what());
     throw PrintFailure(kRasterFailed);
   }
-  bands.flush();
+  if (!bands) throw PrintFailure(kRasterFailed);
+  bands->flush();
+  return pixels;
 }
 
 /// Over white, in the samples' own encoding, as drawing onto a white bitmap composites.
@@ -285,11 +295,12 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
       converted.push_back(page);
       continue;
     }
-    std::shared_ptr<Pixels> pixels = convertedBuffer(sizes[i]);
+    std::shared_ptr<Pixels> pixels;
     if (pdf) {
       if (!workingFile) workingFile.emplace(conversion.workingIcc());
-      convertPdfPage(page, *pdf, sizes[i], transform, workingFile->path(), *pixels);
+      pixels = convertPdfPage(page, *pdf, sizes[i], transform, workingFile->path());
     } else {
+      pixels = convertedBuffer(sizes[i]);
       convertPngPage(*png, transform, *pixels);
     }
     converted.push_back(convertedPage(page, std::move(pixels), conversion));
