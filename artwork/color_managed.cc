@@ -74,17 +74,16 @@ class TemporaryProfile {
   std::string path_;
 };
 
-/// The converted page's samples: width × height RGBX words, every word 65535 to start with (the
-/// engine never writes the fourth).
+/// The converted page's samples: width × height packed 16-bit RGB (every sample is written).
 std::shared_ptr<Pixels> convertedBuffer(RasterSize size) {
   auto pixels = std::make_shared<Pixels>();
   pixels->width = size.width;
   pixels->height = size.height;
   pixels->bitDepth = 16;
-  pixels->channels = 4;
+  pixels->channels = 3;
   pixels->hasAlpha = false;
   try {
-    pixels->bytes.assign(std::size_t(size.width) * size.height * 8, 0xFF);
+    pixels->bytes.resize(std::size_t(size.width) * size.height * 6);
   } catch (const std::bad_alloc&) {
     throw PrintFailure(kImageFailed);
   }
@@ -117,9 +116,9 @@ class BandConverter {
   void flush() {
     if (filled_ > 0) {
       auto* destination = reinterpret_cast<std::uint16_t*>(out_.bytes.data()) +
-                          std::size_t(first_) * out_.width * 4;
+                          std::size_t(first_) * out_.width * 3;
       transform_.convert(band_.data(), std::size_t(out_.width) * components_, destination,
-                         std::size_t(out_.width) * 4, out_.width, filled_);
+                         std::size_t(out_.width) * 3, out_.width, filled_);
     }
     first_ += filled_;
     filled_ = 0;

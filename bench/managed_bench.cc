@@ -123,7 +123,7 @@ int convert(const std::string& tiffPath, const std::string& printerPath, int rep
   auto conversion = vardelle::color::ManagedConversion::open(settings);
   conversion.prepareWorkingSpace();
   std::vector<double> times;
-  std::vector<std::uint16_t> out(source.size(), 65535);
+  std::vector<std::uint16_t> out(std::size_t(kWidth) * kHeight * 3);
   for (int r = 0; r < repeats; ++r) {
     const auto start = std::chrono::steady_clock::now();
     // The transform is built for each page, so it is part of a page's conversion time.
@@ -133,7 +133,7 @@ int convert(const std::string& tiffPath, const std::string& printerPath, int rep
       std::fprintf(stderr, "link %.1f ms\n",
                    std::chrono::duration<double, std::milli>(linked - start).count());
     }
-    transform.convert(source.data(), std::size_t(kWidth) * 4, out.data(), std::size_t(kWidth) * 4,
+    transform.convert(source.data(), std::size_t(kWidth) * 4, out.data(), std::size_t(kWidth) * 3,
                       kWidth, kHeight);
     times.push_back(
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)

@@ -55,36 +55,32 @@ PageTransform::~PageTransform() = default;
 
 namespace {
 
-/// Converts rows through packed 3-word RGB (or 1-word grey) formats, staging each row: lcms2 has
-/// fast paths for those, while a skipped fourth word sends every pixel through its generic
-/// formatters (about 40 % slower). The values are the same, since the formatters only move words.
+/// Converts rows through packed 3-word RGB (or 1-word grey) formats, staging RGBX source rows:
+/// lcms2 has fast paths for those, while a skipped fourth word sends every pixel through its
+/// generic formatters (about 40 % slower). The values are the same, since formatters only move
+/// words.
 // Pixels staged at a time: the staging stays small whatever the width.
 constexpr std::uint32_t kSegmentPixels = 8192;
 
 void convertRows(cmsHTRANSFORM transform, int components, const std::uint16_t* source,
                  std::size_t sourceRowWords, std::uint16_t* destination,
                  std::size_t destinationRowWords, std::uint32_t width, std::uint32_t rows,
-                 std::uint16_t* stagingIn, std::uint16_t* stagingOut) {
+                 std::uint16_t* staging) {
   for (std::uint32_t y = 0; y < rows; ++y) {
     for (std::uint32_t x0 = 0; x0 < width; x0 += kSegmentPixels) {
       const std::uint32_t n = std::min(kSegmentPixels, width - x0);
       const std::uint16_t* in = source + y * sourceRowWords + std::size_t(x0) * components;
-      std::uint16_t* out = destination + y * destinationRowWords + std::size_t(x0) * 4;
+      std::uint16_t* out = destination + y * destinationRowWords + std::size_t(x0) * 3;
       const std::uint16_t* packed = in;
       if (components == 4) {
         for (std::uint32_t x = 0; x < n; ++x) {
-          stagingIn[3 * x] = in[4 * x];
-          stagingIn[3 * x + 1] = in[4 * x + 1];
-          stagingIn[3 * x + 2] = in[4 * x + 2];
+          staging[3 * x] = in[4 * x];
+          staging[3 * x + 1] = in[4 * x + 1];
+          staging[3 * x + 2] = in[4 * x + 2];
         }
-        packed = stagingIn;
+        packed = staging;
       }
-      cmsDoTransform(transform, packed, stagingOut, n);
-      for (std::uint32_t x = 0; x < n; ++x) {
-        out[4 * x] = stagingOut[3 * x];
-        out[4 * x + 1] = stagingOut[3 * x + 1];
-        out[4 * x + 2] = stagingOut[3 * x + 2];
-      }
+      cmsDoTransform(transform, packed, out, n);
     }
   }
 }
@@ -95,10 +91,9 @@ void PageTransform::convertOnThisThread(const std::uint16_t* source, std::size_t
                                         std::uint16_t* destination, std::size_t destinationRowWords,
                                         std::uint32_t width, std::uint32_t rows) const {
   if (width == 0 || rows == 0) return;
-  const std::size_t segment = std::min(width, kSegmentPixels);
-  std::vector<std::uint16_t> staging(segment * 6);
+  std::vector<std::uint16_t> staging(std::size_t(std::min(width, kSegmentPixels)) * 3);
   convertRows(impl_->transform.get(), components_, source, sourceRowWords, destination,
-              destinationRowWords, width, rows, staging.data(), staging.data() + 3 * segment);
+              destinationRowWords, width, rows, staging.data());
 }
 
 void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWords,
@@ -112,12 +107,11 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
   const std::uint32_t perPart = (rows + parts - 1) / parts;
   // Staging rows for every part, taken before any thread starts.
   const std::size_t segment = std::min(width, kSegmentPixels);
-  std::vector<std::uint16_t> staging(segment * 6 * parts);
+  std::vector<std::uint16_t> staging(segment * 3 * parts);
   auto part = [&](std::uint32_t index, std::uint32_t first, std::uint32_t count) {
-    std::uint16_t* mine = staging.data() + segment * 6 * index;
     convertRows(impl_->transform.get(), components_, source + first * sourceRowWords,
                 sourceRowWords, destination + first * destinationRowWords, destinationRowWords,
-                width, count, mine, mine + 3 * segment);
+                width, count, staging.data() + segment * 3 * index);
   };
   std::vector<std::thread> helpers;
   std::uint32_t index = 1;

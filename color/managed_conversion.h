@@ -14,8 +14,9 @@ namespace vardelle::color {
 class OutputProfile;
 
 /// One page's conversion into the printer profile: a single engine transform from the page's
-/// source space, used by every thread. Converted pixels are 16-bit RGBX in host byte order with
-/// the fourth slot left as it was (the caller fills it with 65535).
+/// source space, used by every thread. Converted pixels are 16-bit RGB in host byte order, three
+/// words per pixel: the converted page is held in that form, a quarter smaller than with a
+/// skipped fourth word.
 class PageTransform {
  public:
   PageTransform(PageTransform&&) noexcept;
@@ -26,7 +27,7 @@ class PageTransform {
   int sourceComponents() const { return components_; }
 
   /// Converts `rows` rows of `width` pixels. Source rows hold width × sourceComponents() words and
-  /// start `sourceRowWords` words apart; destination rows hold width × 4 words and start
+  /// start `sourceRowWords` words apart; destination rows hold width × 3 words and start
   /// `destinationRowWords` apart. The rows are split between the machine's cores; the result is
   /// identical to converting them on one thread. Never throws.
   void convert(const std::uint16_t* source, std::size_t sourceRowWords, std::uint16_t* destination,

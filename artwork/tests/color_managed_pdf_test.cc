@@ -67,7 +67,7 @@ std::string gradientPdf(double width, double height) {
 }
 
 const uint16_t* pixelAt(const Pixels& p, uint32_t x, uint32_t y) {
-  return reinterpret_cast<const uint16_t*>(p.bytes.data()) + (size_t(y) * p.width + x) * 4;
+  return reinterpret_cast<const uint16_t*>(p.bytes.data()) + (size_t(y) * p.width + x) * 3;
 }
 
 TEST(ManagedPdf, AGradientKeepsFarMoreThan256LevelsThroughRasterAndConversion) {

@@ -181,11 +181,11 @@ std::vector<uint16_t> engineConverts(const color::SourceColorSpace& space, bool 
   cmsHPROFILE in = cmsOpenProfileFromMem(space.icc.data(), cmsUInt32Number(space.icc.size()));
   cmsHPROFILE out =
       cmsOpenProfileFromMem(printer.bytes.data(), cmsUInt32Number(printer.bytes.size()));
-  cmsHTRANSFORM t = cmsCreateTransform(in, gray ? TYPE_GRAY_16 : TYPE_RGBA_16, out, TYPE_RGBA_16,
+  cmsHTRANSFORM t = cmsCreateTransform(in, gray ? TYPE_GRAY_16 : TYPE_RGBA_16, out, TYPE_RGB_16,
                                        INTENT_PERCEPTUAL,
                                        cmsFLAGS_HIGHRESPRECALC | cmsFLAGS_BLACKPOINTCOMPENSATION);
   const size_t pixels = source.size() / (gray ? 1 : 4);
-  std::vector<uint16_t> result(pixels * 4, 65535);
+  std::vector<uint16_t> result(pixels * 3, 65535);
   cmsDoTransform(t, source.data(), result.data(), cmsUInt32Number(pixels));
   cmsDeleteTransform(t);
   cmsCloseProfile(in);
@@ -236,7 +236,7 @@ TEST(ApplyingColorManagement, PngPagesConvertFromTheirOwnSpaceAt16Bits) {
     ASSERT_EQ(out.width, 4u);
     ASSERT_EQ(out.height, 3u);
     ASSERT_EQ(out.bitDepth, 16);
-    ASSERT_EQ(out.channels, 4);
+    ASSERT_EQ(out.channels, 3);
 
     const bool isGray = c.options.colorType == 0 || c.options.colorType == 4;
     const int components = isGray ? 1 : 4;
