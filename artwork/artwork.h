@@ -43,6 +43,9 @@ struct PngPage {
   color::SourceColorSpace colorSpace;
   /// Decoded samples of an in-memory raster; null for a file, which is decoded on demand.
   std::shared_ptr<const Pixels> pixels;
+  /// Set on a page converted to a printer profile (application-managed colour): the id of that
+  /// profile. The samples are then its device values, to be printed without further matching.
+  std::optional<std::string> deviceProfileId;
 
   /// The samples: the in-memory raster, or the file decoded now (not cached). Throws
   /// PrintFailure("This PNG could not be opened. It may be incomplete or damaged.").

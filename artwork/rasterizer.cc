@@ -1,6 +1,7 @@
 #include "artwork/rasterizer.h"
 
 #include "artwork/ghostscript_api.h"
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <utility>
 
 #include "artwork/pdf_document.h"
@@ -316,6 +319,95 @@ RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& req
   state.taken.resize(rowBytes * rows);
   raster.pixels = std::move(state.taken);
   return raster;
+}
+
+}  // namespace vardelle::artwork
+
+namespace vardelle::artwork {
+
+namespace {
+
+struct TiffCloser {
+  void operator()(TIFF* tiff) const noexcept { TIFFClose(tiff); }
+};
+using TiffFile = std::unique_ptr<TIFF, TiffCloser>;
+
+}  // namespace
+
+void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& request,
+                              const std::function<void(int y, const std::uint16_t* rgb)>& onRow) {
+  if (request.widthPx < 1 || request.heightPx < 1 || !std::isfinite(request.pageWidthPt) ||
+      !(request.pageWidthPt > 0) || !std::isfinite(request.pageHeightPt) ||
+      !(request.pageHeightPt > 0)) {
+    throw PlatformError("The raster size or page size is not usable for rendering.");
+  }
+  refuseLockedPdf(pdfBytes);
+  TemporaryPdf file(pdfBytes);
+  // Ghostscript writes the page band by band into a private file, which is then read a row at a
+  // time: memory stays near one band instead of a whole 16-bit page.
+  TemporaryPdf tiffFile("");
+  RenderState state;
+  {
+    GhostscriptInstance gs(&state);
+    ghostscript().setStdioWithHandle(gs.get(), readNothing, collect, collect, &state);
+    if (ghostscript().setArgEncoding(gs.get(), GS_ARG_ENCODING_UTF8) < 0) {
+      fail("could not set its argument encoding", state);
+    }
+    std::vector<std::string> args = {
+        "vardelle",
+        "-dSAFER",
+        "-dBATCH",
+        "-dNOPAUSE",
+        "-dQUIET",
+        "-dNOPROMPT",
+        "-sDEVICE=tiff48nc",
+        // Bands of about 32 MB: a page with transparency is replayed once per band, and the
+        // default bands made that about 1.3 times slower at the cost of some 25 MB less memory.
+        "-dBufferSpace=32000000",
+        "-sOutputFile=" + tiffFile.path(),
+        "-g" + std::to_string(request.widthPx) + "x" + std::to_string(request.heightPx),
+        "-r" + number(72.0 * request.widthPx / request.pageWidthPt) + "x" +
+            number(72.0 * request.heightPx / request.pageHeightPt),
+        "-dFIXEDMEDIA",
+        "-dTextAlphaBits=4",
+        "-dGraphicsAlphaBits=4",
+        "-dFirstPage=1",
+        "-dLastPage=1",
+        "-sOutputICCProfile=" + request.outputIccProfile,
+        "-f",
+        file.path(),
+    };
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    int code = ghostscript().initWithArgs(gs.get(), static_cast<int>(argv.size()), argv.data());
+    if (code != gs_error_Info) gs.markInitialised();
+    if (code < 0 && code != gs_error_Quit) fail("could not render the page", state);
+    if (gs.exit() < 0) fail("could not finish rendering", state);
+  }
+
+  TIFFSetErrorHandler(nullptr);
+  TIFFSetWarningHandler(nullptr);
+  TiffFile tiff(TIFFOpen(tiffFile.path().c_str(), "r"));
+  uint32_t width = 0, height = 0;
+  uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG;
+  if (!tiff || !TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+      !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) ||
+      !TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits) ||
+      !TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples) ||
+      !TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar) ||
+      width != uint32_t(request.widthPx) || height != uint32_t(request.heightPx) || bits != 16 ||
+      samples != 3 || planar != PLANARCONFIG_CONTIG ||
+      TIFFScanlineSize64(tiff.get()) != uint64_t(width) * 6) {
+    fail("produced no page of the requested size", state);
+  }
+  // libtiff hands 16-bit samples over in host order.
+  std::vector<std::uint16_t> row(std::size_t(width) * 3);
+  for (uint32_t y = 0; y < height; ++y) {
+    if (TIFFReadScanline(tiff.get(), row.data(), y, 0) < 0) {
+      fail("wrote a page that could not be read back", state);
+    }
+    onRow(int(y), row.data());
+  }
 }
 
 }  // namespace vardelle::artwork

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,5 +42,13 @@ struct RgbRaster {
 /// (Ghostscript would render it blank and report success). Throws PlatformError with
 /// Ghostscript's own diagnostics on failure.
 RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& request);
+
+/// Renders page 1 like rasterizeFirstPage at 16 bits per component, but banded: Ghostscript
+/// writes the page into a private temporary 48-bit TIFF (removed afterwards), which is then read
+/// back a row at a time, so memory stays near one band rather than a whole page. Calls
+/// `onRow(y, rgb)` for each row from the top with width × 3 samples in host order; an exception
+/// from `onRow` ends reading and passes on. Fails like rasterizeFirstPage.
+void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& request,
+                              const std::function<void(int y, const std::uint16_t* rgb)>& onRow);
 
 }  // namespace vardelle::artwork

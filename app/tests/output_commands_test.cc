@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <set>
 #include <nlohmann/json.hpp>
+#include <set>
 
+#include "color/output_profile.h"
 #include "printing/snapshot.h"
+#include "testing/icc_fixtures.h"
 #include "testing/pdf_maker.h"
 #include "testing/raster_probe.h"
 #include "testing/run_process.h"
@@ -105,6 +107,46 @@ TEST_F(OutputFlow, ThumbnailWritesPngBytesWhateverTheName) {
   ASSERT_TRUE(png);
   EXPECT_EQ(png->width, 849);
   EXPECT_EQ(png->height, 1200);
+}
+
+TEST_F(OutputFlow, ApplicationColourInspectsPreviewsAndThumbnailsTheConvertedPages) {
+  const std::string profile = testing::makeLutRgbPrinterProfile("Matte Paper", 9, true);
+  json r = request("");
+  r["colorManagement"] = {{"mode", "application"},
+                          {"profileId", color::profileId(profile)},
+                          {"profilePath", dir.write("matte.icc", profile)},
+                          {"renderingIntent", "relativeColorimetric"},
+                          {"blackPointCompensation", false},
+                          {"driverColorManagementDisabled", true}};
+  json inspected = run("inspect", r);
+  ASSERT_EQ(inspected["ok"], true) << inspected.dump();
+  EXPECT_EQ(inspected["document"]["colorManagement"], "Application-managed \u00b7 Matte Paper");
+  EXPECT_EQ(inspected["document"]["warnings"].size(), 3u) << inspected.dump();
+
+  r["outputPath"] = dir.file("managed.pdf");
+  json previewed = run("preview", r);
+  ASSERT_EQ(previewed["ok"], true) << previewed.dump();
+  const std::string pdf = testing::readFile(dir.file("managed.pdf"));
+  EXPECT_NE(pdf.find("/BitsPerComponent 16"), std::string::npos);
+  // The first sheet still shows the red page where the printer-managed preview has it.
+  auto sheet = testing::renderWithPoppler(dir.file("managed.pdf"), 1, 18);
+  ASSERT_TRUE(sheet);
+  const size_t middle = (size_t(sheet->height / 2) * sheet->width + sheet->width / 2) * 4;
+  EXPECT_GT(sheet->rgba[middle], 200);
+  EXPECT_LT(sheet->rgba[middle + 2], 60);
+
+  r["outputPath"] = dir.file("managed.png");
+  json thumbnail = run("thumbnail", r);
+  ASSERT_EQ(thumbnail["ok"], true) << thumbnail.dump();
+  auto png = testing::decodePng(testing::readFile(dir.file("managed.png")));
+  ASSERT_TRUE(png);
+  const size_t centre = (size_t(png->height / 2) * png->width + png->width / 2) * 4;
+  EXPECT_GT(png->rgba[centre], 200);
+  EXPECT_LT(png->rgba[centre + 2], 60);
+
+  r["colorManagement"]["profileId"] = color::profileId(profile + " ");
+  json changed = run("preview", r);
+  EXPECT_EQ(changed["error"], "The imported ICC profile changed. Import it again before printing.");
 }
 
 TEST_F(OutputFlow, RefusesOutputsThatReachTheArtworkOrTheSettings) {
