@@ -15,6 +15,7 @@
 #include "artwork/page_drawing.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
+#include "base/files.h"
 #include "base/print_failure.h"
 #include "color/managed_conversion.h"
 
@@ -34,45 +35,6 @@ std::uint32_t bandRows(std::uint32_t width, int components) {
   return static_cast<std::uint32_t>(
       std::max<std::size_t>(1, kBandBytes / std::max<std::size_t>(rowBytes, 1)));
 }
-
-/// A private file holding the working-space profile while Ghostscript renders into it.
-class TemporaryProfile {
- public:
-  explicit TemporaryProfile(std::string_view bytes) {
-    const char* folder = std::getenv("TMPDIR");
-    path_ = std::string(folder && *folder ? folder : "/tmp") + "/vardelle-working-XXXXXX";
-    int fd = ::mkstemp(path_.data());
-    if (fd < 0) {
-      throw PlatformError("A temporary file for the working color profile could not be created: " +
-                          std::string(std::strerror(errno)) + ".");
-    }
-    bool ok = true;
-    while (ok && !bytes.empty()) {
-      ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-      } else {
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-      }
-    }
-    const int err = errno;
-    ::close(fd);
-    if (!ok) {
-      ::unlink(path_.c_str());
-      throw PlatformError("The working color profile could not be written: " +
-                          std::string(std::strerror(err)) + ".");
-    }
-  }
-  ~TemporaryProfile() { ::unlink(path_.c_str()); }
-  TemporaryProfile(const TemporaryProfile&) = delete;
-  TemporaryProfile& operator=(const TemporaryProfile&) = delete;
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 /// The converted page's samples: width × height packed 16-bit RGB (every sample is written).
 std::shared_ptr<Pixels> convertedBuffer(RasterSize size) {
@@ -279,7 +241,7 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
   if (total > kManagedDocumentPixelLimit) throw PrintFailure(kManagedDocumentLimit);
 
   conversion.prepareWorkingSpace();
-  std::optional<TemporaryProfile> workingFile;
+  std::optional<PrivateTempFile> workingFile;
 
   std::vector<ArtworkPage> converted;
   converted.reserve(pages.size());
@@ -296,7 +258,7 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
     }
     std::shared_ptr<Pixels> pixels;
     if (pdf) {
-      if (!workingFile) workingFile.emplace(conversion.workingIcc());
+      if (!workingFile) workingFile.emplace(conversion.workingIcc(), "the working color profile");
       pixels = convertPdfPage(page, *pdf, sizes[i], transform, workingFile->path());
     } else {
       pixels = convertedBuffer(sizes[i]);

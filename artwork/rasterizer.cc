@@ -1,8 +1,8 @@
 #include "artwork/rasterizer.h"
 
-#include "artwork/ghostscript_api.h"
 #include <tiffio.h>
 #include <unistd.h>
+#include "artwork/ghostscript_api.h"
 
 #include <cerrno>
 #include <cmath>
@@ -18,50 +18,12 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFLogger.hh>
 
+#include "base/files.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
 
 namespace {
-
-/// A private file holding the PDF for the length of one render.
-class TemporaryPdf {
- public:
-  explicit TemporaryPdf(std::string_view bytes) {
-    const char* folder = std::getenv("TMPDIR");
-    path_ = std::string(folder && *folder ? folder : "/tmp") + "/vardelle-raster-XXXXXX";
-    int fd = ::mkstemp(path_.data());
-    if (fd < 0) {
-      throw PlatformError("A temporary file for rendering could not be created: " +
-                          std::string(std::strerror(errno)) + ".");
-    }
-    bool ok = true;
-    while (ok && !bytes.empty()) {
-      ssize_t n = ::write(fd, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-      } else {
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-      }
-    }
-    int err = errno;
-    ::close(fd);
-    if (!ok) {
-      ::unlink(path_.c_str());
-      throw PlatformError("A temporary file for rendering could not be written: " +
-                          std::string(std::strerror(err)) + ".");
-    }
-  }
-  ~TemporaryPdf() { ::unlink(path_.c_str()); }
-  TemporaryPdf(const TemporaryPdf&) = delete;
-  TemporaryPdf& operator=(const TemporaryPdf&) = delete;
-
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 /// Everything the C callbacks touch. They only record and return; nothing throws through
 /// Ghostscript's frames.
@@ -248,7 +210,7 @@ RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& req
     throw PlatformError("The raster size or page size is not usable for rendering.");
   }
   refuseLockedPdf(pdfBytes);
-  TemporaryPdf file(pdfBytes);
+  PrivateTempFile file(pdfBytes, "rendering");
   RenderState state;
   display_callback callbacks = makeCallbacks();
   CalloutData calloutData{&callbacks, &state};
@@ -342,10 +304,10 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
     throw PlatformError("The raster size or page size is not usable for rendering.");
   }
   refuseLockedPdf(pdfBytes);
-  TemporaryPdf file(pdfBytes);
+  PrivateTempFile file(pdfBytes, "rendering");
   // Ghostscript writes the page band by band into a private file, which is then read a row at a
   // time: memory stays near one band instead of a whole 16-bit page.
-  TemporaryPdf tiffFile("");
+  PrivateTempFile tiffFile("", "rendering");
   RenderState state;
   {
     GhostscriptInstance gs(&state);

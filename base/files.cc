@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -94,6 +95,24 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
   Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
 }
+
+PrivateTempFile::PrivateTempFile(std::string_view bytes, std::string_view what) {
+  const char* folder = std::getenv("TMPDIR");
+  path_ = std::string(folder && *folder ? folder : "/tmp") + "/vardelle-XXXXXX";
+  Fd fd(::mkstemp(path_.data()));
+  if (fd.get() < 0) {
+    throw PlatformError("A temporary file for " + std::string(what) +
+                        " could not be created: " + std::strerror(errno) + ".");
+  }
+  if (!writeAll(fd.get(), bytes)) {
+    const int err = errno;
+    ::unlink(path_.c_str());
+    throw PlatformError("A temporary file for " + std::string(what) +
+                        " could not be written: " + std::strerror(err) + ".");
+  }
+}
+
+PrivateTempFile::~PrivateTempFile() { ::unlink(path_.c_str()); }
 
 std::string resolvedLocation(const std::string& path) {
   std::error_code ec;

@@ -21,4 +21,20 @@ void writeFileAtomically(const std::string& path, std::string_view bytes);
 /// the rest is kept as written. Two paths naming one file compare equal.
 std::string resolvedLocation(const std::string& path);
 
+/// A private file in $TMPDIR (or /tmp) holding `bytes`, removed when this goes. For handing data
+/// to a library that reads only files. `what` says what the file is for in failure messages
+/// ("rendering"); they are PlatformError.
+class PrivateTempFile {
+ public:
+  PrivateTempFile(std::string_view bytes, std::string_view what);
+  ~PrivateTempFile();
+  PrivateTempFile(const PrivateTempFile&) = delete;
+  PrivateTempFile& operator=(const PrivateTempFile&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace vardelle
