@@ -202,6 +202,44 @@ void refuseLockedPdf(std::string_view bytes) {
 
 }  // namespace
 
+namespace {
+
+// One Ghostscript run over page 1 of `inputPath` at exactly the request's pixel size, the device
+// and its own options given by the caller. Both renderers come through here, so the options that
+// fix the raster's size and colour cannot drift apart.
+void renderPageOne(GhostscriptInstance& gs, const RenderState& state, const RasterRequest& request,
+                   const std::vector<std::string>& deviceArgs, const std::string& inputPath) {
+  std::vector<std::string> args = {"vardelle",  "-dSAFER", "-dBATCH",
+                                   "-dNOPAUSE", "-dQUIET", "-dNOPROMPT"};
+  args.insert(args.end(), deviceArgs.begin(), deviceArgs.end());
+  for (std::string arg : {
+           "-g" + std::to_string(request.widthPx) + "x" + std::to_string(request.heightPx),
+           "-r" + number(72.0 * request.widthPx / request.pageWidthPt) + "x" +
+               number(72.0 * request.heightPx / request.pageHeightPt),
+           std::string("-dFIXEDMEDIA"),
+           std::string("-dTextAlphaBits=4"),
+           std::string("-dGraphicsAlphaBits=4"),
+           std::string("-dFirstPage=1"),
+           std::string("-dLastPage=1"),
+           "-sOutputICCProfile=" + request.outputIccProfile,
+           std::string("-f"),
+           inputPath,
+       }) {
+    args.push_back(std::move(arg));
+  }
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(arg.data());
+
+  int code = ghostscript().initWithArgs(gs.get(), static_cast<int>(argv.size()), argv.data());
+  // Quit is how a finished -dBATCH run reports itself; gsapi_exit is still due then, and after
+  // an error, but not after Info.
+  if (code != gs_error_Info) gs.markInitialised();
+  if (code < 0 && code != gs_error_Quit) fail("could not render the page", state);
+  if (gs.exit() < 0) fail("could not finish rendering", state);
+}
+
+}  // namespace
+
 RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& request) {
   if (request.widthPx < 1 || request.heightPx < 1 ||
       !(request.bitsPerComponent == 8 || request.bitsPerComponent == 16) ||
@@ -228,36 +266,8 @@ RgbRaster rasterizeFirstPage(std::string_view pdfBytes, const RasterRequest& req
       unsigned{DISPLAY_COLORS_RGB} | unsigned{DISPLAY_ALPHA_NONE} |
       unsigned{request.bitsPerComponent == 16 ? DISPLAY_DEPTH_16 : DISPLAY_DEPTH_8} |
       unsigned{DISPLAY_BIGENDIAN} | unsigned{DISPLAY_TOPFIRST};
-  std::vector<std::string> args = {
-      "vardelle",
-      "-dSAFER",
-      "-dBATCH",
-      "-dNOPAUSE",
-      "-dQUIET",
-      "-dNOPROMPT",
-      "-sDEVICE=display",
-      "-dDisplayFormat=" + std::to_string(format),
-      "-g" + std::to_string(request.widthPx) + "x" + std::to_string(request.heightPx),
-      "-r" + number(72.0 * request.widthPx / request.pageWidthPt) + "x" +
-          number(72.0 * request.heightPx / request.pageHeightPt),
-      "-dFIXEDMEDIA",
-      "-dTextAlphaBits=4",
-      "-dGraphicsAlphaBits=4",
-      "-dFirstPage=1",
-      "-dLastPage=1",
-      "-sOutputICCProfile=" + request.outputIccProfile,
-      "-f",
-      file.path(),
-  };
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-
-  int code = ghostscript().initWithArgs(gs.get(), static_cast<int>(argv.size()), argv.data());
-  // Quit is how a finished -dBATCH run reports itself; gsapi_exit is still due then, and after
-  // an error, but not after Info.
-  if (code != gs_error_Info) gs.markInitialised();
-  if (code < 0 && code != gs_error_Quit) fail("could not render the page", state);
-  if (gs.exit() < 0) fail("could not finish rendering", state);
+  renderPageOne(gs, state, request,
+                {"-sDEVICE=display", "-dDisplayFormat=" + std::to_string(format)}, file.path());
 
   if (!state.pageShown || state.taken.empty() || state.width != request.widthPx ||
       state.height != request.heightPx) {
@@ -315,36 +325,13 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
     if (ghostscript().setArgEncoding(gs.get(), GS_ARG_ENCODING_UTF8) < 0) {
       fail("could not set its argument encoding", state);
     }
-    std::vector<std::string> args = {
-        "vardelle",
-        "-dSAFER",
-        "-dBATCH",
-        "-dNOPAUSE",
-        "-dQUIET",
-        "-dNOPROMPT",
-        "-sDEVICE=tiff48nc",
-        // Bands of about 32 MB: a page with transparency is replayed once per band, and the
-        // default bands made that about 1.3 times slower at the cost of some 25 MB less memory.
-        "-dBufferSpace=32000000",
-        "-sOutputFile=" + tiffFile.path(),
-        "-g" + std::to_string(request.widthPx) + "x" + std::to_string(request.heightPx),
-        "-r" + number(72.0 * request.widthPx / request.pageWidthPt) + "x" +
-            number(72.0 * request.heightPx / request.pageHeightPt),
-        "-dFIXEDMEDIA",
-        "-dTextAlphaBits=4",
-        "-dGraphicsAlphaBits=4",
-        "-dFirstPage=1",
-        "-dLastPage=1",
-        "-sOutputICCProfile=" + request.outputIccProfile,
-        "-f",
-        file.path(),
-    };
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    int code = ghostscript().initWithArgs(gs.get(), static_cast<int>(argv.size()), argv.data());
-    if (code != gs_error_Info) gs.markInitialised();
-    if (code < 0 && code != gs_error_Quit) fail("could not render the page", state);
-    if (gs.exit() < 0) fail("could not finish rendering", state);
+    renderPageOne(gs, state, request,
+                  {"-sDEVICE=tiff48nc",
+                   // Bands of about 32 MB: a page with transparency is replayed once per band,
+                   // and the default bands made that about 1.3 times slower at the cost of some
+                   // 25 MB less memory.
+                   "-dBufferSpace=32000000", "-sOutputFile=" + tiffFile.path()},
+                  file.path());
   }
 
   TIFFSetErrorHandler(nullptr);
