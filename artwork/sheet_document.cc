@@ -113,6 +113,7 @@ struct SheetDocument::Impl {
   std::vector<Sheet> sheets;
   std::set<std::string> versions{"1.7"};  // 16-bit images need 1.5
   bool deviceValueImages = false;
+  int sheetRotation = 0;
 
   Sheet& current() {
     if (sheets.empty()) throw std::logic_error("no sheet has been begun");
@@ -147,7 +148,17 @@ void SheetDocument::beginSheet(Size mediaSize) {
   sheet.page.replaceKey("/Type", name("/Page"));
   sheet.page.replaceKey("/MediaBox", rectangleArray({0, 0, mediaSize.width, mediaSize.height}));
   sheet.page.replaceKey("/Resources", resources);
+  if (impl_->sheetRotation != 0) {
+    sheet.page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(impl_->sheetRotation));
+  }
   impl_->sheets.push_back(std::move(sheet));
+}
+
+void SheetDocument::setSheetRotation(int degrees) {
+  if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) {
+    throw std::invalid_argument("a sheet turns by a multiple of 90 degrees");
+  }
+  impl_->sheetRotation = degrees;
 }
 
 size_t SheetDocument::sheetCount() const { return impl_->sheets.size(); }

@@ -46,6 +46,12 @@ class SheetDocument {
   /// reach it unchanged (the print job of application-managed colour). Off by default.
   void setDeviceValueImages(bool on);
 
+  /// Sheets begun from now on carry /Rotate `degrees` (0, 90, 180 or 270): they are shown and
+  /// printed turned clockwise by that much, their drawing unchanged. For a printer that takes
+  /// the document as it is, so that a landscape sheet arrives already turned onto its portrait
+  /// media. 0 by default; other values throw std::invalid_argument.
+  void setSheetRotation(int degrees);
+
   /// Document information written with the file.
   void setInfo(const std::string& creator, const std::string& title);
 

@@ -1,5 +1,7 @@
 #include "printing/cups_connection.h"
 
+#include <string_view>
+
 #include "base/print_failure.h"
 
 namespace vardelle::printing {
@@ -20,6 +22,22 @@ HttpConnection connectToPrintSystem() {
   if (!http) throw PrintFailure(kPrintSystemUnavailable);
   httpSetTimeout(http.get(), kSilenceSeconds, giveUp, nullptr);
   return http;
+}
+
+std::optional<DeviceConnection> connectToDevice(const std::string& uri) {
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user, sizeof user,
+                      host, sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+    return std::nullopt;
+  }
+  const bool secure = std::string_view(scheme) == "ipps";
+  HttpConnection http(httpConnect2(host, port, nullptr, AF_UNSPEC,
+                                   secure ? HTTP_ENCRYPTION_ALWAYS : HTTP_ENCRYPTION_IF_REQUESTED,
+                                   /*blocking=*/1, kConnectMilliseconds, nullptr));
+  if (!http) return std::nullopt;
+  httpSetTimeout(http.get(), kSilenceSeconds, giveUp, nullptr);
+  return DeviceConnection{std::move(http), resource};
 }
 
 bool printSystemUnavailable(ipp_status_t status) {

@@ -5,6 +5,8 @@
 #include <cups/cups.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "printing/printers.h"
 
@@ -37,6 +39,16 @@ using DestinationInfo = std::unique_ptr<cups_dinfo_t, DestinationInfoFreer>;
 /// giving up after 5 s when nobody answers and after 10 s of silence on an open connection.
 /// Throws PrintFailure(kPrintSystemUnavailable) when no connection can be made.
 HttpConnection connectToPrintSystem();
+
+/// A connection to an IPP printer itself and the resource its URI names.
+struct DeviceConnection {
+  HttpConnection http;
+  std::string resource;  ///< e.g. "/ipp/print"
+};
+
+/// Connects to the IPP printer at `uri` (ipp:// or ipps://, encrypted for ipps) with the time-outs
+/// of connectToPrintSystem; none when the URI cannot be parsed or nobody answers.
+std::optional<DeviceConnection> connectToDevice(const std::string& uri);
 
 /// True for the IPP statuses libcups reports when the print system itself could not serve a
 /// request (unreachable, timed out, shutting down), as opposed to a refusal of the request.

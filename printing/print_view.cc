@@ -50,9 +50,10 @@ void ArtworkPrintView::drawPage(size_t index, artwork::SheetDocument& sheet) {
   }
 }
 
-std::string ArtworkPrintView::printDocument(bool deviceValueImages) {
+std::string ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRotation) {
   artwork::SheetDocument sheets;
   sheets.setDeviceValueImages(deviceValueImages);
+  sheets.setSheetRotation(sheetRotation);
   sheets.setInfo("KORVANEL Print", title_);
   const PageRange range = knowsPageRange();
   for (int64_t n = range.first; n < range.first + range.length; ++n) {

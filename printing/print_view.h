@@ -50,7 +50,9 @@ class ArtworkPrintView {
   /// paper's size with that page's band drawn on it. `deviceValueImages`: images are written
   /// untagged (see SheetDocument::setDeviceValueImages). Throws PrintFailure only when the
   /// document cannot be written; page failures go to renderingError().
-  std::string printDocument(bool deviceValueImages);
+  /// `sheetRotation`: each sheet carries /Rotate by that much (see
+  /// SheetDocument::setSheetRotation).
+  std::string printDocument(bool deviceValueImages, int sheetRotation = 0);
 
   /// The last drawing failure; absent when every page drew. Never cleared.
   const std::optional<PrintFailure>& renderingError() const { return renderingError_; }

@@ -10,7 +10,9 @@
 #include "base/print_failure.h"
 #include "printing/cups_connection.h"
 #include "printing/cups_paper.h"
+#include "printing/ipp_job.h"
 #include "printing/print_color_entries.h"
+#include "printing/print_route.h"
 #include "printing/print_view.h"
 #include "printing/printers.h"
 #include "printing/printers_internal.h"
@@ -18,34 +20,6 @@
 
 namespace vardelle::printing {
 namespace {
-
-constexpr const char* kNotConfirmed = "macOS did not confirm a successful print operation.";
-
-/// A cups_option_t array as cupsAddOption grows it.
-class CupsOptions {
- public:
-  explicit CupsOptions(const std::vector<PrintOption>& options) {
-    for (const PrintOption& option : options) {
-      count_ = cupsAddOption(option.name.c_str(), option.value.c_str(), count_, &options_);
-    }
-  }
-  ~CupsOptions() { cupsFreeOptions(count_, options_); }
-  CupsOptions(const CupsOptions&) = delete;
-  CupsOptions& operator=(const CupsOptions&) = delete;
-
-  int count() const { return count_; }
-  cups_option_t* get() const { return options_; }
-
- private:
-  int count_ = 0;
-  cups_option_t* options_ = nullptr;
-};
-
-bool ippSucceeded(ipp_status_t status) { return status <= IPP_STATUS_OK_EVENTS_COMPLETE; }
-
-[[noreturn]] void failLate(const std::string& reason) {
-  throw PrintFailure(reason + kCheckPrintQueue);
-}
 
 void logCups(const char* what) {
   std::fprintf(stderr, "vardelle: %s: %s\n", what, cupsLastErrorString());
@@ -63,49 +37,48 @@ std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std:
   return {std::move(dest), std::move(info)};
 }
 
-// Sends the composed document as one job. Everything before cupsCreateDestJob leaves the queue
-// untouched; from there on a failure may leave a job behind, so it is said with the queue tail.
-void sendJob(const std::string& destination, const std::vector<PrintOption>& options,
+// The queue's own entry for `media`, the one the paper was measured from.
+MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const std::string& media) {
+  auto opened = openDestination(http, destination);
+  cups_size_t size{};
+  if (!cupsGetDestMediaByName(http, opened.first.get(), opened.second.get(), media.c_str(),
+                              CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
+    throw PrintFailure(
+        "The printer's paper or margins changed since this preset was saved. Save Printer "
+        "Settings again and preview the result.");
+  }
+  return {size.width, size.length, size.left, size.bottom, size.right, size.top};
+}
+
+// Sends the composed document as one job by `route`. Everything before Create-Job leaves the
+// printer untouched; from there on a failure may leave a job behind, so it is said with the
+// queue tail.
+void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
+             const std::vector<PrintOption>& options, const std::string& media,
              const std::string& title, const std::string& pdf) {
-  HttpConnection http = connectToPrintSystem();
-  // Named members rather than a structured binding: the cancel lambda below captures them, which
-  // clang 14 refuses for bindings.
-  auto opened = openDestination(http.get(), destination);
-  Destination& dest = opened.first;
-  DestinationInfo& info = opened.second;
-  CupsOptions cupsOptions(options);
-
-  int jobId = 0;
-  ipp_status_t created = cupsCreateDestJob(http.get(), dest.get(), info.get(), &jobId,
-                                           title.c_str(), cupsOptions.count(), cupsOptions.get());
-  if (!ippSucceeded(created) || jobId <= 0) {
-    logCups("cupsCreateDestJob");
-    failLate(kNotConfirmed);
+  HttpConnection cupsd = connectToPrintSystem();
+  if (route == PrintRoute::localQueue) {
+    openDestination(cupsd.get(), destination);
+    const std::string queue(queueName(destination));
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/printers/%s", queue.c_str());
+    const JobTarget target{cupsd.get(), uri, "/printers/" + queue};
+    const int jobId = createCheckedJob(target, title, options);
+    sendJobDocument(target, jobId, title, pdf);
+    return;
   }
-  if (created != IPP_STATUS_OK) logCups("cupsCreateDestJob accepted the job with a remark");
-
-  // A job whose document did not arrive whole is cancelled rather than left to print a
-  // truncated file; the user is still sent to the queue, since the cancel may not get through.
-  auto abandon = [&](const char* what) {
-    logCups(what);
-    cupsCancelDestJob(http.get(), dest.get(), jobId);
-    failLate(kNotConfirmed);
-  };
-  if (cupsStartDestDocument(http.get(), dest.get(), info.get(), jobId, title.c_str(),
-                            CUPS_FORMAT_PDF, 0, nullptr, 1) != HTTP_STATUS_CONTINUE) {
-    abandon("cupsStartDestDocument");
+  // The job ticket goes to the printer as written here; the local queue never sees the job.
+  const MediaEntry entry = queueMediaEntry(cupsd.get(), destination, media);
+  auto device = connectToDevice(facts.deviceUri);
+  if (!device) {
+    throw PrintFailure("The printer behind \"" + std::string(queueName(destination)) +
+                       "\" could not be reached to send the artwork at exact size. Make sure it "
+                       "is switched on and connected, then try again.");
   }
-  constexpr size_t kChunk = 64 * 1024;
-  for (size_t at = 0; at < pdf.size(); at += kChunk) {
-    const size_t length = std::min(kChunk, pdf.size() - at);
-    if (cupsWriteRequestData(http.get(), pdf.data() + at, length) != HTTP_STATUS_CONTINUE) {
-      abandon("cupsWriteRequestData");
-    }
-  }
-  if (!ippSucceeded(cupsFinishDestDocument(http.get(), dest.get(), info.get()))) {
-    logCups("cupsFinishDestDocument");
-    failLate(kNotConfirmed);
-  }
+  const JobTarget target{device->http.get(), facts.deviceUri, device->resource};
+  const int jobId = createCheckedJob(target, title, deviceJobOptions(options, entry));
+  sendJobDocument(target, jobId, title, pdf);
 }
 
 bool isApplicationColor(const ColorManagement& color) { return color.mode == "application"; }
@@ -194,6 +167,87 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
   return options;
 }
 
+std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& options,
+                                          const MediaEntry& media) {
+  // No filter runs between this job and the printer: these are the CUPS filters' options, and
+  // the sheet is named by media-col, never by a name the printer could map to a neighbour.
+  static constexpr std::string_view kFilterOnly[] = {
+      "media",       "fit-to-page", "page-border",    "mirror",       "page-set",
+      "outputorder", "job-sheets",  "cm-calibration", "media-source", "media-type",
+  };
+  auto find = [&](std::string_view name) -> const PrintOption* {
+    for (const PrintOption& option : options) {
+      if (option.name == name) return &option;
+    }
+    return nullptr;
+  };
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  auto ippName = [](std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+      return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+    });
+  };
+
+  std::vector<PrintOption> out;
+  for (const PrintOption& option : options) {
+    if (!ippName(option.name)) continue;
+    if (std::find(std::begin(kFilterOnly), std::end(kFilterOnly), option.name) !=
+        std::end(kFilterOnly)) {
+      continue;
+    }
+    out.push_back(option);
+  }
+  // The PPD words of an IPP Everywhere queue for colour and quality, in the printer's own.
+  if (const PrintOption* model = find("ColorModel"); model && !find("print-color-mode")) {
+    const std::string value = lower(model->value);
+    if (value == "gray" || value == "grey" || value == "black" || value == "kgray" ||
+        value == "monochrome" || value == "grayscale" || value == "greyscale") {
+      out.push_back({"print-color-mode", "monochrome"});
+    } else if (value == "rgb" || value == "cmyk" || value == "color" || value == "colour" ||
+               value == "adobergb") {
+      out.push_back({"print-color-mode", "color"});
+    }
+  }
+  if (const PrintOption* quality = find("cupsPrintQuality"); quality && !find("print-quality")) {
+    const std::string value = lower(quality->value);
+    if (value == "draft") out.push_back({"print-quality", "3"});
+    if (value == "normal") out.push_back({"print-quality", "4"});
+    if (value == "high") out.push_back({"print-quality", "5"});
+  }
+
+  std::string col = "{media-size={x-dimension=" + std::to_string(media.width) +
+                    " y-dimension=" + std::to_string(media.length) + "}" +
+                    " media-bottom-margin=" + std::to_string(media.bottom) +
+                    " media-left-margin=" + std::to_string(media.left) +
+                    " media-right-margin=" + std::to_string(media.right) +
+                    " media-top-margin=" + std::to_string(media.top);
+  for (std::string_view member : {"media-source", "media-type"}) {
+    if (const PrintOption* option = find(member); option && ippName(option->value)) {
+      col += " " + std::string(member) + "=" + option->value;
+    }
+  }
+  col += "}";
+  out.push_back({"media-col", col});
+  return out;
+}
+
+int sheetRotation(Orientation orientation) {
+  switch (orientation) {
+    case Orientation::portrait:
+      return 0;
+    case Orientation::landscape:
+      return 90;
+    case Orientation::reversePortrait:
+      return 180;
+    case Orientation::reverseLandscape:
+      return 270;
+  }
+  return 0;
+}
+
 HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
                     const NativeSnapshot& snapshot, const DocumentInfo& document) {
   if (document.fits != true) {
@@ -232,11 +286,23 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   const PrintSettings jobSettings = settings;
   verifyApplicationColor(jobSettings, color);
 
+  // The road to the printer, read now: a driverless printer behind a cupsd that drops
+  // print-scaling gets the job straight from here (see chooseRoute).
+  const RouteFacts facts = readRouteFacts(jobSettings.printerName());
+  const PrintRoute route = chooseRoute(facts);
+  if (route == PrintRoute::printerDevice) requireUnscaledPrinting(facts, jobSettings.printerName());
+  // No filter turns a landscape sheet onto the printer's portrait media on the device route:
+  // the sheets arrive turned as the filters would have turned them.
+  const int rotation =
+      route == PrintRoute::printerDevice
+          ? sheetRotation(jobSettings.orientation().value_or(Orientation::portrait))
+          : 0;
+
   // Converted pixels are the printer's own values: the job marks them as matched and they go
   // untagged, so no colour management applies the printer profile a second time.
   std::string pdf;
   try {
-    pdf = view.printDocument(isApplicationColor(color));
+    pdf = view.printDocument(isApplicationColor(color), rotation);
   } catch (const PrintFailure&) {
     // The sheet writer speaks of a preview; here it is the job's document that failed.
     throw PrintFailure("The print document could not be created. Nothing was submitted.");
@@ -248,7 +314,8 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   }
 
   const std::string media = jobSettings.media().value_or(current.mediaName);
-  sendJob(jobSettings.printerName(), jobOptions(jobSettings, media), title, pdf);
+  sendJob(route, facts, jobSettings.printerName(), jobOptions(jobSettings, media), media, title,
+          pdf);
 
   HelperResult result;
   result.ok = true;

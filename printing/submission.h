@@ -31,7 +31,11 @@ inline constexpr const char* kCheckPrintQueue =
 /// before anything is sent). Then sends one job with every exact-size option set explicitly and
 /// the document as application/pdf. Returns ok, the snapshot's summary, `document` and
 /// submitted true only when CUPS confirmed the job; a failure once the job may exist ends with
-/// kCheckPrintQueue. Throws PrintFailure (or the failure of a called module).
+/// kCheckPrintQueue. The job goes through the queue or, for a driverless printer behind a cupsd
+/// that drops print-scaling, straight to the printer (see chooseRoute); either way a job the
+/// printer accepts with an attribute ignored or substituted that touches the exact output is
+/// cancelled before its document is sent. Throws PrintFailure (or the failure of a called
+/// module).
 HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
                     const NativeSnapshot& snapshot, const DocumentInfo& document);
 
@@ -53,5 +57,25 @@ std::string jobTitle(const PrintRequest& request);
 /// page-set=all, outputorder=normal, sides=one-sided, copies (the settings' count, 1 without
 /// one), and cm-calibration only for application-managed colour.
 std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media);
+
+/// A sheet as a queue's media database holds it, in hundredths of a millimetre, portrait.
+struct MediaEntry {
+  int width = 0, length = 0;
+  int left = 0, bottom = 0, right = 0, top = 0;
+};
+
+/// The options of a job that goes straight to a driverless printer, made from `options`
+/// (jobOptions' result): the sheet as one media-col with the entry's size and margins (and the
+/// saved media-source and media-type), print-scaling=none, copies, sides and number-up kept; the
+/// options only the CUPS filters understand (media by name, fit-to-page, page-border, mirror,
+/// page-set, outputorder, job-sheets, cm-calibration) left out, since no filter runs on that
+/// road; a PPD colour model or print quality said in IPP's words (print-color-mode,
+/// print-quality) unless those are set; other PPD options dropped.
+std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& options,
+                                          const MediaEntry& media);
+
+/// The /Rotate that turns a sheet of `orientation` onto portrait media the way the CUPS filters
+/// turn it (see orientedGeometry): 0, 90 (landscape), 180 or 270.
+int sheetRotation(Orientation orientation);
 
 }  // namespace vardelle::printing

@@ -101,10 +101,34 @@ void CupsRig::stopCupsd() const {
   throw std::runtime_error("the rig's cupsd did not stop");
 }
 
-std::vector<CupsRig::KeptJob> CupsRig::keptJobs() const {
+CupsRig::FirmwarePrinter CupsRig::addFirmwarePrinter(const std::string& name,
+                                                     const std::string& attributes) const {
+  std::vector<std::string> argv = {"/bin/bash", script(), "add-firmware", dir_.file("rig"), name};
+  if (!attributes.empty()) argv.push_back(attributes);
+  auto env = environment_;
+  env["VARDELLE_FIRMWARE_RENDER"] = VARDELLE_FIRMWARE_RENDER;
+  ProcessOutput added = runProcess(argv, env);
+  if (added.exitStatus != 0) {
+    throw std::runtime_error("scripts/test-printer add-firmware failed:\n" + added.err);
+  }
+  FirmwarePrinter printer{name, "", ""};
+  std::istringstream lines(added.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("export VARDELLE_FIRMWARE_URI=")) printer.uri = line.substr(29);
+    if (line.starts_with("export VARDELLE_FIRMWARE_JOBS=")) printer.jobs = line.substr(30);
+  }
+  if (printer.uri.empty() || printer.jobs.empty()) {
+    throw std::runtime_error("scripts/test-printer add-firmware printed nothing:\n" + added.out);
+  }
+  return printer;
+}
+
+std::vector<CupsRig::KeptJob> CupsRig::keptJobs() const { return keptJobsIn(jobs_); }
+
+std::vector<CupsRig::KeptJob> CupsRig::keptJobsIn(const std::string& folder) {
   std::vector<KeptJob> jobs;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(jobs_, ec)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     std::string path = entry.path().string();
     // The job script writes "<file>.attrs" last, so a job counts only once it is complete.
     if (!path.ends_with(".attrs")) continue;

@@ -37,6 +37,18 @@ class CupsRig {
   /// unreachable, as on a machine whose CUPS service is stopped.
   void stopCupsd() const;
 
+  /// A firmware-like driverless printer added to the rig (scripts/test-printer add-firmware).
+  struct FirmwarePrinter {
+    std::string queue;  ///< its queue in the rig's cupsd (-m everywhere)
+    std::string uri;    ///< the printer's own URI, the queue's device URI
+    std::string jobs;   ///< where it keeps each job, with "<file>-page<N>.png" renderings
+  };
+  /// Starts a firmware-like printer with the capabilities of `attributes` (an ippeveprinter
+  /// attributes file; testing/printer/firmware.attrs when empty) and adds the queue `name`
+  /// (letters, digits, _). Throws std::runtime_error when it does not start.
+  FirmwarePrinter addFirmwarePrinter(const std::string& name,
+                                     const std::string& attributes = "") const;
+
   /// A job the virtual printer received: the kept document and its IPP_* attributes.
   struct KeptJob {
     std::string file;
@@ -44,6 +56,8 @@ class CupsRig {
   };
   /// The jobs received so far, in job-number order.
   std::vector<KeptJob> keptJobs() const;
+  /// The jobs kept in the folder `jobs` (a firmware printer's), in job-number order.
+  static std::vector<KeptJob> keptJobsIn(const std::string& jobs);
   /// Polls until at least `count` jobs are kept or `limit` has passed; returns what is there.
   std::vector<KeptJob> waitForJobs(
       size_t count, std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
