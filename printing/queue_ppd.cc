@@ -116,6 +116,16 @@ std::optional<PpdPageSize> QueuePpd::pageSize(std::string_view name) const {
   return size;
 }
 
+std::vector<PpdPageSize> QueuePpd::pageSizes() const {
+  std::vector<PpdPageSize> sizes;
+  for (int i = 0; i < file_->ppd->num_sizes; ++i) {
+    const std::string name = file_->ppd->sizes[i].name;
+    if (name.empty() || name == "Custom") continue;
+    if (auto size = pageSize(name)) sizes.push_back(std::move(*size));
+  }
+  return sizes;
+}
+
 std::optional<std::string> QueuePpd::defaultChoice(std::string_view keyword) const {
   ppd_option_t* option = ppdFindOption(file_->ppd, std::string(keyword).c_str());
   if (!option || !option->defchoice[0]) return std::nullopt;

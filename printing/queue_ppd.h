@@ -40,6 +40,8 @@ class QueuePpd {
   /// The page size named `name` (exact name; "Custom.WxH" for a custom size when the PPD allows
   /// custom sizes, with the PPD's hardware margins); none when the PPD has no such size.
   std::optional<PpdPageSize> pageSize(std::string_view name) const;
+  /// Every page size the PPD lists, in its order (custom sizes excluded).
+  std::vector<PpdPageSize> pageSizes() const;
   /// The default choice of the option `keyword` ("PageSize", "InputSlot", …); none without one.
   std::optional<std::string> defaultChoice(std::string_view keyword) const;
   /// Whether the PPD has the option `keyword`, and whether it offers `choice` for it.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 #include "base/files.h"
@@ -40,18 +41,31 @@ bool choiceKept(const std::string& name) {
 }
 
 // The PPD entry of the paper chosen in the dialog: the page-size name GTK read from the queue's
-// PPD, or for a custom size the PPD's own custom form in points; none for a queue without a PPD.
+// PPD; for a paper GTK knows by another name, the queue's one entry of that size (the one the
+// dialog showed under that name when several share it); for any other size the PPD's custom
+// form in points. None for a queue without a PPD.
 std::optional<std::string> queueEntry(const std::string& printerName, const DialogChoice& choice) {
   std::optional<QueuePpd> ppd = QueuePpd::forQueue(printerName);
   if (!ppd) return std::nullopt;
   // GTK names the PPD's custom size "Custom" itself; its dimensions are in the choice.
-  if (!choice.ppdName.empty() && choice.ppdName != "Custom") {
-    if (!ppd->pageSize(choice.ppdName)) throw PrintFailure(kPaperNotOffered);
+  if (!choice.ppdName.empty() && choice.ppdName != "Custom" && ppd->pageSize(choice.ppdName)) {
     return choice.ppdName;
   }
+  const double widthPt = choice.paperWidthMm * 72.0 / 25.4;
+  const double heightPt = choice.paperHeightMm * 72.0 / 25.4;
+  // GTK's sizes are millimetres converted from the PPD's points; half a point is a PPD's rounding.
+  std::optional<std::string> bySize;
+  int matches = 0;
+  for (const PpdPageSize& size : ppd->pageSizes()) {
+    if (std::abs(size.widthPt - widthPt) > 0.5 || std::abs(size.lengthPt - heightPt) > 0.5) {
+      continue;
+    }
+    ++matches;
+    if (!bySize || size.text == choice.displayName) bySize = size.name;
+  }
+  if (matches > 0) return bySize;
   char custom[64];
-  std::snprintf(custom, sizeof custom, "Custom.%.2fx%.2f", choice.paperWidthMm * 72.0 / 25.4,
-                choice.paperHeightMm * 72.0 / 25.4);
+  std::snprintf(custom, sizeof custom, "Custom.%.2fx%.2f", widthPt, heightPt);
   if (!ppd->pageSize(custom)) throw PrintFailure(kPaperNotOffered);
   return std::string(custom);
 }

@@ -85,6 +85,29 @@ void CupsRig::addDriverQueue(const std::string& name, const std::string& model,
               "PageSize=" + pageSize});
 }
 
+void CupsRig::addQueueWithPpd(const std::string& name, const std::string& ppd) const {
+  std::filesystem::create_directories(dir_.file("rig/out"));
+  std::filesystem::permissions(dir_.file("rig/out"), std::filesystem::perms::all);
+  runLpadmin({"-p", name, "-E", "-v", "file://" + driverOutput(name), "-P", ppd});
+}
+
+size_t CupsRig::jobCount(const std::string& name) const {
+  const std::string uri = "ipp://localhost/printers/" + name;
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+               "job-id");
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  size_t count = 0;
+  for (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER); a;
+       a = ippFindNextAttribute(response, "job-id", IPP_TAG_INTEGER)) {
+    ++count;
+  }
+  ippDelete(response);
+  return count;
+}
+
 std::string CupsRig::driverOutput(const std::string& name) const {
   return dir_.file("rig/out/" + name);
 }

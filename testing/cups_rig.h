@@ -35,6 +35,11 @@ class CupsRig {
   /// the file driverOutput(name), default paper `pageSize`; throws on failure.
   void addDriverQueue(const std::string& name, const std::string& model,
                       const std::string& pageSize = "A4") const;
+  /// Adds a queue `name` with the PPD file `ppd` that prints to driverOutput(name), or replaces
+  /// the PPD of an existing one; throws on failure.
+  void addQueueWithPpd(const std::string& name, const std::string& ppd) const;
+  /// The number of jobs cupsd holds for the queue `name`, in any state.
+  size_t jobCount(const std::string& name) const;
   /// Where a driver queue's printer writes what it receives (the last job's output).
   std::string driverOutput(const std::string& name) const;
   /// The PPD cupsd keeps for the queue `name`.

@@ -250,5 +250,129 @@ TEST_F(DriverQueues, RulerLandsWherePlacementPutsItInPrintAndPreview) {
   }
 }
 
+// A PPD copy with `from` replaced by `to` on every line that holds it.
+std::string editedPpd(const std::string& ppd, const std::string& from, const std::string& to) {
+  std::string text = testing::readFile(ppd);
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+json savedArchive(const std::string& snapshotPath) {
+  const json snapshot = json::parse(testing::readFile(snapshotPath));
+  auto archive = base64Decode(snapshot["archive"].get<std::string>());
+  return archive ? json::parse(*archive) : json();
+}
+
+std::optional<std::string> savedOption(const std::string& snapshotPath, const std::string& name) {
+  const json archive = savedArchive(snapshotPath);
+  for (const json& option : archive["options"]) {
+    if (option["name"] == name) return option["value"].get<std::string>();
+  }
+  return std::nullopt;
+}
+
+TEST_F(DriverQueues, SameSizePapersAreSavedMeasuredAndSentByTheirOwnEntry) {
+  // Gutenprint's "4x6" and "KG" are both 288 × 432 pt; CUPS' media database keeps only one.
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  const std::string snapshot = dir.file("epson.json");
+  const std::string artwork = dir.write(
+      "small.pdf", testing::makeRulerPdf({80, 120, 5, {{10, 10}, {70, 110}}}));
+  int job = 0;
+  for (auto [entry, name] : {std::pair{"w288h432J", "KG"}, {"w288h432", "4x6"}}) {
+    SCOPED_TRACE(name);
+    presetEarlier("epson", entry, Orientation::portrait);
+    json saved = saveSettings("epson");
+    ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+    EXPECT_EQ(saved["summary"]["paperName"], name);
+    EXPECT_EQ(savedOption(snapshot, "PageSize"), entry);
+    const json paper = json::parse(testing::readFile(snapshot))["paper"];
+    EXPECT_NEAR(paper["width"].get<double>(), 288, 0.02);
+    EXPECT_NEAR(paper["height"].get<double>(), 432, 0.02);
+
+    json printed = run("print", request("epson", artwork));
+    ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+    const std::vector<int> jobs = rig.waitForCompletedJobs("epson", ++job);
+    ASSERT_EQ(jobs.size(), static_cast<size_t>(job));
+    const std::string options = rig.driverOptions(jobs.back());
+    EXPECT_NE(options.find(std::string("PageSize=") + entry + " "), std::string::npos) << options;
+  }
+}
+
+TEST_F(DriverQueues, GutenprintPrintableAreaIsTheDriversAndInspectionSaysSo) {
+  // The PPD declares the whole sheet printable; the P800 really keeps about 3 mm at the sides
+  // of an A4 sheet unless it prints borderless.
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  const std::string snapshot = dir.file("epson.json");
+  const std::string fullSheet = dir.write(
+      "a4.pdf", testing::makeRulerPdf({209.9, 297.0, 5, {{10, 10}, {199, 287}}}));
+  for (bool borderless : {false, true}) {
+    SCOPED_TRACE(borderless ? "borderless" : "with margins");
+    PrintSettings settings("epson");
+    ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, "A4"));
+    ASSERT_TRUE(settings.setOption("StpFullBleed", borderless ? "True" : "False"));
+    dir.write("epson.json", testing::savedSnapshot(settings, false).toFileBytes());
+    json saved = saveSettings("epson");
+    ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+    EXPECT_EQ(saved["summary"]["paperName"], borderless ? "A4 borderless" : "A4");
+    const json paper = json::parse(testing::readFile(snapshot))["paper"];
+    if (borderless) {
+      EXPECT_EQ(paper["imageableX"].get<double>(), 0);
+      EXPECT_EQ(paper["imageableWidth"].get<double>(), paper["width"].get<double>());
+    } else {
+      EXPECT_NEAR(paper["imageableX"].get<double>(), 9, 0.03);
+      EXPECT_NEAR(paper["width"].get<double>() - paper["imageableX"].get<double>() -
+                      paper["imageableWidth"].get<double>(),
+                  9, 0.03);
+    }
+    json r = request("epson", fullSheet);
+    r["offsetXmm"] = 0;
+    r["offsetYmm"] = 0;
+    json inspected = run("inspect", r);
+    ASSERT_EQ(inspected["ok"], true) << inspected.dump() << lastError;
+    EXPECT_EQ(inspected["document"]["requiresClipping"], !borderless);
+  }
+}
+
+TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  const std::string original = dir.write("p800.ppd", testing::readFile(rig.queuePpd("epson")));
+  const std::string artwork = dir.write("ruler.pdf", testing::makeRulerPdf(testing::standardRuler()));
+  json saved = saveSettings("epson");
+  ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+  const std::string snapshotBefore = testing::readFile(dir.file("epson.json"));
+  auto refused = [&](const std::string& mode, const std::string& message) {
+    json out = mode == "settings" ? saveSettings("epson") : run(mode, request("epson", artwork));
+    EXPECT_EQ(out, (json{{"ok", false}, {"error", message}})) << mode << lastError;
+    EXPECT_EQ(rig.jobCount("epson"), 0u);
+  };
+
+  // A driver that no longer offers the exact-size choice.
+  rig.addQueueWithPpd("epson", dir.write("no-crop.ppd", editedPpd(original,
+                                                                  "*StpiShrinkOutput Crop/", "*%")));
+  refused("print",
+          "The printer's driver cannot print at exact size: its setting \"Shrink Page If "
+          "Necessary to Fit Borders\" has no \"Crop\" choice. Install the printer with another "
+          "driver.");
+
+  // A PPD that no longer has the saved paper.
+  rig.addQueueWithPpd("epson", dir.write("no-a4.ppd", editedPpd(original, " A4/A4:", " A4x/A4x:")));
+  refused("print",
+          "The printer does not offer the paper size \"A4\". Choose another paper in Printer "
+          "Settings and save them again.");
+
+  // A model the installed libgutenprint does not know: nothing is saved, nothing prints.
+  rig.addQueueWithPpd("epson", dir.write("unknown.ppd",
+                                         editedPpd(original, "\"escp2-p800\"", "\"escp2-p999\"")));
+  const std::string unknown =
+      "The installed Gutenprint library does not know the printer model \"escp2-p999\" that "
+      "this printer's driver names. Reinstall the printer with a driver of the installed "
+      "Gutenprint version.";
+  refused("print", unknown);
+  refused("settings", unknown);
+  EXPECT_EQ(testing::readFile(dir.file("epson.json")), snapshotBefore);
+}
+
 }  // namespace
 }  // namespace vardelle::printing
