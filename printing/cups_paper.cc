@@ -49,6 +49,22 @@ std::optional<std::string> chosenOrDefault(const PrintSettings& settings, const 
   return ppd.defaultChoice(keyword);
 }
 
+// How the sheet really lies on the media. Jobs carry no orientation: pdftopdf turns every
+// landscape sheet onto portrait media by the PPD's *LandscapeOrientation, whichever landscape
+// the user chose, and leaves every portrait sheet as it is. Plus90 puts the sheet's left edge on
+// the media's bottom edge; Minus90 (also libcups' reading of a PPD that does not say) on its top.
+Orientation sheetTurn(const QueuePpd& ppd, Orientation orientation) {
+  switch (orientation) {
+    case Orientation::landscape:
+    case Orientation::reverseLandscape:
+      return ppd.landscapeDegrees() > 0 ? Orientation::reverseLandscape : Orientation::landscape;
+    case Orientation::portrait:
+    case Orientation::reversePortrait:
+      break;
+  }
+  return Orientation::portrait;
+}
+
 // The paper named by the queue's own PPD entry: its PaperDimension and ImageableArea in
 // hundredths of a millimetre as CUPS converts them, with the printable area a Gutenprint
 // driver really prints in place of the PPD's maximum one.
@@ -85,7 +101,8 @@ MeasuredPaper measurePpdEntry(const PrintSettings& settings, const std::string& 
     top = marginHundredths(size->lengthPt - area.top);
     if (paper.borderless) *measured.localizedName += " borderless";
   }
-  measured.geometry = orientedGeometry(width, length, left, bottom, right, top, orientation);
+  measured.geometry =
+      orientedGeometry(width, length, left, bottom, right, top, sheetTurn(*ppd, orientation));
   if (const pwg_media_t* pwg = pwgMediaForSize(width, length)) {
     measured.mediaName = pwg->pwg;
   } else {

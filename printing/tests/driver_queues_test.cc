@@ -333,6 +333,30 @@ TEST_F(DriverQueues, GutenprintPrintableAreaIsTheDriversAndInspectionSaysSo) {
     ASSERT_EQ(inspected["ok"], true) << inspected.dump() << lastError;
     EXPECT_EQ(inspected["document"]["requiresClipping"], !borderless);
   }
+
+  // The Pro9000 keeps more at the bottom of the sheet (15 pt) than at its top (9 pt); its
+  // landscape sheets are turned Plus90, which puts the sheet's left edge on that bottom.
+  rig.addDriverQueue("canon", "gutenprint.5.3://bjc-PIXMA-Pro9000mk2/expert");
+  PrintSettings canon("canon");
+  ASSERT_TRUE(canon.setOption(PrintSettings::kPageSize, "A4"));
+  for (Orientation orientation : {Orientation::landscape, Orientation::reverseLandscape}) {
+    canon.setOrientation(orientation);
+    const artwork::PaperGeometry turned = testing::savedSnapshot(canon, false).paper;
+    EXPECT_NEAR(turned.width, 842, 0.02);
+    EXPECT_NEAR(turned.imageableX, 15, 0.03);
+    EXPECT_NEAR(turned.imageableY, 10, 0.03);
+  }
+}
+
+TEST_F(DriverQueues, APwgNameOnADriverQueueIsItsWholePointSheet) {
+  // Settings that name the paper only by its PWG name (saved before the queue's entry was kept)
+  // still measure: A4 in whole points is 20990 × 29704 hundredths, not a substitute.
+  rig.addDriverQueue("postscript", "drv:///sample.drv/generic.ppd");
+  PrintSettings settings("postscript");
+  ASSERT_TRUE(settings.setOption(PrintSettings::kMedia, "iso_a4_210x297mm"));
+  const artwork::PaperGeometry paper = testing::savedSnapshot(settings, false).paper;
+  EXPECT_EQ(paper.width, 20990 * 72.0 / 2540);
+  EXPECT_EQ(paper.height, 29704 * 72.0 / 2540);
 }
 
 TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
