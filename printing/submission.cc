@@ -10,12 +10,14 @@
 #include "base/print_failure.h"
 #include "printing/cups_connection.h"
 #include "printing/cups_paper.h"
+#include "printing/exact_size_options.h"
 #include "printing/ipp_job.h"
 #include "printing/print_color_entries.h"
 #include "printing/print_route.h"
 #include "printing/print_view.h"
 #include "printing/printers.h"
 #include "printing/printers_internal.h"
+#include "printing/queue_ppd.h"
 #include "printing/restore.h"
 
 namespace vardelle::printing {
@@ -123,24 +125,16 @@ std::string jobTitle(const PrintRequest& request) {
   return name.empty() ? "Artwork" : name;
 }
 
-std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media) {
+std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
+                                    const QueuePpd* ppd) {
   // The sheets are drawn already turned: an orientation would make the filters turn them again.
   // The colour-matching entries are this application's, not CUPS options.
-  static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation, "landscape",
-                                                    kColorMatchingModeKey, kCustomProfilePathKey};
-  const std::vector<PrintOption> exact = {
-      {"media", media},
-      {"print-scaling", "none"},
-      {"fit-to-page", "false"},
-      {"number-up", "1"},
-      {"page-border", "none"},
-      {"job-sheets", "none,none"},
-      {"mirror", "false"},
-      {"page-set", "all"},
-      {"outputorder", "normal"},
-      {"sides", "one-sided"},
-      {"copies", std::to_string(settings.copies().value_or(1))},
-  };
+  static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation,
+                                                    kColorMatchingModeKey,
+                                                    kCustomProfilePathKey,
+                                                    "cm-calibration",
+                                                    "copies",
+                                                    "media"};
   auto sameName = [](std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
       return std::tolower(static_cast<unsigned char>(x)) ==
@@ -151,16 +145,27 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
     return std::any_of(std::begin(names), std::end(names),
                        [&](const auto& entry) { return sameName(entry, name); });
   };
-  std::vector<std::string_view> exactNames;
-  for (const PrintOption& option : exact) exactNames.push_back(option.name);
+  auto exactNamed = [&](std::string_view name) {
+    return std::any_of(exactSizeOptions().begin(), exactSizeOptions().end(),
+                       [&](const ExactSizeOption& option) { return sameName(option.name, name); });
+  };
 
   std::vector<PrintOption> options;
   for (const PrintOption& option : settings.options()) {
-    if (listed(option.name, kNeverSent) || listed(option.name, exactNames)) continue;
-    if (sameName(option.name, "cm-calibration")) continue;
+    if (listed(option.name, kNeverSent) || listed(option.name, placementOptionsNeverSent()) ||
+        exactNamed(option.name)) {
+      continue;
+    }
     options.push_back(option);
   }
-  options.insert(options.end(), exact.begin(), exact.end());
+  options.push_back({"media", media});
+  for (const ExactSizeOption& option : exactSizeOptions()) {
+    // A driver's own option goes only to a queue whose PPD has it: elsewhere it means nothing,
+    // and an IPP printer would report it as unsupported.
+    if (option.ppdChoice && (!ppd || !ppd->hasOption(option.name))) continue;
+    options.push_back({std::string(option.name), std::string(option.value)});
+  }
+  options.push_back({"copies", std::to_string(settings.copies().value_or(1))});
   for (PrintOption& option : applicationColorJobOptions(settings)) {
     options.push_back(std::move(option));
   }
@@ -172,8 +177,8 @@ std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& option
   // No filter runs between this job and the printer: these are the CUPS filters' options, and
   // the sheet is named by media-col, never by a name the printer could map to a neighbour.
   static constexpr std::string_view kFilterOnly[] = {
-      "media",       "fit-to-page", "page-border",    "mirror",       "page-set",
-      "outputorder", "job-sheets",  "cm-calibration", "media-source", "media-type",
+      "media",    "fit-to-page", "fitplot",    "natural-scaling", "page-border",  "mirror",
+      "page-set", "outputorder", "job-sheets", "cm-calibration",  "media-source", "media-type",
   };
   auto find = [&](std::string_view name) -> const PrintOption* {
     for (const PrintOption& option : options) {
@@ -248,6 +253,18 @@ int sheetRotation(Orientation orientation) {
   return 0;
 }
 
+void requireExactSizeChoices(const QueuePpd& ppd) {
+  for (const ExactSizeOption& option : exactSizeOptions()) {
+    if (!option.ppdChoice || !ppd.hasOption(option.name)) continue;
+    if (!ppd.hasChoice(option.name, option.value)) {
+      const std::string label = ppd.optionText(option.name).value_or(std::string(option.name));
+      throw PrintFailure("The printer's driver cannot print at exact size: its setting \"" + label +
+                         "\" has no \"" + std::string(option.value) +
+                         "\" choice. Install the printer with another driver.");
+    }
+  }
+}
+
 HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
                     const NativeSnapshot& snapshot, const DocumentInfo& document) {
   if (document.fits != true) {
@@ -272,6 +289,8 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   const MeasuredPaper current = measurePaper(settings);
   current.geometry.validate();
   requireSamePaper(snapshot.paper, current.geometry);
+  std::optional<QueuePpd> ppd = QueuePpd::forQueue(settings.printerName());
+  if (ppd) requireExactSizeChoices(*ppd);
 
   configurePrintPagination(settings, static_cast<int64_t>(artwork.pages.size()));
   applyCopiesOverride(settings, request.copies);
@@ -314,8 +333,8 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   }
 
   const std::string media = jobSettings.media().value_or(current.mediaName);
-  sendJob(route, facts, jobSettings.printerName(), jobOptions(jobSettings, media), media, title,
-          pdf);
+  sendJob(route, facts, jobSettings.printerName(),
+          jobOptions(jobSettings, media, ppd ? &*ppd : nullptr), media, title, pdf);
 
   HelperResult result;
   result.ok = true;
