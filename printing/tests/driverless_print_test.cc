@@ -99,6 +99,26 @@ class DriverlessPrint : public ::testing::Test {
     }
   }
 
+  void printRulers(const testing::CupsRig::FirmwarePrinter& printer, const char* label);
+
+  // The jobs the queue `queue` of the rig's cupsd has held, in any state.
+  static std::vector<int> cupsdJobs(const std::string& queue) {
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/printers/%s", queue.c_str());
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    std::vector<int> ids;
+    for (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER); a;
+         a = ippFindNextAttribute(response, "job-id", IPP_TAG_INTEGER)) {
+      ids.push_back(ippGetInteger(a, 0));
+    }
+    ippDelete(response);
+    return ids;
+  }
+
   testing::CupsRig rig;
   testing::TempDir dir;
   NativeSnapshot snapshot;
@@ -128,8 +148,10 @@ TEST_F(DriverlessPrint, TheQueueAloneLetsTheFirmwareShrinkThePage) {
   EXPECT_NE(render.find("page 1 fit scale 0.96"), std::string::npos) << render;
 }
 
-TEST_F(DriverlessPrint, TheRulerLandsWherePlacementPutsItPortraitAndLandscape) {
-  auto printer = rig.addFirmwarePrinter("firmware");
+// Prints the ruler with an offset, portrait and landscape, on `printer` and measures every
+// square in what the printer made against where placement puts it.
+void DriverlessPrint::printRulers(const testing::CupsRig::FirmwarePrinter& printer,
+                                  const char* label) {
   int printed = 0;
   for (Orientation orientation : {Orientation::portrait, Orientation::landscape}) {
     const bool landscape = orientation == Orientation::landscape;
@@ -151,12 +173,15 @@ TEST_F(DriverlessPrint, TheRulerLandsWherePlacementPutsItPortraitAndLandscape) {
     }
     ASSERT_EQ(jobs.size(), size_t(printed));
     const auto& job = jobs.back();
-    EXPECT_EQ(job.attributes.at("IPP_PRINT_SCALING"), "none");
     EXPECT_NE(job.attributes.at("IPP_MEDIA_COL").find("media-top-margin=600"), std::string::npos);
-    EXPECT_EQ(testing::readFile(job.file + ".render"), "page 1 none scale 1\n");
+    const std::string render = testing::readFile(job.file + ".render");
+    if (render.find(" raster ") == std::string::npos) {  // a PDF the printer placed
+      EXPECT_EQ(job.attributes.at("IPP_PRINT_SCALING"), "none");
+      EXPECT_EQ(render, "page 1 none scale 1\n");
+    }
 
     auto image = testing::decodePng(testing::readFile(job.file + "-page1.png"));
-    ASSERT_TRUE(image);
+    ASSERT_TRUE(image) << render;
     const artwork::PagePlacement placed = artwork::placement({w, h}, 100, snapshot.paper, 4.5, -3);
     std::vector<Point> expected, measured;
     double worst = 0;
@@ -170,13 +195,26 @@ TEST_F(DriverlessPrint, TheRulerLandsWherePlacementPutsItPortraitAndLandscape) {
     }
     const auto distance = [](Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); };
     const double scale = distance(measured[0], measured[3]) / distance(expected[0], expected[3]);
-    std::printf("firmware printer %s: worst square error %.4f mm, scale %.6f\n",
+    std::printf("%s %s: worst square error %.4f mm, scale %.6f\n", label,
                 landscape ? "landscape" : "portrait", artwork::millimeters(worst), scale);
     EXPECT_LE(artwork::millimeters(worst), 0.1);
     EXPECT_NEAR(scale, 1, 0.0005);
   }
-  // The jobs went to the printer itself, not through the local queue.
-  EXPECT_EQ(rig.keptJobs().size(), 0u);
+}
+
+TEST_F(DriverlessPrint, TheRulerLandsWherePlacementPutsItPortraitAndLandscape) {
+  auto printer = rig.addFirmwarePrinter("firmware");
+  printRulers(printer, "firmware printer (PDF, print-scaling auto by default)");
+  // The jobs went to the printer itself: the local queue never held them.
+  EXPECT_TRUE(cupsdJobs(printer.queue).empty());
+}
+
+TEST_F(DriverlessPrint, ARasterOnlyPrinterGetsExactSheetsThroughItsQueue) {
+  // cupsd rasterises for it with filters that honour print-scaling=none, so the queue is kept.
+  auto printer = rig.addFirmwarePrinter(
+      "raster", std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/raster-firmware.attrs");
+  printRulers(printer, "raster-only printer");
+  EXPECT_EQ(cupsdJobs(printer.queue).size(), 2u);
 }
 
 TEST_F(DriverlessPrint, APrinterThatCannotPrintUnscaledIsRefusedBeforeAnyJob) {

@@ -8,7 +8,8 @@
 //   auto-fit  fit when the page is larger than the printable area, else none
 //   auto      fill on borderless media (no margins) and fit otherwise, when the page is larger
 //             than the printable area; else none
-// and then, as real hardware, marks nothing outside the printable area. Each page becomes
+// and then, as real hardware, marks nothing outside the printable area. A PWG raster is printed
+// as it comes, pixel for pixel (it is the whole sheet already). Each page becomes
 // "<job file>-page<N>.png" at the printer's resolution; "<job file>.render" says, one line per
 // page, the mode applied and the scale, so a test can tell why a page landed where it did.
 //
@@ -19,6 +20,10 @@
 // printer-resolution-default. Exit status 0 on success, 1 with a line on standard error.
 
 #include <cups/cups.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -103,6 +108,68 @@ std::vector<Page> pages(const std::string& file) {
 
 double points(int hundredths) { return hundredths * 72.0 / 2540.0; }
 
+// 8-bit RGB rows to a PNG file; false when libpng fails.
+bool writePng(const std::string& path, unsigned width, unsigned height,
+              const std::vector<unsigned char>& rgb) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = png && info && !setjmp(png_jmpbuf(png));
+  if (ok) {
+    png_init_io(png, out);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (unsigned y = 0; y < height; ++y) {
+      png_write_row(png, const_cast<unsigned char*>(rgb.data() + size_t(y) * width * 3));
+    }
+    png_write_end(png, info);
+  }
+  png_destroy_write_struct(&png, &info);
+  std::fclose(out);
+  return ok;
+}
+
+// A PWG raster (8-bit sRGB or sGray pages) printed as it is, margins left blank.
+int printRaster(const std::string& file, const Media& media) {
+  int fd = ::open(file.c_str(), O_RDONLY);
+  if (fd < 0) return 1;
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  cups_page_header2_t header;
+  int page = 0;
+  std::ofstream report(file + ".render");
+  while (raster && cupsRasterReadHeader2(raster, &header)) {
+    ++page;
+    const unsigned w = header.cupsWidth, h = header.cupsHeight;
+    const unsigned channels = header.cupsNumColors;
+    if (header.cupsBitsPerColor != 8 || (channels != 1 && channels != 3)) {
+      std::cerr << "firmware_render: raster page " << page << " is not 8-bit grey or RGB\n";
+      return 1;
+    }
+    std::vector<unsigned char> line(header.cupsBytesPerLine), rgb(size_t(w) * h * 3, 255);
+    const double dpiX = header.HWResolution[0], dpiY = header.HWResolution[1];
+    const unsigned left = unsigned(std::lround(media.left / 2540.0 * dpiX));
+    const unsigned right = w - unsigned(std::lround(media.right / 2540.0 * dpiX));
+    const unsigned top = unsigned(std::lround(media.top / 2540.0 * dpiY));
+    const unsigned bottom = h - unsigned(std::lround(media.bottom / 2540.0 * dpiY));
+    for (unsigned y = 0; y < h; ++y) {
+      if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0) break;
+      if (y < top || y >= bottom) continue;
+      for (unsigned x = left; x < right && x < w; ++x) {
+        for (unsigned c = 0; c < 3; ++c) {
+          rgb[(size_t(y) * w + x) * 3 + c] = line[x * channels + (channels == 3 ? c : 0)];
+        }
+      }
+    }
+    report << "page " << page << " raster " << w << "x" << h << "\n";
+    if (!writePng(file + "-page" + std::to_string(page) + ".png", w, h, rgb)) return 1;
+  }
+  if (raster) cupsRasterClose(raster);
+  ::close(fd);
+  return page > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,13 +178,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string file = argv[1];
-  if (env("CONTENT_TYPE") != "application/pdf") {
-    std::cerr << "firmware_render: only PDF is rendered, not " << env("CONTENT_TYPE") << "\n";
-    return 0;
-  }
   auto media = jobMedia();
   if (!media) {
     std::cerr << "firmware_render: the job names no media the printer knows\n";
+    return 1;
+  }
+  if (env("CONTENT_TYPE") == "image/pwg-raster") return printRaster(file, *media);
+  if (env("CONTENT_TYPE") != "application/pdf") {
+    std::cerr << "firmware_render: cannot print " << env("CONTENT_TYPE") << "\n";
     return 1;
   }
   int dpi = std::atoi(env("IPP_PRINTER_RESOLUTION_DEFAULT").c_str());
