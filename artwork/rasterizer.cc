@@ -18,6 +18,7 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFLogger.hh>
 
+#include "base/diagnostics.h"
 #include "base/files.h"
 #include "base/print_failure.h"
 
@@ -178,6 +179,14 @@ std::string number(double value) {
   throw PlatformError(message);
 }
 
+// What Ghostscript says when a file of its own (band list, output page) could not be written.
+bool writeFailed(const RenderState& state) {
+  for (const char* sign : {"Clist I/O error", "ioerror", "Page drawing error", "No space left"}) {
+    if (state.messages.find(sign) != std::string::npos) return true;
+  }
+  return false;
+}
+
 // Ghostscript renders a PDF that needs a password as blank pages and reports success: ask qpdf
 // first. Other damage is left to Ghostscript, which repairs what it can.
 void refuseLockedPdf(std::string_view bytes) {
@@ -318,8 +327,15 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
   // Ghostscript writes the page band by band into a private file, which is then read a row at a
   // time: memory stays near one band instead of a whole 16-bit page.
   PrivateTempFile tiffFile("", "rendering");
+  // The uncompressed page must fit beside Ghostscript's band files: said up front as a full
+  // disk rather than as a drawing error half-way through the page.
+  const unsigned long long tiffBytes =
+      static_cast<unsigned long long>(request.widthPx) * request.heightPx * 6 + (1ULL << 20);
+  if (tiffFile.availableBytes() < tiffBytes) {
+    throw PrintFailure(noSpaceLeftMessage(temporaryFolder(), "rendering"));
+  }
   RenderState state;
-  {
+  try {
     GhostscriptInstance gs(&state);
     ghostscript().setStdioWithHandle(gs.get(), readNothing, collect, collect, &state);
     if (ghostscript().setArgEncoding(gs.get(), GS_ARG_ENCODING_UTF8) < 0) {
@@ -332,6 +348,15 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
                    // 25 MB less memory.
                    "-dBufferSpace=32000000", "-sOutputFile=" + tiffFile.path()},
                   file.path());
+  } catch (const PlatformError&) {
+    // Ghostscript says only "Clist I/O error" or "Page drawing error" when its band files or
+    // the page could not be written; by now it has removed its band files again, so the free
+    // space left beside the page is the witness.
+    if (writeFailed(state) || tiffFile.availableBytes() < tiffBytes) {
+      debugNote(state.messages);
+      throw PrintFailure(noSpaceLeftMessage(temporaryFolder(), "rendering"));
+    }
+    throw;
   }
 
   TIFFSetErrorHandler(nullptr);
