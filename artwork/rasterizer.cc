@@ -1,5 +1,6 @@
 #include "artwork/rasterizer.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 #include "artwork/ghostscript_api.h"
@@ -179,14 +180,6 @@ std::string number(double value) {
   throw PlatformError(message);
 }
 
-// What Ghostscript says when a file of its own (band list, output page) could not be written.
-bool writeFailed(const RenderState& state) {
-  for (const char* sign : {"Clist I/O error", "ioerror", "Page drawing error", "No space left"}) {
-    if (state.messages.find(sign) != std::string::npos) return true;
-  }
-  return false;
-}
-
 // Ghostscript renders a PDF that needs a password as blank pages and reports success: ask qpdf
 // first. Other damage is left to Ghostscript, which repairs what it can.
 void refuseLockedPdf(std::string_view bytes) {
@@ -329,12 +322,25 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
   PrivateTempFile tiffFile("", "rendering");
   // The uncompressed page must fit beside Ghostscript's band files: said up front as a full
   // disk rather than as a drawing error half-way through the page.
-  const unsigned long long tiffBytes =
-      static_cast<unsigned long long>(request.widthPx) * request.heightPx * 6 + (1ULL << 20);
-  if (tiffFile.availableBytes() < tiffBytes) {
+  const unsigned long long pageBytes =
+      static_cast<unsigned long long>(request.widthPx) * request.heightPx * 6;
+  if (tiffFile.availableBytes() < pageBytes + (1ULL << 20)) {
     throw PrintFailure(noSpaceLeftMessage(temporaryFolder(), "rendering"));
   }
   RenderState state;
+  // Ghostscript meets a full disk with "Page drawing error" and, for the page file, even reports
+  // success; its band files are gone by the time it returns. A page file short of its pixels
+  // with less room left than the missing part is the witness.
+  auto refuseFullDisk = [&] {
+    struct stat st {};
+    const unsigned long long written =
+        ::fstat(tiffFile.fd(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    const bool cutShort = written < pageBytes && tiffFile.availableBytes() < pageBytes - written;
+    if (cutShort || state.messages.find("Clist I/O error") != std::string::npos) {
+      debugNote(state.messages);
+      throw PrintFailure(noSpaceLeftMessage(temporaryFolder(), "rendering"));
+    }
+  };
   try {
     GhostscriptInstance gs(&state);
     ghostscript().setStdioWithHandle(gs.get(), readNothing, collect, collect, &state);
@@ -349,15 +355,10 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
                    "-dBufferSpace=32000000", "-sOutputFile=" + tiffFile.path()},
                   file.path());
   } catch (const PlatformError&) {
-    // Ghostscript says only "Clist I/O error" or "Page drawing error" when its band files or
-    // the page could not be written; by now it has removed its band files again, so the free
-    // space left beside the page is the witness.
-    if (writeFailed(state) || tiffFile.availableBytes() < tiffBytes) {
-      debugNote(state.messages);
-      throw PrintFailure(noSpaceLeftMessage(temporaryFolder(), "rendering"));
-    }
+    refuseFullDisk();
     throw;
   }
+  refuseFullDisk();
 
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);

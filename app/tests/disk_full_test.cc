@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <thread>
 
 #include "color/output_profile.h"
 #include "printing/snapshot.h"
@@ -109,6 +112,40 @@ TEST_F(DiskFull, TemporaryFolderFullIsSaidAndLeavesNothing) {
   EXPECT_EQ(entries(tmp.path()), std::set<std::string>{"filler"});
   EXPECT_EQ(tmp.usedBytes(), filled);
   EXPECT_FALSE(std::filesystem::exists(dir.file("thumbnail.png")));
+}
+
+TEST_F(DiskFull, TemporaryFolderFillingUpDuringRenderingIsSaid) {
+  // Room for the 52 MB page raster when rendering starts; the rest is taken while Ghostscript
+  // writes it, as another program filling the disk would. Ghostscript itself reports that page
+  // as drawn.
+  testing::Tmpfs tmp(80u << 20);
+  if (!tmp.mounted()) GTEST_SKIP() << tmp.why();
+  const std::string output = dir.write("preview.pdf", "existing preview");
+  int caught = 0;
+  for (int attempt = 0; attempt < 5 && caught == 0; ++attempt) {
+    std::filesystem::remove(tmp.file("filler"));
+    const std::string request = dir.write("request.json", this->request(output, true).dump());
+    auto result = testing::runProcess(
+        {VARDELLE_BINARY, "preview", request},
+        {{"TMPDIR", tmp.path()}, {"VARDELLE_DEBUG", testing::kUnset}}, [&](int) {
+          const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+          while (tmp.usedBytes() < (12u << 20) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+          }
+          tmp.fillLeaving("filler", 0);
+        });
+    EXPECT_EQ(result.err, "");
+    if (result.exitStatus == 0) {
+      // Ghostscript was faster than the filler; the file is the complete new preview.
+      std::ofstream(output, std::ios::binary) << "existing preview";
+      continue;
+    }
+    EXPECT_EQ(result.out, failureLine(noSpace(tmp.path(), "rendering")));
+    EXPECT_EQ(testing::readFile(output), "existing preview");
+    ++caught;
+  }
+  EXPECT_EQ(caught, 1) << "the disk never filled up in time";
+  EXPECT_EQ(entries(tmp.path()), std::set<std::string>{"filler"});
 }
 
 TEST_F(DiskFull, OutputFolderFullIsSaidAndKeepsTheOldFile) {
