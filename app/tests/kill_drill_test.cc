@@ -129,14 +129,39 @@ class KillDrill : public ::testing::Test {
     std::vector<std::string> argv = {VARDELLE_BINARY, mode, requests[mode]};
     if (ending == Ending::parentGone) {
       // The helper's parent is a shell that names itself as the parent and is then killed.
-      argv = {"/bin/sh",       "-c", "export KORVANEL_PARENT_PID=$$; \"$0\" \"$1\" \"$2\" & wait",
-              VARDELLE_BINARY, mode, requests[mode]};
+      argv = {"/bin/sh",
+              "-c",
+              "export KORVANEL_PARENT_PID=$$; \"$0\" \"$1\" \"$2\" & echo $! >\"$3\"; wait",
+              VARDELLE_BINARY,
+              mode,
+              requests[mode],
+              dir.file("helper.pid")};
     }
-    return testing::runProcess(argv, environment, [&](int pid) {
+    auto result = testing::runProcess(argv, environment, [&](int pid) {
       if (!ending) return;
       std::this_thread::sleep_for(delay);
       ::kill(pid, *ending == Ending::terminate ? SIGTERM : SIGKILL);
     });
+    if (ending == Ending::parentGone) {
+      waitUntilGone(std::atoi(testing::readFile(dir.file("helper.pid")).c_str()));
+    }
+    return result;
+  }
+
+  // The orphaned helper is no longer this process's child: its end (its files are closed before
+  // it becomes a zombie) is watched through /proc.
+  static void waitUntilGone(int pid) {
+    if (pid <= 0) return;
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline) {
+      const std::string stat = testing::readFile("/proc/" + std::to_string(pid) + "/stat");
+      const size_t paren = stat.rfind(')');
+      if (stat.empty() || (paren != std::string::npos && stat.compare(paren + 1, 3, " Z ") == 0)) {
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ADD_FAILURE() << "helper " << pid << " still running";
   }
 
   testing::CupsRig rig;
