@@ -136,6 +136,7 @@ class KillDrill : public ::testing::Test {
               mode,
               requests[mode],
               dir.file("helper.pid")};
+      std::filesystem::remove(dir.file("helper.pid"));
     }
     auto result = testing::runProcess(argv, environment, [&](int pid) {
       if (!ending) return;
