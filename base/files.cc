@@ -1,4 +1,5 @@
 #include "base/files.h"
+#include "base/files_internal.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -144,6 +145,10 @@ void stopFileWrites() noexcept {
 }
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {
+  writeFileAtomically(path, bytes, AtomicRoute::unnamedWherePossible);
+}
+
+void writeFileAtomically(const std::string& path, std::string_view bytes, AtomicRoute route) {
   const std::filesystem::path target(path);
   std::filesystem::path folderPath = target.parent_path();
   if (folderPath.empty()) folderPath = ".";
@@ -162,10 +167,12 @@ void writeFileAtomically(const std::string& path, std::string_view bytes) {
   if (nameMax <= 0) nameMax = NAME_MAX;
 
   // The open applies the umask to 0666, as for any ordinary new file.
-  Fd fd(::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  Fd fd(route == AtomicRoute::hiddenFile
+            ? -1
+            : ::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
   std::string hidden;
   if (fd.get() < 0) {
-    if (!noUnnamedFiles(errno)) fail(errno);
+    if (route != AtomicRoute::hiddenFile && !noUnnamedFiles(errno)) fail(errno);
     std::lock_guard<std::mutex> guard(commitLock());
     for (int attempt = 0; fd.get() < 0 && attempt < 16; ++attempt) {
       hidden = hiddenName(name, nameMax);

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "base/files.h"
+#include "base/files_internal.h"
 #include "base/print_failure.h"
 #include "testing/temp_dir.h"
 
@@ -54,14 +55,30 @@ TEST(AtomicWrite, NamesUpToTheNameLimitAreSavedNewAndReplaced) {
   }
 }
 
-TEST(AtomicWrite, NewFileGetsTheUsualPermissions) {
+TEST(AtomicWrite, HiddenFileRouteFitsTheNameLimitAndCleansUp) {
+  TempDir dir;
+  const std::string target = dir.file(std::string(251, 'h') + ".png");
+  writeFileAtomically(target, "first", AtomicRoute::hiddenFile);
+  writeFileAtomically(target, "second", AtomicRoute::hiddenFile);
+  EXPECT_EQ(testing::readFile(target), "second");
+  EXPECT_EQ(entryCount(dir.path()), 1u);
+  std::filesystem::create_directory(dir.file("folder"));
+  EXPECT_THROW(writeFileAtomically(dir.file("folder"), "x", AtomicRoute::hiddenFile),
+               PlatformError);
+  EXPECT_EQ(entryCount(dir.path()), 2u);
+}
+
+TEST(AtomicWrite, NewFileGetsTheUsualPermissionsByEitherRoute) {
   TempDir dir;
   const mode_t mask = ::umask(022);
   writeFileAtomically(dir.file("thumb.png"), "png");
+  writeFileAtomically(dir.file("hidden.png"), "png", AtomicRoute::hiddenFile);
   ::umask(mask);
-  struct stat st {};
-  ASSERT_EQ(::stat(dir.file("thumb.png").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  for (const char* name : {"thumb.png", "hidden.png"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << name;
+  }
 }
 
 TEST(PrivateTempFile, HasNoNameYetIsReadableAndWritableThroughItsPath) {
