@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 #include "printing/submission.h"
 
@@ -17,9 +18,7 @@ bool ippSucceeded(ipp_status_t status) { return status <= IPP_STATUS_OK_EVENTS_C
   throw PrintFailure(reason + kCheckPrintQueue);
 }
 
-void logCups(const char* what) {
-  std::fprintf(stderr, "vardelle: %s: %s\n", what, cupsLastErrorString());
-}
+void logCups(const char* what) { debugNote(std::string(what) + ": " + cupsLastErrorString()); }
 
 std::string joined(const std::vector<std::string>& names) {
   std::string text;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 #include "printing/cups_connection.h"
 #include "printing/cups_paper.h"
@@ -23,9 +24,7 @@
 namespace vardelle::printing {
 namespace {
 
-void logCups(const char* what) {
-  std::fprintf(stderr, "vardelle: %s: %s\n", what, cupsLastErrorString());
-}
+void logCups(const char* what) { debugNote(std::string(what) + ": " + cupsLastErrorString()); }
 
 // The destination and its capabilities on `http`; a queue that vanished since the checks is
 // "not installed", a print system that stopped answering is said as such.
@@ -301,21 +300,22 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   // The saved paper, not the measurement: the preview was drawn on it.
   ArtworkPrintView view(artwork, snapshot.paper, request.scalePercent, title, offset.x, offset.y);
 
-  // The settings the job is made from, checked once more as they will be sent.
-  const PrintSettings jobSettings = settings;
-  verifyApplicationColor(jobSettings, color);
+  // The options exactly as the job will carry them: the colour entries must have survived into
+  // what reaches CUPS, not just into the settings they were made from.
+  const std::string media = settings.media().value_or(current.mediaName);
+  const std::vector<PrintOption> sent = jobOptions(settings, media, ppd ? &*ppd : nullptr);
+  verifyApplicationColor(sent, color);
 
   // The road to the printer, read now: a driverless printer behind a cupsd that drops
   // print-scaling gets the job straight from here (see chooseRoute).
-  const RouteFacts facts = readRouteFacts(jobSettings.printerName());
+  const RouteFacts facts = readRouteFacts(settings.printerName());
   const PrintRoute route = chooseRoute(facts);
-  if (route == PrintRoute::printerDevice) requireUnscaledPrinting(facts, jobSettings.printerName());
+  if (route == PrintRoute::printerDevice) requireUnscaledPrinting(facts, settings.printerName());
   // No filter turns a landscape sheet onto the printer's portrait media on the device route:
   // the sheets arrive turned as the filters would have turned them.
-  const int rotation =
-      route == PrintRoute::printerDevice
-          ? sheetRotation(jobSettings.orientation().value_or(Orientation::portrait))
-          : 0;
+  const int rotation = route == PrintRoute::printerDevice
+                           ? sheetRotation(settings.orientation().value_or(Orientation::portrait))
+                           : 0;
 
   // Converted pixels are the printer's own values: the job marks them as matched and they go
   // untagged, so no colour management applies the printer profile a second time.
@@ -332,9 +332,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
     throw PrintFailure(view.renderingError()->message());
   }
 
-  const std::string media = jobSettings.media().value_or(current.mediaName);
-  sendJob(route, facts, jobSettings.printerName(),
-          jobOptions(jobSettings, media, ppd ? &*ppd : nullptr), media, title, pdf);
+  sendJob(route, facts, settings.printerName(), sent, media, title, pdf);
 
   HelperResult result;
   result.ok = true;
