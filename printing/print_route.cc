@@ -104,14 +104,9 @@ RouteFacts readQueueFacts(const std::string& destination) {
 RouteFacts readRouteFacts(const std::string& destination) {
   RouteFacts facts = readQueueFacts(destination);
   if (!needsPrinterFacts(facts)) return facts;
-  const std::string queue(queueName(destination));
-
   // Sending through a queue whose printer may apply its own scaling cannot be made exact, so a
   // printer that does not answer is said plainly instead of being queued for later.
-  const std::string unreachable =
-      "The printer behind \"" + queue +
-      "\" could not be reached to send the artwork at exact size. Make sure it is switched on "
-      "and connected, then try again.";
+  const std::string unreachable = printerUnreachable(destination);
   auto device = connectToDevice(facts.deviceUri);
   if (!device) throw PrintFailure(unreachable);
   IppMessage printer =
@@ -124,6 +119,12 @@ RouteFacts readRouteFacts(const std::string& destination) {
   facts.printScalingSupported = strings(printer.get(), "print-scaling-supported");
   facts.documentFormats = strings(printer.get(), "document-format-supported");
   return facts;
+}
+
+std::string printerUnreachable(const std::string& destination) {
+  return "The printer behind \"" + std::string(queueName(destination)) +
+         "\" could not be reached to send the artwork at exact size. Make sure it is switched "
+         "on and connected, then try again.";
 }
 
 void requireUnscaledPrinting(const RouteFacts& facts, const std::string& destination) {

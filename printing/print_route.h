@@ -58,6 +58,9 @@ RouteFacts readQueueFacts(const std::string& destination);
 /// artwork into the margins, so nothing is sent).
 RouteFacts readRouteFacts(const std::string& destination);
 
+/// The sentence for a driverless printer behind `destination` that does not answer.
+std::string printerUnreachable(const std::string& destination);
+
 /// Throws PrintFailure, before any job, when a printer on the device route cannot print pages
 /// unscaled (no "none" in its print-scaling-supported).
 void requireUnscaledPrinting(const RouteFacts& facts, const std::string& destination);

@@ -72,11 +72,7 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
   // The job ticket goes to the printer as written here; the local queue never sees the job.
   const MediaEntry entry = queueMediaEntry(cupsd.get(), destination, media);
   auto device = connectToDevice(facts.deviceUri);
-  if (!device) {
-    throw PrintFailure("The printer behind \"" + std::string(queueName(destination)) +
-                       "\" could not be reached to send the artwork at exact size. Make sure it "
-                       "is switched on and connected, then try again.");
-  }
+  if (!device) throw PrintFailure(printerUnreachable(destination));
   const JobTarget target{device->http.get(), facts.deviceUri, device->resource};
   const int jobId = createCheckedJob(target, title, deviceJobOptions(options, entry));
   sendJobDocument(target, jobId, title, pdf);
