@@ -101,7 +101,7 @@ class DriverlessPrint : public ::testing::Test {
 
   void printRulers(const testing::CupsRig::FirmwarePrinter& printer, const char* label);
 
-  // The jobs the queue `queue` of the rig's cupsd has held, in any state.
+  // The states of the jobs the queue `queue` of the rig's cupsd has held.
   static std::vector<int> cupsdJobs(const std::string& queue) {
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
@@ -109,10 +109,12 @@ class DriverlessPrint : public ::testing::Test {
     ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "job-state");
     ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     std::vector<int> ids;
-    for (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER); a;
-         a = ippFindNextAttribute(response, "job-id", IPP_TAG_INTEGER)) {
+    for (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM); a;
+         a = ippFindNextAttribute(response, "job-state", IPP_TAG_ENUM)) {
       ids.push_back(ippGetInteger(a, 0));
     }
     ippDelete(response);
@@ -262,6 +264,7 @@ TEST_F(DriverlessPrint, ASubstitutedAttributeCancelsTheJobBeforeItsDocument) {
   httpClose(http);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_TRUE(rig.keptJobs().empty()) << "the cancelled job printed";
+  EXPECT_EQ(cupsdJobs(rig.queue()), std::vector<int>{IPP_JSTATE_CANCELED});
 }
 
 }  // namespace
