@@ -114,11 +114,11 @@ void applyChoice(PrintSettings& settings, const DialogChoice& choice) {
   settings.removeOption(PrintSettings::kPageSize);
   settings.removeOption(PrintSettings::kMedia);
   std::optional<std::string> entry = queueEntry(settings.printerName(), choice);
-  const bool kept = entry ? settings.setOption(PrintSettings::kPageSize, *entry)
-                          : settings.setOption(PrintSettings::kMedia,
-                                               mediaForSize(settings.printerName(),
-                                                            choice.paperWidthMm,
-                                                            choice.paperHeightMm));
+  const bool kept =
+      entry ? settings.setOption(PrintSettings::kPageSize, *entry)
+            : settings.setOption(
+                  PrintSettings::kMedia,
+                  mediaForSize(settings.printerName(), choice.paperWidthMm, choice.paperHeightMm));
   if (!kept || !settings.setOption(PrintSettings::kCopies, std::to_string(choice.copies))) {
     throw PrintFailure(kLayoutNotConfigured);
   }

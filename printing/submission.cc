@@ -153,12 +153,15 @@ std::string jobTitle(const PrintRequest& request) {
 }
 
 std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
-                                   const QueuePpd* ppd) {
+                                    const QueuePpd* ppd) {
   // The sheets are drawn already turned: an orientation would make the filters turn them again.
   // The colour-matching entries are this application's, not CUPS options.
   static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation,
-                                                    kColorMatchingModeKey, kCustomProfilePathKey,
-                                                    "cm-calibration", "copies", "media"};
+                                                    kColorMatchingModeKey,
+                                                    kCustomProfilePathKey,
+                                                    "cm-calibration",
+                                                    "copies",
+                                                    "media"};
   auto sameName = [](std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
       return std::tolower(static_cast<unsigned char>(x)) ==
@@ -180,6 +183,9 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
         exactNamed(option.name)) {
       continue;
     }
+    // The PPD's name for the paper means something only to a queue with that PPD; to a printer
+    // reached by IPP alone the media says it.
+    if (!ppd && sameName(option.name, PrintSettings::kPageSize)) continue;
     options.push_back(option);
   }
   options.push_back({"media", media});
@@ -201,8 +207,8 @@ void requireExactSizeChoices(const QueuePpd& ppd) {
     if (!option.ppdChoice || !ppd.hasOption(option.name)) continue;
     if (!ppd.hasChoice(option.name, option.value)) {
       const std::string label = ppd.optionText(option.name).value_or(std::string(option.name));
-      throw PrintFailure("The printer's driver cannot print at exact size: its setting \"" +
-                         label + "\" has no \"" + std::string(option.value) +
+      throw PrintFailure("The printer's driver cannot print at exact size: its setting \"" + label +
+                         "\" has no \"" + std::string(option.value) +
                          "\" choice. Install the printer with another driver.");
     }
   }
