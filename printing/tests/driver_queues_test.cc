@@ -372,10 +372,11 @@ TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
   // A driver that no longer offers the exact-size choice.
   rig.addQueueWithPpd(
       "epson", dir.write("no-crop.ppd", editedPpd(original, "*StpiShrinkOutput Crop/", "*%")));
-  refused("print",
-          "The printer's driver cannot print at exact size: its setting \"Shrink Page If "
-          "Necessary to Fit Borders\" has no \"Crop\" choice. Install the printer with another "
-          "driver.");
+  const std::string noCrop =
+      "The printer's driver cannot print at exact size: its setting \"Shrink Page If Necessary "
+      "to Fit Borders\" has no \"Crop\" choice. Install the printer with another driver.";
+  refused("print", noCrop);
+  refused("settings", noCrop);
 
   // A PPD that no longer has the saved paper.
   rig.addQueueWithPpd("epson", dir.write("no-a4.ppd", editedPpd(original, " A4/A4:", " A4x/A4x:")));
