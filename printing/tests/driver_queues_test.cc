@@ -330,6 +330,14 @@ TEST_F(DriverQueues, GutenprintPrintableAreaIsTheDriversAndInspectionSaysSo) {
     EXPECT_EQ(inspected["document"]["requiresClipping"], !borderless);
   }
 
+  // A custom size is the PPD's custom form, its margins the driver's as well.
+  PrintSettings custom("epson");
+  ASSERT_TRUE(custom.setOption(PrintSettings::kPageSize, "Custom.300.00x400.00"));
+  const artwork::PaperGeometry customPaper = testing::savedSnapshot(custom, false).paper;
+  EXPECT_NEAR(customPaper.width, 300, 0.02);
+  EXPECT_NEAR(customPaper.height, 400, 0.02);
+  EXPECT_NEAR(customPaper.imageableX, 9, 0.03);
+
   // The Pro9000 keeps more at the bottom of the sheet (15 pt) than at its top (9 pt); its
   // landscape sheets are turned Plus90, which puts the sheet's left edge on that bottom.
   rig.addDriverQueue("canon", "gutenprint.5.3://bjc-PIXMA-Pro9000mk2/expert");
