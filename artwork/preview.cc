@@ -8,6 +8,7 @@
 #include "artwork/png_writer.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -70,7 +71,7 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
   try {
     raster = rasterizeFirstPage(pdf, {size.width, size.height, canvas.width, canvas.height});
   } catch (const PlatformError& error) {
-    std::fprintf(stderr, "vardelle: %s\n", error.what());
+    debugNote(error.what());
     throw PrintFailure("Could not render the artwork preview image.");
   }
 
