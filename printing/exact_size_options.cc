@@ -33,8 +33,18 @@ const std::vector<std::string_view>& placementOptionsNeverSent() {
       "scaling",
       // Margins, positions, n-up layouts and page selections of the filters, each of which
       // would move a page on its sheet or drop one.
-      "position", "page-left", "page-right", "page-top", "page-bottom", "number-up-layout",
-      "fill", "crop-to-fit", "ppi", "booklet", "even-duplex", "page-ranges",
+      "position",
+      "page-left",
+      "page-right",
+      "page-top",
+      "page-bottom",
+      "number-up-layout",
+      "fill",
+      "crop-to-fit",
+      "ppi",
+      "booklet",
+      "even-duplex",
+      "page-ranges",
       // A landscape flag would turn sheets that are drawn turned already.
       "landscape",
   };

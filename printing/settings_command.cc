@@ -16,6 +16,7 @@
 #include "printing/restore.h"
 #include "printing/settings_dialog.h"
 #include "printing/snapshot.h"
+#include "printing/submission.h"
 
 namespace vardelle::printing {
 
@@ -114,11 +115,11 @@ void applyChoice(PrintSettings& settings, const DialogChoice& choice) {
   settings.removeOption(PrintSettings::kPageSize);
   settings.removeOption(PrintSettings::kMedia);
   std::optional<std::string> entry = queueEntry(settings.printerName(), choice);
-  const bool kept = entry ? settings.setOption(PrintSettings::kPageSize, *entry)
-                          : settings.setOption(PrintSettings::kMedia,
-                                               mediaForSize(settings.printerName(),
-                                                            choice.paperWidthMm,
-                                                            choice.paperHeightMm));
+  const bool kept =
+      entry ? settings.setOption(PrintSettings::kPageSize, *entry)
+            : settings.setOption(
+                  PrintSettings::kMedia,
+                  mediaForSize(settings.printerName(), choice.paperWidthMm, choice.paperHeightMm));
   if (!kept || !settings.setOption(PrintSettings::kCopies, std::to_string(choice.copies))) {
     throw PrintFailure(kLayoutNotConfigured);
   }
@@ -157,6 +158,12 @@ HelperResult settings(const PrintRequest& request, std::chrono::milliseconds pri
 
   MeasuredPaper paper = measurePaper(chosen);
   paper.geometry.validate();
+  // A driver that cannot keep the size would make every print of this preset wrong.
+  if (chosen.pageSize()) {
+    if (std::optional<QueuePpd> ppd = QueuePpd::forQueue(chosen.printerName())) {
+      requireExactSizeChoices(*ppd);
+    }
+  }
   // A driver queue's job names its entry by PageSize; "media" says the same sheet to whatever
   // reads only IPP.
   if (chosen.pageSize() && !chosen.setOption(PrintSettings::kMedia, paper.mediaName)) {

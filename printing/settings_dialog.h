@@ -75,11 +75,11 @@ void requireDisplay();
 inline constexpr int kMaxDialogCopies = 99;
 
 /// Shows the print dialog for `start.printerName` with the paper, orientation and copies
-/// controls (copies 1 to kMaxDialogCopies) and a default button titled "Save Settings", waits up to `printerWait` for the
-/// printer to be listed and ready, then runs it on the GLib main context until the user answers.
-/// Returns the choice on confirmation and none on Cancel, Escape or closing the window.
-/// Throws PrintFailure("The selected printer is no longer installed on this Mac.") when the
-/// printer does not appear in time. Call requireDisplay() first.
+/// controls (copies 1 to kMaxDialogCopies) and a default button titled "Save Settings", waits up to
+/// `printerWait` for the printer to be listed and ready, then runs it on the GLib main context
+/// until the user answers. Returns the choice on confirmation and none on Cancel, Escape or closing
+/// the window. Throws PrintFailure("The selected printer is no longer installed on this Mac.") when
+/// the printer does not appear in time. Call requireDisplay() first.
 std::optional<DialogChoice> runSettingsDialog(
     const DialogStart& start, std::chrono::milliseconds printerWait = std::chrono::seconds(15),
     const std::function<void(const ShownDialog&)>& onShown = {});

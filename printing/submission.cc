@@ -151,6 +151,9 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
         exactNamed(option.name)) {
       continue;
     }
+    // The PPD's name for the paper means something only to a queue with that PPD; to a printer
+    // reached by IPP alone the media says it.
+    if (!ppd && sameName(option.name, PrintSettings::kPageSize)) continue;
     options.push_back(option);
   }
   options.push_back({"media", media});

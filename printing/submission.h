@@ -56,7 +56,8 @@ std::string jobTitle(const PrintRequest& request);
 /// placementOptionsNeverSent), then media = `media` and every exactSizeOptions entry set
 /// explicitly (a driver option only when `ppd` has it), copies (the settings' count, 1 without
 /// one), and cm-calibration only for application-managed colour. A saved PageSize (the queue's
-/// own entry) is carried as saved, so CUPS cannot map the media to a same-size neighbour.
+/// own entry) goes to a queue with a PPD (`ppd`) as saved, so that CUPS cannot map the media to a
+/// same-size neighbour; without one it is left out.
 std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
                                     const QueuePpd* ppd = nullptr);
 

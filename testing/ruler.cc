@@ -44,7 +44,8 @@ std::optional<DarknessImage> decodePgm(const std::string& bytes, double dpi) {
   DarknessImage image{width, height, dpi, dpi, {}};
   image.darkness.resize(static_cast<size_t>(width) * height);
   for (size_t i = 0; i < image.darkness.size(); ++i) {
-    image.darkness[i] = static_cast<unsigned char>(255 - static_cast<unsigned char>(bytes[start + i]));
+    image.darkness[i] =
+        static_cast<unsigned char>(255 - static_cast<unsigned char>(bytes[start + i]));
   }
   return image;
 }
@@ -73,11 +74,10 @@ std::string makeRulerPdf(const Ruler& ruler) {
 std::optional<DarknessImage> renderWithGhostscript(const std::string& path, int page, int dpi) {
   TempDir dir;
   const std::string out = dir.file("page.pgm");
-  ProcessOutput gs = runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
-                                 "-sDEVICE=pgmraw", "-r" + std::to_string(dpi),
-                                 "-dGraphicsAlphaBits=4", "-dFirstPage=" + std::to_string(page),
-                                 "-dLastPage=" + std::to_string(page), "-sOutputFile=" + out,
-                                 path});
+  ProcessOutput gs = runProcess(
+      {"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pgmraw",
+       "-r" + std::to_string(dpi), "-dGraphicsAlphaBits=4", "-dFirstPage=" + std::to_string(page),
+       "-dLastPage=" + std::to_string(page), "-sOutputFile=" + out, path});
   if (gs.exitStatus != 0) return std::nullopt;
   return decodePgm(readFile(out), dpi);
 }
@@ -97,14 +97,15 @@ std::optional<std::vector<DarknessImage>> readCupsRaster(const std::string& path
       ok = false;
       break;
     }
-    const bool additive = header.cupsColorSpace == CUPS_CSPACE_W ||
-                          header.cupsColorSpace == CUPS_CSPACE_RGB ||
-                          header.cupsColorSpace == CUPS_CSPACE_SW ||
-                          header.cupsColorSpace == CUPS_CSPACE_SRGB ||
-                          header.cupsColorSpace == CUPS_CSPACE_ADOBERGB;
-    DarknessImage image{static_cast<int>(header.cupsWidth), static_cast<int>(header.cupsHeight),
+    const bool additive =
+        header.cupsColorSpace == CUPS_CSPACE_W || header.cupsColorSpace == CUPS_CSPACE_RGB ||
+        header.cupsColorSpace == CUPS_CSPACE_SW || header.cupsColorSpace == CUPS_CSPACE_SRGB ||
+        header.cupsColorSpace == CUPS_CSPACE_ADOBERGB;
+    DarknessImage image{static_cast<int>(header.cupsWidth),
+                        static_cast<int>(header.cupsHeight),
                         static_cast<double>(header.HWResolution[0]),
-                        static_cast<double>(header.HWResolution[1]), {}};
+                        static_cast<double>(header.HWResolution[1]),
+                        {}};
     image.darkness.resize(static_cast<size_t>(image.width) * image.height);
     std::vector<unsigned char> line(header.cupsBytesPerLine);
     for (unsigned y = 0; y < header.cupsHeight; ++y) {

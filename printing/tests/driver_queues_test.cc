@@ -50,9 +50,8 @@ const DriverQueue kQueues[] = {
 // Where the ruler's squares should be on the sheet, in millimetres from its top-left corner.
 std::vector<PointMm> expectedSquares(const artwork::PaperGeometry& paper,
                                      const testing::Ruler& ruler) {
-  const artwork::PagePlacement placed =
-      artwork::placement({ruler.widthMm * kMm, ruler.heightMm * kMm}, 100, paper,
-                         kOffsetXmm, kOffsetYmm);
+  const artwork::PagePlacement placed = artwork::placement(
+      {ruler.widthMm * kMm, ruler.heightMm * kMm}, 100, paper, kOffsetXmm, kOffsetYmm);
   std::vector<PointMm> squares;
   for (const PointMm& c : ruler.centres) {
     const double x = placed.rect.x + c.x * kMm;
@@ -64,8 +63,7 @@ std::vector<PointMm> expectedSquares(const artwork::PaperGeometry& paper,
 
 // A landscape sheet as it lies on portrait media once the filters have turned it by `degrees`
 // (the PPD's *LandscapeOrientation: +90 turns it counter-clockwise, -90 clockwise).
-PointMm onPortraitMedia(PointMm landscape, double sheetWidthMm, double sheetHeightMm,
-                        int degrees) {
+PointMm onPortraitMedia(PointMm landscape, double sheetWidthMm, double sheetHeightMm, int degrees) {
   if (degrees > 0) return {landscape.y, sheetWidthMm - landscape.x};
   return {sheetHeightMm - landscape.y, landscape.x};
 }
@@ -100,12 +98,9 @@ Measurement measure(const std::vector<PointMm>& expected, const std::vector<Poin
 class DriverQueues : public ::testing::Test {
  protected:
   json request(const std::string& queue, const std::string& artwork) const {
-    return {{"printerName", queue},
-            {"snapshotPath", dir.file(queue + ".json")},
-            {"scalePercent", 100},
-            {"filePath", artwork},
-            {"offsetXmm", kOffsetXmm},
-            {"offsetYmm", kOffsetYmm},
+    return {{"printerName", queue},        {"snapshotPath", dir.file(queue + ".json")},
+            {"scalePercent", 100},         {"filePath", artwork},
+            {"offsetXmm", kOffsetXmm},     {"offsetYmm", kOffsetYmm},
             {"acceptMarginClipping", true}};
   }
 
@@ -207,9 +202,10 @@ TEST_F(DriverQueues, RulerLandsWherePlacementPutsItInPrintAndPreview) {
       ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
       EXPECT_EQ(saved["summary"]["paperName"], "A4");
       EXPECT_EQ(saved["summary"]["orientation"], landscape ? "landscape" : "portrait");
-      const json snapshot = json::parse(testing::readFile(dir.file(std::string(queue.name) +
-                                                                   ".json")));
-      const artwork::PaperGeometry paper = artwork::PaperGeometry::fromJson(snapshot["paper"], "paper");
+      const json snapshot =
+          json::parse(testing::readFile(dir.file(std::string(queue.name) + ".json")));
+      const artwork::PaperGeometry paper =
+          artwork::PaperGeometry::fromJson(snapshot["paper"], "paper");
       const std::vector<PointMm> expected = expectedSquares(paper, ruler);
 
       json previewRequest = request(queue.name, artwork);
@@ -277,8 +273,8 @@ TEST_F(DriverQueues, SameSizePapersAreSavedMeasuredAndSentByTheirOwnEntry) {
   // Gutenprint's "4x6" and "KG" are both 288 × 432 pt; CUPS' media database keeps only one.
   rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
   const std::string snapshot = dir.file("epson.json");
-  const std::string artwork = dir.write(
-      "small.pdf", testing::makeRulerPdf({80, 120, 5, {{10, 10}, {70, 110}}}));
+  const std::string artwork =
+      dir.write("small.pdf", testing::makeRulerPdf({80, 120, 5, {{10, 10}, {70, 110}}}));
   int job = 0;
   for (auto [entry, name] : {std::pair{"w288h432J", "KG"}, {"w288h432", "4x6"}}) {
     SCOPED_TRACE(name);
@@ -305,8 +301,8 @@ TEST_F(DriverQueues, GutenprintPrintableAreaIsTheDriversAndInspectionSaysSo) {
   // of an A4 sheet unless it prints borderless.
   rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
   const std::string snapshot = dir.file("epson.json");
-  const std::string fullSheet = dir.write(
-      "a4.pdf", testing::makeRulerPdf({209.9, 297.0, 5, {{10, 10}, {199, 287}}}));
+  const std::string fullSheet =
+      dir.write("a4.pdf", testing::makeRulerPdf({209.9, 297.0, 5, {{10, 10}, {199, 287}}}));
   for (bool borderless : {false, true}) {
     SCOPED_TRACE(borderless ? "borderless" : "with margins");
     PrintSettings settings("epson");
@@ -333,6 +329,14 @@ TEST_F(DriverQueues, GutenprintPrintableAreaIsTheDriversAndInspectionSaysSo) {
     ASSERT_EQ(inspected["ok"], true) << inspected.dump() << lastError;
     EXPECT_EQ(inspected["document"]["requiresClipping"], !borderless);
   }
+
+  // A custom size is the PPD's custom form, its margins the driver's as well.
+  PrintSettings custom("epson");
+  ASSERT_TRUE(custom.setOption(PrintSettings::kPageSize, "Custom.300.00x400.00"));
+  const artwork::PaperGeometry customPaper = testing::savedSnapshot(custom, false).paper;
+  EXPECT_NEAR(customPaper.width, 300, 0.02);
+  EXPECT_NEAR(customPaper.height, 400, 0.02);
+  EXPECT_NEAR(customPaper.imageableX, 9, 0.03);
 
   // The Pro9000 keeps more at the bottom of the sheet (15 pt) than at its top (9 pt); its
   // landscape sheets are turned Plus90, which puts the sheet's left edge on that bottom.
@@ -362,7 +366,8 @@ TEST_F(DriverQueues, APwgNameOnADriverQueueIsItsWholePointSheet) {
 TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
   rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
   const std::string original = dir.write("p800.ppd", testing::readFile(rig.queuePpd("epson")));
-  const std::string artwork = dir.write("ruler.pdf", testing::makeRulerPdf(testing::standardRuler()));
+  const std::string artwork =
+      dir.write("ruler.pdf", testing::makeRulerPdf(testing::standardRuler()));
   json saved = saveSettings("epson");
   ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
   const std::string snapshotBefore = testing::readFile(dir.file("epson.json"));
@@ -373,12 +378,13 @@ TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
   };
 
   // A driver that no longer offers the exact-size choice.
-  rig.addQueueWithPpd("epson", dir.write("no-crop.ppd", editedPpd(original,
-                                                                  "*StpiShrinkOutput Crop/", "*%")));
-  refused("print",
-          "The printer's driver cannot print at exact size: its setting \"Shrink Page If "
-          "Necessary to Fit Borders\" has no \"Crop\" choice. Install the printer with another "
-          "driver.");
+  rig.addQueueWithPpd(
+      "epson", dir.write("no-crop.ppd", editedPpd(original, "*StpiShrinkOutput Crop/", "*%")));
+  const std::string noCrop =
+      "The printer's driver cannot print at exact size: its setting \"Shrink Page If Necessary "
+      "to Fit Borders\" has no \"Crop\" choice. Install the printer with another driver.";
+  refused("print", noCrop);
+  refused("settings", noCrop);
 
   // A PPD that no longer has the saved paper.
   rig.addQueueWithPpd("epson", dir.write("no-a4.ppd", editedPpd(original, " A4/A4:", " A4x/A4x:")));
@@ -387,8 +393,8 @@ TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
           "Settings and save them again.");
 
   // A model the installed libgutenprint does not know: nothing is saved, nothing prints.
-  rig.addQueueWithPpd("epson", dir.write("unknown.ppd",
-                                         editedPpd(original, "\"escp2-p800\"", "\"escp2-p999\"")));
+  rig.addQueueWithPpd(
+      "epson", dir.write("unknown.ppd", editedPpd(original, "\"escp2-p800\"", "\"escp2-p999\"")));
   const std::string unknown =
       "The installed Gutenprint library does not know the printer model \"escp2-p999\" that "
       "this printer's driver names. Reinstall the printer with a driver of the installed "
