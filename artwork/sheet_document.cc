@@ -7,6 +7,8 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <qpdf/Pl_Flate.hh>
+#include <cstdlib>
 
 #include <cmath>
 #include <cstdio>
@@ -84,6 +86,47 @@ class PlaneSplitter {
   int colorChannels_;
   std::shared_ptr<Buffer> color_;
   std::shared_ptr<Buffer> alpha_;
+};
+
+/// The colour or the alpha plane of a raster held in memory or made row by row, in PDF order,
+/// produced while the document is written: a converted page is never held a second time as a
+/// plane, and a streamed one never whole.
+class PlaneProvider : public QPDFObjectHandle::StreamDataProvider {
+ public:
+  PlaneProvider(PngPage page, int colorChannels, bool alphaPlane)
+      : page_(std::move(page)), colorChannels_(colorChannels), alphaPlane_(alphaPlane) {}
+
+  void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
+    const Pixels p = page_.layout();
+    const size_t bytesPerSample = p.bitDepth == 16 ? 2 : 1;
+    const size_t pixelBytes = size_t(p.channels) * bytesPerSample;
+    const int first = alphaPlane_ ? colorChannels_ : 0;
+    const int count = alphaPlane_ ? 1 : colorChannels_;
+    std::vector<unsigned char> row(size_t(p.width) * count * bytesPerSample);
+    page_.forEachRow([&](uint32_t, const unsigned char* in) {
+      unsigned char* out = row.data();
+      for (uint32_t x = 0; x < p.width; ++x, in += pixelBytes) {
+        for (int c = first; c < first + count; ++c) {
+          const unsigned char* sample = in + c * bytesPerSample;
+          if (bytesPerSample == 1) {
+            *out++ = *sample;
+          } else {
+            uint16_t v;  // host order in memory, big-endian in PDF
+            std::memcpy(&v, sample, 2);
+            *out++ = static_cast<unsigned char>(v >> 8);
+            *out++ = static_cast<unsigned char>(v & 0xff);
+          }
+        }
+      }
+      pipeline->write(row.data(), row.size());
+    });
+    pipeline->finish();
+  }
+
+ private:
+  PngPage page_;
+  int colorChannels_;
+  bool alphaPlane_;
 };
 
 /// A new stream in `pdf` owning `data`, unfiltered (the writer compresses it).
@@ -234,6 +277,7 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
   const std::string key =
       std::string(impl_->deviceValueImages ? "device " : "") +
       (page.pixels ? "memory:" + std::to_string(reinterpret_cast<uintptr_t>(page.pixels.get()))
+       : page.rows ? "rows:" + std::to_string(reinterpret_cast<uintptr_t>(page.rows.get()))
                    : "file:" + page.path);
   auto found = impl_->images.find(key);
   if (found == impl_->images.end()) {
@@ -268,13 +312,26 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
       dict.replaceKey("/ColorSpace", space);
       dict.replaceKey("/Interpolate", QPDFObjectHandle::newBool(true));
     };
-    // Row by row: a large PNG is never held decoded as a whole beside its planes.
-    PlaneSplitter planes(layout, colorChannels, alpha);
-    page.forEachRow([&](uint32_t y, const unsigned char* row) { planes.row(y, row); });
-    QPDFObjectHandle image = streamOf(pdf, planes.color());
+    QPDFObjectHandle image;
+    QPDFObjectHandle mask;
+    if (page.pixels || page.rows) {
+      image = QPDFObjectHandle::newStream(&pdf);
+      image.replaceStreamData(std::make_shared<PlaneProvider>(page, colorChannels, false),
+                              QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+      if (alpha) {
+        mask = QPDFObjectHandle::newStream(&pdf);
+        mask.replaceStreamData(std::make_shared<PlaneProvider>(page, colorChannels, true),
+                               QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+      }
+    } else {
+      // Row by row: a large PNG is never held decoded as a whole beside its planes.
+      PlaneSplitter planes(layout, colorChannels, alpha);
+      page.forEachRow([&](uint32_t y, const unsigned char* row) { planes.row(y, row); });
+      image = streamOf(pdf, planes.color());
+      if (alpha) mask = streamOf(pdf, planes.alpha());
+    }
     imageDictionary(image, colorSpace);
     if (alpha) {
-      QPDFObjectHandle mask = streamOf(pdf, planes.alpha());
       imageDictionary(mask, name("/DeviceGray"));
       image.getDict().replaceKey("/SMask", mask);
     }
@@ -303,6 +360,7 @@ std::string SheetDocument::write() {
       pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(sheet.page)), false);
     }
     impl_->sheets.clear();
+    if (const char* level = std::getenv("VARDELLE_FLATE_LEVEL")) Pl_Flate::setCompressionLevel(std::atoi(level));
     QPDFWriter writer(pdf);
     writer.setOutputMemory();
     writer.setDeterministicID(true);
