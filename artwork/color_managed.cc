@@ -75,10 +75,9 @@ class BandConverter {
   /// Converts what is staged.
   void flush() {
     if (filled_ > 0) {
-      std::uint16_t* destination =
-          out_ ? reinterpret_cast<std::uint16_t*>(out_->bytes.data()) +
-                     std::size_t(first_) * width_ * 3
-               : converted_.data();
+      std::uint16_t* destination = out_ ? reinterpret_cast<std::uint16_t*>(out_->bytes.data()) +
+                                              std::size_t(first_) * width_ * 3
+                                        : converted_.data();
       transform_.convert(band_.data(), std::size_t(width_) * components_, destination,
                          std::size_t(width_) * 3, width_, filled_);
       if (!out_) {
@@ -93,8 +92,7 @@ class BandConverter {
   }
 
  private:
-  BandConverter(const color::PageTransform& transform, std::uint32_t width, Pixels* out,
-                Emit emit)
+  BandConverter(const color::PageTransform& transform, std::uint32_t width, Pixels* out, Emit emit)
       : transform_(transform),
         out_(out),
         emit_(std::move(emit)),
@@ -237,8 +235,8 @@ class StreamedPngConversion : public RowSource {
   RasterSize size_;
 };
 
-ArtworkPage convertedPage(const ArtworkPage& page, RasterSize size,
-                          std::shared_ptr<Pixels> pixels, std::shared_ptr<const RowSource> rows,
+ArtworkPage convertedPage(const ArtworkPage& page, RasterSize size, std::shared_ptr<Pixels> pixels,
+                          std::shared_ptr<const RowSource> rows,
                           const color::ManagedConversion& conversion) {
   PngPage converted;
   converted.header.width = size.width;
@@ -326,8 +324,8 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
       pixels = convertedBuffer(sizes[i]);
       convertPngPage(*png, transform, *pixels);
     }
-    converted.push_back(convertedPage(page, sizes[i], std::move(pixels), std::move(rows),
-                                      conversion));
+    converted.push_back(
+        convertedPage(page, sizes[i], std::move(pixels), std::move(rows), conversion));
   }
 
   Artwork result;

@@ -3,11 +3,11 @@
 #include "artwork/pdf_document.h"
 // pdf_document.h has set up qpdf's headers.
 #include <qpdf/Buffer.hh>
+#include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
-#include <qpdf/Pl_Flate.hh>
 
 #include <cmath>
 #include <cstdio>
