@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "base/files.h"
 #include "base/protocol_json.h"
 
 namespace vardelle::app {
@@ -42,6 +43,8 @@ void finish(const HelperResult& result) {
   // Never unlocked: the process ends while holding it, so whoever comes second writes nothing.
   static std::mutex resultLock;
   resultLock.lock();
+  // An atomic write in its last step completes or is undone before the process ends.
+  stopFileWrites();
   std::optional<std::string> line = encodeResultLine(result);
   if (!line) {
     writeAll(kFallbackResultLine);

@@ -7,6 +7,7 @@
 #include "app/engine.h"
 #include "app/finish.h"
 #include "app/routing.h"
+#include "app/termination_signals.h"
 #include "app/watchdog.h"
 #include "base/files.h"
 #include "base/print_failure.h"
@@ -28,6 +29,7 @@ HelperResult resultOf(const std::function<HelperResult()>& command) {
 }
 
 void PrintHelperMain::main(int argc, char** argv) {
+  blockTerminationSignals();
   reserveStandardOutput();
   std::string mode;
   std::string requestPath;
@@ -40,6 +42,7 @@ void PrintHelperMain::main(int argc, char** argv) {
     }
     mode = argv[1];
     requestPath = argv[2];
+    startTerminationSignalThread(mode);
     startParentWatchdog(mode);
     requireAbsolutePath(requestPath, "Request");
     requestBytes = readWholeFile(requestPath);

@@ -17,6 +17,7 @@
 #include "artwork/page_drawing.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
+#include "base/diagnostics.h"
 #include "base/files.h"
 #include "base/print_failure.h"
 #include "color/managed_conversion.h"
@@ -159,7 +160,7 @@ std::shared_ptr<Pixels> convertPdfPage(const ArtworkPage& page, const PdfPage& p
                                }
                              });
   } catch (const PlatformError& error) {
-    std::fprintf(stderr, "vardelle: %s\n", error.what());
+    debugNote(error.what());
     throw PrintFailure(kRasterFailed);
   }
   if (!bands) throw PrintFailure(kRasterFailed);

@@ -9,6 +9,7 @@
 #include "artwork/raster_thumbnail.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -106,7 +107,7 @@ std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& pape
   try {
     raster = rasterizeFirstPage(pdf, {size.width, size.height, canvas.width, canvas.height});
   } catch (const PlatformError& error) {
-    std::fprintf(stderr, "vardelle: %s\n", error.what());
+    debugNote(error.what());
     throw PrintFailure("Could not render the artwork preview image.");
   }
 

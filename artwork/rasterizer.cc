@@ -1,5 +1,6 @@
 #include "artwork/rasterizer.h"
 
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 #include "artwork/ghostscript_api.h"
@@ -18,6 +19,7 @@
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFLogger.hh>
 
+#include "base/diagnostics.h"
 #include "base/files.h"
 #include "base/print_failure.h"
 
@@ -318,8 +320,28 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
   // Ghostscript writes the page band by band into a private file, which is then read a row at a
   // time: memory stays near one band instead of a whole 16-bit page.
   PrivateTempFile tiffFile("", "rendering");
+  // The uncompressed page must fit beside Ghostscript's band files: said up front as a full
+  // disk rather than as a drawing error half-way through the page.
+  const unsigned long long pageBytes =
+      static_cast<unsigned long long>(request.widthPx) * request.heightPx * 6;
+  if (tiffFile.availableBytes() < pageBytes + (1ULL << 20)) {
+    throw PrintFailure(noSpaceLeftMessage(temporaryFolder(), "rendering"));
+  }
   RenderState state;
-  {
+  // Ghostscript meets a full disk with "Page drawing error" and, for the page file, even reports
+  // success; its band files are gone by the time it returns. A page file short of its pixels
+  // with less room left than the missing part is the witness.
+  auto refuseFullDisk = [&] {
+    struct stat st {};
+    const unsigned long long written =
+        ::fstat(tiffFile.fd(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+    const bool cutShort = written < pageBytes && tiffFile.availableBytes() < pageBytes - written;
+    if (cutShort || state.messages.find("Clist I/O error") != std::string::npos) {
+      debugNote(state.messages);
+      throw PrintFailure(noSpaceLeftMessage(temporaryFolder(), "rendering"));
+    }
+  };
+  try {
     GhostscriptInstance gs(&state);
     ghostscript().setStdioWithHandle(gs.get(), readNothing, collect, collect, &state);
     if (ghostscript().setArgEncoding(gs.get(), GS_ARG_ENCODING_UTF8) < 0) {
@@ -332,7 +354,11 @@ void rasterizeFirstPageByRows(std::string_view pdfBytes, const RasterRequest& re
                    // 25 MB less memory.
                    "-dBufferSpace=32000000", "-sOutputFile=" + tiffFile.path()},
                   file.path());
+  } catch (const PlatformError&) {
+    refuseFullDisk();
+    throw;
   }
+  refuseFullDisk();
 
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);

@@ -1,13 +1,19 @@
 #include "base/files.h"
+#include "base/files_internal.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <utility>
 
 #include "base/print_failure.h"
@@ -30,6 +36,10 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
   int release() { return std::exchange(fd_, -1); }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
@@ -73,46 +83,178 @@ bool fileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+namespace {
+
+// Held while an atomic write gives its file a name, and by the finishing routine for good: a
+// process ended by a signal or the watchdog then never leaves a half-renamed temporary file.
+std::mutex& commitLock() {
+  static std::mutex lock;
+  return lock;
+}
+// The hidden temporary file of a write in progress (fallback route only), guarded by
+// commitLock(); the finishing routine removes it.
+std::string pendingHiddenFile;
+
+std::string randomSuffix() {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char noise[8];
+  if (::getrandom(noise, sizeof noise, 0) != ssize_t(sizeof noise)) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (size_t i = 0; i < sizeof noise; ++i) noise[i] = static_cast<unsigned char>(now >> (8 * i));
+  }
+  std::string suffix;
+  for (unsigned char c : noise) suffix += kLetters[c % (sizeof kLetters - 1)];
+  return suffix;
+}
+
+// "." + name + "." + 8 random letters, the name cut (at a character boundary) so that the whole
+// fits the folder's limit: a target name near that limit must still be savable.
+std::string hiddenName(const std::string& name, long nameMax) {
+  constexpr size_t kAdded = 1 + 1 + 8;
+  size_t keep = name.size();
+  const size_t limit = nameMax > long(kAdded) ? size_t(nameMax) - kAdded : 0;
+  if (keep > limit) {
+    keep = limit;
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  }
+  return "." + name.substr(0, keep) + "." + randomSuffix();
+}
+
+std::string fdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool noUnnamedFiles(int err) { return err == EOPNOTSUPP || err == EISDIR || err == EINVAL; }
+
+}  // namespace
+
+bool isNoSpace(int err) noexcept { return err == ENOSPC || err == EDQUOT; }
+
+std::string noSpaceLeftMessage(const std::string& folder, const std::string& what) {
+  return "There was no space left in \xE2\x80\x9C" + folder + "\xE2\x80\x9D for " + what +
+         ". Free some space there and try again.";
+}
+
+std::string temporaryFolder() {
+  const char* folder = std::getenv("TMPDIR");
+  return folder && *folder ? folder : "/tmp";
+}
+
+void stopFileWrites() noexcept {
+  commitLock().lock();  // never unlocked: the process is ending
+  if (!pendingHiddenFile.empty()) ::unlink(pendingHiddenFile.c_str());
+}
+
 void writeFileAtomically(const std::string& path, std::string_view bytes) {
+  writeFileAtomically(path, bytes, AtomicRoute::unnamedWherePossible);
+}
+
+void writeFileAtomically(const std::string& path, std::string_view bytes, AtomicRoute route) {
   const std::filesystem::path target(path);
-  std::filesystem::path folder = target.parent_path();
-  if (folder.empty()) folder = ".";
-  std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  Fd fd(::mkstemp(temp.data()));
-  if (fd.get() < 0) throw PlatformError(describe("couldn\xE2\x80\x99t be saved", path, errno));
-  auto fail = [&](int err) {
-    ::unlink(temp.c_str());
+  std::filesystem::path folderPath = target.parent_path();
+  if (folderPath.empty()) folderPath = ".";
+  const std::string folder = folderPath.string();
+  const std::string name = target.filename().string();
+  auto fail = [&](int err) -> void {
+    if (isNoSpace(err)) {
+      throw PrintFailure(noSpaceLeftMessage(folder, "saving \xE2\x80\x9C" + name + "\xE2\x80\x9D"));
+    }
     throw PlatformError(describe("couldn\xE2\x80\x99t be saved", path, err));
   };
-  // mkstemp creates 0600; an ordinary output file should be readable like any other.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd.get(), 0666 & ~mask) != 0) fail(errno);
-  if (!writeAll(fd.get(), bytes)) fail(errno);
-  if (::fsync(fd.get()) != 0) fail(errno);
-  if (::close(fd.release()) != 0) fail(errno);
-  if (::rename(temp.c_str(), path.c_str()) != 0) fail(errno);
+
   Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  if (dir.get() < 0) fail(errno);
+  long nameMax = ::fpathconf(dir.get(), _PC_NAME_MAX);
+  if (nameMax <= 0) nameMax = NAME_MAX;
+
+  // The open applies the umask to 0666, as for any ordinary new file.
+  Fd fd(route == AtomicRoute::hiddenFile
+            ? -1
+            : ::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  std::string hidden;
+  if (fd.get() < 0) {
+    if (route != AtomicRoute::hiddenFile && !noUnnamedFiles(errno)) fail(errno);
+    std::lock_guard<std::mutex> guard(commitLock());
+    for (int attempt = 0; fd.get() < 0 && attempt < 16; ++attempt) {
+      hidden = hiddenName(name, nameMax);
+      fd.reset(::openat(dir.get(), hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      if (fd.get() < 0 && errno != EEXIST) fail(errno);
+    }
+    if (fd.get() < 0) fail(EEXIST);
+    pendingHiddenFile = folder + "/" + hidden;
+  }
+  auto failAndClean = [&](int err) {
+    if (!hidden.empty()) {
+      std::lock_guard<std::mutex> guard(commitLock());
+      ::unlinkat(dir.get(), hidden.c_str(), 0);
+      pendingHiddenFile.clear();
+    }
+    fail(err);
+  };
+  if (!writeAll(fd.get(), bytes)) failAndClean(errno);
+  if (::fsync(fd.get()) != 0) failAndClean(errno);
+
+  {
+    std::lock_guard<std::mutex> guard(commitLock());
+    if (hidden.empty()) {
+      // An unnamed file can only be linked to a name that is free: straight to the target when
+      // there is none yet, else to a hidden name that is renamed over it at once.
+      const std::string source = fdPath(fd.get());
+      if (::linkat(AT_FDCWD, source.c_str(), dir.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        if (errno != EEXIST) fail(errno);
+        for (int attempt = 0;; ++attempt) {
+          hidden = hiddenName(name, nameMax);
+          if (::linkat(AT_FDCWD, source.c_str(), dir.get(), hidden.c_str(), AT_SYMLINK_FOLLOW) ==
+              0) {
+            break;
+          }
+          if (errno != EEXIST || attempt == 15) fail(errno);
+        }
+      }
+    }
+    if (!hidden.empty() && ::renameat(dir.get(), hidden.c_str(), dir.get(), name.c_str()) != 0) {
+      const int err = errno;
+      ::unlinkat(dir.get(), hidden.c_str(), 0);
+      pendingHiddenFile.clear();
+      fail(err);
+    }
+    pendingHiddenFile.clear();
+  }
+  // The bytes were fsynced before the rename; closing can no longer lose them.
+  ::close(fd.release());
+  ::fsync(dir.get());
 }
 
 PrivateTempFile::PrivateTempFile(std::string_view bytes, std::string_view what) {
-  const char* folder = std::getenv("TMPDIR");
-  path_ = std::string(folder && *folder ? folder : "/tmp") + "/vardelle-XXXXXX";
-  Fd fd(::mkstemp(path_.data()));
-  if (fd.get() < 0) {
-    throw PlatformError("A temporary file for " + std::string(what) +
-                        " could not be created: " + std::strerror(errno) + ".");
+  const std::string folder = temporaryFolder();
+  auto fail = [&](const char* step, int err) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (isNoSpace(err)) throw PrintFailure(noSpaceLeftMessage(folder, std::string(what)));
+    throw PlatformError("A temporary file for " + std::string(what) + " could not be " + step +
+                        " in \xE2\x80\x9C" + folder + "\xE2\x80\x9D: " + std::strerror(err) + ".");
+  };
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ < 0) {
+    if (!noUnnamedFiles(errno)) fail("created", errno);
+    // No unnamed files here: a named one, unlinked at once, lives on through its descriptor.
+    std::string name = folder + "/vardelle-XXXXXX";
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) fail("created", errno);
+    ::unlink(name.c_str());
   }
-  if (!writeAll(fd.get(), bytes)) {
-    const int err = errno;
-    ::unlink(path_.c_str());
-    throw PlatformError("A temporary file for " + std::string(what) +
-                        " could not be written: " + std::strerror(err) + ".");
-  }
+  path_ = fdPath(fd_);
+  if (!writeAll(fd_, bytes)) fail("written", errno);
 }
 
-PrivateTempFile::~PrivateTempFile() { ::unlink(path_.c_str()); }
+PrivateTempFile::~PrivateTempFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+unsigned long long PrivateTempFile::availableBytes() const {
+  struct statvfs st {};
+  if (::fstatvfs(fd_, &st) != 0) return ~0ULL;
+  return static_cast<unsigned long long>(st.f_bavail) * st.f_frsize;
+}
 
 std::string resolvedLocation(const std::string& path) {
   std::error_code ec;

@@ -13,17 +13,36 @@ std::string readWholeFile(const std::string& path);
 bool fileExists(const std::string& path);
 
 /// Replaces the file at `path` with `bytes` so that a reader sees the old or the new file, never a
-/// part: a temporary file in the same folder, fsync, rename, fsync of the folder. On failure the
-/// old file is untouched, the temporary file is removed, and PlatformError names the path.
+/// part. The bytes go into an unnamed file in the same folder (O_TMPFILE), which is fsynced and
+/// then given its name; where the file system has no unnamed files, a hidden temporary file
+/// whose name fits the folder's name limit is used instead. On failure the old file is
+/// untouched and nothing is left in the folder. A full disk throws PrintFailure saying so and
+/// where; other failures are PlatformError naming the path.
 void writeFileAtomically(const std::string& path, std::string_view bytes);
+
+/// Called by the finishing routine before the process ends: waits for an atomic write that is
+/// giving its file a name, removes the hidden temporary file of one in progress, and keeps any
+/// later write from naming its file. Never returns control of the writes: the process is ending.
+void stopFileWrites() noexcept;
+
+/// The folder private temporary files go to: $TMPDIR when set and not empty, else /tmp.
+std::string temporaryFolder();
+
+/// True for the errors a full disk or an exhausted quota give.
+bool isNoSpace(int err) noexcept;
+
+/// The sentence for a full disk in `folder` while doing `what` ("saving “x.pdf”").
+std::string noSpaceLeftMessage(const std::string& folder, const std::string& what);
 
 /// An absolute path with "." and ".." removed and symbolic links resolved in the part that exists;
 /// the rest is kept as written. Two paths naming one file compare equal.
 std::string resolvedLocation(const std::string& path);
 
-/// A private file in $TMPDIR (or /tmp) holding `bytes`, removed when this goes. For handing data
-/// to a library that reads only files. `what` says what the file is for in failure messages
-/// ("rendering"); they are PlatformError.
+/// A private, unnamed file in temporaryFolder() holding `bytes`, for handing data to a library
+/// that reads or writes only files. It has no name in any folder, so the kernel frees it however
+/// the process ends; path() names it through /proc/self/fd, valid while this lives. `what`
+/// says what the file is for in failure messages ("rendering"); a full disk throws PrintFailure
+/// saying so, other failures are PlatformError.
 class PrivateTempFile {
  public:
   PrivateTempFile(std::string_view bytes, std::string_view what);
@@ -32,8 +51,12 @@ class PrivateTempFile {
   PrivateTempFile& operator=(const PrivateTempFile&) = delete;
 
   const std::string& path() const { return path_; }
+  int fd() const { return fd_; }
+  /// Bytes free for this file on its file system (for the caller's own estimate of what fits).
+  unsigned long long availableBytes() const;
 
  private:
+  int fd_ = -1;
   std::string path_;
 };
 

@@ -40,6 +40,15 @@ void verifyApplicationColor(const PrintSettings& settings, const ColorManagement
   }
 }
 
+void verifyApplicationColor(const std::vector<PrintOption>& jobOptions,
+                            const ColorManagement& color) {
+  if (!applicationManaged(color)) return;
+  for (const PrintOption& option : jobOptions) {
+    if (option.name == "cm-calibration") return;
+  }
+  throw PrintFailure(kNotRetained);
+}
+
 std::vector<PrintOption> applicationColorJobOptions(const PrintSettings& settings) {
   if (settings.option(kColorMatchingModeKey) != kApplicationColorMatching) return {};
   return {{"cm-calibration", "true"}};

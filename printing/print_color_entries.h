@@ -23,6 +23,12 @@ void configureApplicationColor(PrintSettings& settings, const ColorManagement& c
 /// (no path normalisation). Any other mode passes whatever the settings hold.
 void verifyApplicationColor(const PrintSettings& settings, const ColorManagement& color);
 
+/// For application-managed colour: throws PrintFailure (the same "did not retain" sentence)
+/// unless the job options about to be sent carry the "cm-calibration" marker. Any other mode
+/// passes.
+void verifyApplicationColor(const std::vector<PrintOption>& jobOptions,
+                            const ColorManagement& color);
+
 /// The CUPS job options that carry the entries to the print system: "cm-calibration" when the
 /// settings say the application matched the colour (the CUPS filters then leave the colours
 /// alone; they test only that the option is present), nothing otherwise. The profile path stays

@@ -55,7 +55,15 @@ std::string NativeSnapshot::toFileBytes() const {
     if (summaryJson.contains(key)) orderedSummary[key] = summaryJson[key];
   }
   j["summary"] = std::move(orderedSummary);
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  // Strict: a name replaced by U+FFFD would be saved as a different printer or paper, and the
+  // preset would then never match again.
+  try {
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+  } catch (const nlohmann::json::type_error&) {
+    throw PrintFailure(
+        "The printer settings could not be saved because a printer or paper name is not valid "
+        "UTF-8 text.");
+  }
 }
 
 std::optional<NativeSnapshot> loadSnapshot(const PrintRequest& request, bool required) {

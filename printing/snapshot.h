@@ -22,7 +22,8 @@ struct NativeSnapshot {
   /// then validates the paper.
   void validateIdentity(const PrintRequest& request) const;
 
-  /// The file form: one compact JSON object, keys in the fixed order, archive in Base64.
+  /// The file form: one compact JSON object, keys in the fixed order, archive in Base64. Throws
+  /// PrintFailure when a text in it is not valid UTF-8 (nothing is replaced).
   std::string toFileBytes() const;
 };
 

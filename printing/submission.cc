@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 #include "printing/cups_connection.h"
 #include "printing/cups_paper.h"
@@ -47,9 +48,7 @@ bool ippSucceeded(ipp_status_t status) { return status <= IPP_STATUS_OK_EVENTS_C
   throw PrintFailure(reason + kCheckPrintQueue);
 }
 
-void logCups(const char* what) {
-  std::fprintf(stderr, "vardelle: %s: %s\n", what, cupsLastErrorString());
-}
+void logCups(const char* what) { debugNote(std::string(what) + ": " + cupsLastErrorString()); }
 
 // The destination and its capabilities on `http`; a queue that vanished since the checks is
 // "not installed", a print system that stopped answering is said as such.
@@ -228,9 +227,11 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   // The saved paper, not the measurement: the preview was drawn on it.
   ArtworkPrintView view(artwork, snapshot.paper, request.scalePercent, title, offset.x, offset.y);
 
-  // The settings the job is made from, checked once more as they will be sent.
-  const PrintSettings jobSettings = settings;
-  verifyApplicationColor(jobSettings, color);
+  // The options exactly as the job will carry them: the colour entries must have survived into
+  // what reaches CUPS, not just into the settings they were made from.
+  const std::string media = settings.media().value_or(current.mediaName);
+  const std::vector<PrintOption> sent = jobOptions(settings, media);
+  verifyApplicationColor(sent, color);
 
   // Converted pixels are the printer's own values: the job marks them as matched and they go
   // untagged, so no colour management applies the printer profile a second time.
@@ -247,8 +248,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
     throw PrintFailure(view.renderingError()->message());
   }
 
-  const std::string media = jobSettings.media().value_or(current.mediaName);
-  sendJob(jobSettings.printerName(), jobOptions(jobSettings, media), title, pdf);
+  sendJob(settings.printerName(), sent, title, pdf);
 
   HelperResult result;
   result.ok = true;

@@ -8,13 +8,15 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
 namespace vardelle::testing {
 
 ProcessOutput runProcess(const std::vector<std::string>& argv,
-                         const std::map<std::string, std::string>& env) {
+                         const std::map<std::string, std::string>& env,
+                         const std::function<void(int pid)>& whileRunning) {
   std::map<std::string, std::string> merged;
   for (char** e = environ; *e; ++e) {
     const char* eq = std::strchr(*e, '=');
@@ -55,6 +57,8 @@ ProcessOutput runProcess(const std::vector<std::string>& argv,
     ::close(errPipe[0]);
     throw std::runtime_error("posix_spawn failed: " + std::string(std::strerror(rc)));
   }
+  std::thread watcher;
+  if (whileRunning) watcher = std::thread([&whileRunning, pid] { whileRunning(pid); });
   ProcessOutput result;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   int open = 2;
@@ -73,6 +77,7 @@ ProcessOutput runProcess(const std::vector<std::string>& argv,
       }
     }
   }
+  if (watcher.joinable()) watcher.join();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,9 +17,13 @@ struct ProcessOutput {
 inline const std::string kUnset = "\x7F(unset)";
 
 /// Runs `argv` (argv[0] is the program path) with the current environment changed by `env`,
-/// waits for it and returns what it wrote.
+/// waits for it and returns what it wrote. `whileRunning`, when given, is called on a thread of
+/// its own with the child's pid as soon as it is started (to signal it, say); the child is reaped
+/// only after that call has returned, so the pid stays the child's throughout. Output is read
+/// until every holder of the pipes (the child's own children too) has closed them.
 ProcessOutput runProcess(const std::vector<std::string>& argv,
-                         const std::map<std::string, std::string>& env = {});
+                         const std::map<std::string, std::string>& env = {},
+                         const std::function<void(int pid)>& whileRunning = {});
 
 /// Runs the built vardelle with a mode and request path.
 ProcessOutput runVardelle(const std::string& mode, const std::string& requestPath,

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +10,9 @@
 #include <thread>
 
 #include "app/finish.h"
+#include "printing/print_settings.h"
+#include "printing/snapshot.h"
+#include "testing/pdf_maker.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
 
@@ -159,6 +165,51 @@ TEST(Finish, WatchdogRacingTheCommandInThousandSubprocesses) {
     if (line.value("error", "") == "The app closed before this operation finished.") ++watchdogWins;
   }
   RecordProperty("watchdogWins", watchdogWins);
+}
+
+// A print run that waits on a print system which accepts the connection and never answers.
+TEST(TerminationSignals, EachEndsTheRunWithTheOneLine) {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 8), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+  TempDir dir;
+  testing::FixturePage smallPage;
+  smallPage.mediaBox = {0, 0, 200, 200};
+  printing::PrintSettings settings("silent");
+  printing::NativeSnapshot snapshot;
+  snapshot.printerName = "silent";
+  snapshot.archive = settings.archive();
+  snapshot.paper = {595.2755905511812, 841.8897637795276, 18, 18, 559, 805};
+  snapshot.summary.printerName = "silent";
+  nlohmann::json r = {{"printerName", "silent"},
+                      {"snapshotPath", dir.write("preset.json", snapshot.toFileBytes())},
+                      {"filePath", dir.write("art.pdf", testing::makeFixturePdf({smallPage}))},
+                      {"scalePercent", 100}};
+  const std::string request = dir.write("request.json", r.dump());
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    auto run = runProcess({VARDELLE_BINARY, "print", request},
+                          {{"CUPS_SERVER", "127.0.0.1:" + std::to_string(ntohs(address.sin_port))},
+                           {"HOME", dir.path()},
+                           {"TMPDIR", dir.path()}},
+                          [signal](int pid) {
+                            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+                            ::kill(pid, signal);
+                          });
+    EXPECT_EQ(run.out,
+              "{\"error\":\"The app closed before this operation finished. Check Print Center "
+              "before retrying; submission may already have started.\",\"ok\":false}\n");
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.err, "");
+  }
+  ::close(listener);
 }
 
 }  // namespace

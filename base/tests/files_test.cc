@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "base/files.h"
+#include "base/files_internal.h"
 #include "base/print_failure.h"
 #include "testing/temp_dir.h"
 
@@ -30,6 +32,82 @@ TEST(AtomicWrite, FailureLeavesOldFileUntouched) {
   EXPECT_THROW(writeFileAtomically(dir.file("folder"), "x"), PlatformError);
   EXPECT_EQ(testing::readFile(target), "old");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+size_t entryCount(const std::string& folder) {
+  return size_t(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+TEST(AtomicWrite, NamesUpToTheNameLimitAreSavedNewAndReplaced) {
+  TempDir dir;
+  // 255 bytes, and 254 in two-byte characters: the temporary name must not outgrow either.
+  for (const std::string& name : {std::string(251, 'n') + ".pdf", [] {
+                                    std::string s;
+                                    for (int i = 0; i < 125; ++i) s += "\xC3\xA9";
+                                    return s + ".pdf";
+                                  }()}) {
+    const std::string target = dir.file(name);
+    writeFileAtomically(target, "first");
+    writeFileAtomically(target, "second");
+    EXPECT_EQ(testing::readFile(target), "second");
+    EXPECT_EQ(entryCount(dir.path()), 1u);
+    std::filesystem::remove(target);
+  }
+}
+
+TEST(AtomicWrite, HiddenFileRouteFitsTheNameLimitAndCleansUp) {
+  TempDir dir;
+  const std::string target = dir.file(std::string(251, 'h') + ".png");
+  writeFileAtomically(target, "first", AtomicRoute::hiddenFile);
+  writeFileAtomically(target, "second", AtomicRoute::hiddenFile);
+  EXPECT_EQ(testing::readFile(target), "second");
+  EXPECT_EQ(entryCount(dir.path()), 1u);
+  std::filesystem::create_directory(dir.file("folder"));
+  EXPECT_THROW(writeFileAtomically(dir.file("folder"), "x", AtomicRoute::hiddenFile),
+               PlatformError);
+  EXPECT_EQ(entryCount(dir.path()), 2u);
+}
+
+TEST(AtomicWrite, NewFileGetsTheUsualPermissionsByEitherRoute) {
+  TempDir dir;
+  const mode_t mask = ::umask(022);
+  writeFileAtomically(dir.file("thumb.png"), "png");
+  writeFileAtomically(dir.file("hidden.png"), "png", AtomicRoute::hiddenFile);
+  ::umask(mask);
+  for (const char* name : {"thumb.png", "hidden.png"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << name;
+  }
+}
+
+TEST(PrivateTempFile, HasNoNameYetIsReadableAndWritableThroughItsPath) {
+  TempDir dir;
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  {
+    PrivateTempFile file("page bytes", "rendering");
+    PrivateTempFile output("", "rendering");
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(entryCount(dir.path()), 0u);
+    EXPECT_EQ(testing::readFile(file.path()), "page bytes");
+    // A library writes its output by path, truncating, as Ghostscript does.
+    { std::ofstream(output.path(), std::ios::binary | std::ios::trunc) << "raster"; }
+    EXPECT_EQ(testing::readFile(output.path()), "raster");
+    EXPECT_GT(file.availableBytes(), 0u);
+  }
+  EXPECT_EQ(entryCount(dir.path()), 0u);
+}
+
+TEST(PrivateTempFile, MissingFolderIsNamedInTheError) {
+  ::setenv("TMPDIR", "/nonexistent/vardelle-tmp", 1);
+  try {
+    PrivateTempFile file("x", "rendering");
+    ADD_FAILURE();
+  } catch (const PlatformError& e) {
+    EXPECT_NE(std::string(e.what()).find("/nonexistent/vardelle-tmp"), std::string::npos)
+        << e.what();
+  }
+  ::unsetenv("TMPDIR");
 }
 
 TEST(ReadWholeFile, ErrorNamesTheFile) {

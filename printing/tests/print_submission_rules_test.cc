@@ -85,6 +85,22 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
     EXPECT_NE(option.name, kColorMatchingModeKey);
     EXPECT_NE(option.name, kCustomProfilePathKey);
   }
+  EXPECT_NO_THROW(verifyApplicationColor(options, color));
+
+  // What is checked is what would be sent: settings whose matching entry was lost on the way
+  // carry no marker, and the job is refused before it is made.
+  PrintSettings lost = settings;
+  ASSERT_TRUE(lost.setOption(kColorMatchingModeKey, "AP_PrinterColorMatching"));
+  const std::vector<PrintOption> unmarked = jobOptions(lost, "iso_a4_210x297mm");
+  try {
+    verifyApplicationColor(unmarked, color);
+    ADD_FAILURE() << "unmarked job options passed";
+  } catch (const PrintFailure& failure) {
+    EXPECT_STREQ(failure.what(),
+                 "macOS did not retain the requested application-managed color settings. "
+                 "Nothing was submitted.");
+  }
+  EXPECT_NO_THROW(verifyApplicationColor(unmarked, ColorManagement::printer()));
 }
 
 }  // namespace

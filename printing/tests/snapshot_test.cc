@@ -61,6 +61,22 @@ TEST(Snapshot, FileRoundTripKeepsEveryFieldAndKeyOrder) {
   EXPECT_EQ(loaded->printerId, "urn:uuid:1234");
 }
 
+TEST(Snapshot, InvalidUtf8IsRefusedNotReplaced) {
+  // A Latin-1 byte from a driver's paper name, and a name cut inside a character.
+  for (const std::string& bad : {std::string("Papier \xE9pais"), std::string("A4 \xE2\x80")}) {
+    NativeSnapshot s = sample();
+    s.summary.paperName = bad;
+    try {
+      s.toFileBytes();
+      ADD_FAILURE() << "saved as " << s.toFileBytes();
+    } catch (const PrintFailure& e) {
+      EXPECT_STREQ(e.what(),
+                   "The printer settings could not be saved because a printer or paper name is "
+                   "not valid UTF-8 text.");
+    }
+  }
+}
+
 TEST(Snapshot, MissingFileIsNoneOnlyWhenOptional) {
   PrintRequest r = requestFor("/nonexistent/preset.json");
   EXPECT_FALSE(loadSnapshot(r, false));

@@ -1,0 +1,43 @@
+#include "app/termination_signals.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <thread>
+
+#include "app/finish.h"
+#include "app/watchdog.h"
+
+namespace vardelle::app {
+
+namespace {
+
+sigset_t terminationSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGHUP);
+  return set;
+}
+
+}  // namespace
+
+void blockTerminationSignals() {
+  const sigset_t set = terminationSignals();
+  ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void startTerminationSignalThread(const std::string& mode) {
+  // A handler could only call async-signal-safe functions, and the result line needs the JSON
+  // encoder and the result lock; a thread waiting in sigwait runs finish() as any thread may.
+  std::thread([message = parentGoneMessage(mode)] {
+    const sigset_t set = terminationSignals();
+    for (;;) {
+      int signal = 0;
+      if (::sigwait(&set, &signal) == 0) finish(HelperResult::failure(message));
+    }
+  }).detach();
+}
+
+}  // namespace vardelle::app
