@@ -4,6 +4,7 @@
 // pdf_document.h has set up qpdf's headers.
 #include <qpdf/Buffer.hh>
 #include <qpdf/Pl_Flate.hh>
+#include <qpdf/Pl_String.hh>
 #include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -381,15 +382,17 @@ std::string SheetDocument::write() {
       explicit FlateLevel(bool fast) { Pl_Flate::setCompressionLevel(fast ? 1 : -1); }
       ~FlateLevel() { Pl_Flate::setCompressionLevel(-1); }
     } level(impl_->madeRasters);
+    // Straight into the string returned: a memory buffer copied out would hold the file twice.
+    std::string out;
+    Pl_String sink("sheet document", nullptr, out);
     QPDFWriter writer(pdf);
-    writer.setOutputMemory();
+    writer.setOutputPipeline(&sink);
     writer.setDeterministicID(true);
     writer.setObjectStreamMode(qpdf_o_generate);
     // Each call raises the minimum only if the version is higher.
     for (const auto& v : impl_->versions) writer.setMinimumPDFVersion(v);
     writer.write();
-    std::unique_ptr<Buffer> buffer(writer.getBuffer());
-    return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
+    return out;
   } catch (const PrintFailure&) {
     throw;
   } catch (const std::exception&) {
