@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/print_failure.h"
 #include "color/display_transform.h"
 
 namespace vardelle::artwork {
@@ -136,8 +137,15 @@ void reduceRow(const unsigned char* in, const std::vector<Gather>& columns, floa
 
 RgbaImage rasterThumbnail(const PngPage& page, const RasterThumbnailFrame& frame) {
   const Pixels layout = page.layout();
-  const color::DisplayTransform display(page.colorSpace);
   const int components = layout.channels <= 2 ? 1 : 3;
+  // As in the sheet: a profile describes the samples only when its model matches them (a
+  // palette is expanded to RGB before it gets here); untagged samples are device colour.
+  color::SourceColorSpace space = page.colorSpace;
+  const color::ColorModel samplesModel =
+      components == 1 ? color::ColorModel::gray : color::ColorModel::rgb;
+  if (!space.icc.empty() && space.baseModel != samplesModel) throw PrintFailure(kPngUnreadable);
+  space.model = space.baseModel = samplesModel;
+  const color::DisplayTransform display(space);
   const bool alpha = layout.hasAlpha && (layout.channels == 2 || layout.channels == 4);
   const bool wide = layout.bitDepth == 16;
   const std::size_t width = std::size_t(frame.width);
