@@ -1,8 +1,12 @@
 #include "printing/cups_paper.h"
 
+#include <cmath>
+
 #include "base/print_failure.h"
 #include "printing/cups_connection.h"
+#include "printing/gutenprint_area.h"
 #include "printing/printers_internal.h"
+#include "printing/queue_ppd.h"
 
 namespace vardelle::printing {
 namespace {
@@ -14,6 +18,99 @@ double points(int hundredths) { return static_cast<double>(hundredths) * 72.0 / 
 std::string paperNotOffered(const std::string& media) {
   return "The printer does not offer the paper size \"" + media +
          "\". Choose another paper in Printer Settings and save them again.";
+}
+
+// A PPD size in whole points is off its nominal size by up to half a point (A4 is 595 × 842 pt,
+// 20990 × 29704 hundredths of a millimetre, for a nominal 21000 × 29700); a sheet further off
+// than that is another sheet.
+constexpr int kHalfPointHundredths = 18;
+
+// What CUPS' PPD cache reports for a PPD length (PWG_FROM_POINTS), so that a PPD entry measures
+// as cupsd's own media database describes it.
+int hundredthsFromPoints(double points) {
+  return static_cast<int>((points * 2540.0 + 36.0) / 72.0);
+}
+
+// A margin given in points, in whole hundredths never wider than the printable area really is.
+int marginHundredths(double points) {
+  return static_cast<int>(std::ceil(std::max(0.0, points) * 2540.0 / 72.0 - 1e-6));
+}
+
+bool optionIs(const PrintSettings& settings, const QueuePpd& ppd, std::string_view keyword,
+              std::string_view value) {
+  std::optional<std::string> chosen = settings.option(keyword);
+  if (!chosen) chosen = ppd.defaultChoice(keyword);
+  return chosen && *chosen == value;
+}
+
+std::optional<std::string> chosenOrDefault(const PrintSettings& settings, const QueuePpd& ppd,
+                                           std::string_view keyword) {
+  if (auto chosen = settings.option(keyword)) return chosen;
+  return ppd.defaultChoice(keyword);
+}
+
+// How the sheet really lies on the media. Jobs carry no orientation: pdftopdf turns every
+// landscape sheet onto portrait media by the PPD's *LandscapeOrientation, whichever landscape
+// the user chose, and leaves every portrait sheet as it is. Plus90 puts the sheet's left edge on
+// the media's bottom edge; Minus90 (also libcups' reading of a PPD that does not say) on its top.
+Orientation sheetTurn(const QueuePpd& ppd, Orientation orientation) {
+  switch (orientation) {
+    case Orientation::landscape:
+    case Orientation::reverseLandscape:
+      return ppd.landscapeDegrees() > 0 ? Orientation::reverseLandscape : Orientation::landscape;
+    case Orientation::portrait:
+    case Orientation::reversePortrait:
+      break;
+  }
+  return Orientation::portrait;
+}
+
+// The paper named by the queue's own PPD entry: its PaperDimension and ImageableArea in
+// hundredths of a millimetre as CUPS converts them, with the printable area a Gutenprint
+// driver really prints in place of the PPD's maximum one.
+MeasuredPaper measurePpdEntry(const PrintSettings& settings, const std::string& entry,
+                              Orientation orientation) {
+  std::optional<QueuePpd> ppd = QueuePpd::forQueue(settings.printerName());
+  if (!ppd) throw PrintFailure(paperNotOffered(entry));
+  std::optional<PpdPageSize> size = ppd->pageSize(entry);
+  if (!size) throw PrintFailure(paperNotOffered(entry));
+
+  const int width = hundredthsFromPoints(size->widthPt);
+  const int length = hundredthsFromPoints(size->lengthPt);
+  int left = hundredthsFromPoints(size->leftPt);
+  int bottom = hundredthsFromPoints(size->bottomPt);
+  int right = hundredthsFromPoints(size->widthPt - size->rightPt);
+  int top = hundredthsFromPoints(size->lengthPt - size->topPt);
+  if (width <= 0 || length <= 0) throw PrintFailure(paperNotOffered(entry));
+
+  MeasuredPaper measured;
+  measured.localizedName = size->text;
+  if (std::optional<std::string> driver = ppd->attribute("StpDriverName")) {
+    GutenprintPaper paper;
+    paper.driver = *driver;
+    paper.pageSize = entry;
+    paper.widthPt = size->widthPt;
+    paper.lengthPt = size->lengthPt;
+    paper.inputSlot = chosenOrDefault(settings, *ppd, "InputSlot");
+    paper.mediaType = chosenOrDefault(settings, *ppd, "MediaType");
+    paper.borderless = optionIs(settings, *ppd, "StpFullBleed", "True");
+    const GutenprintArea area = gutenprintPrintableArea(paper);
+    left = marginHundredths(area.left);
+    bottom = marginHundredths(area.bottom);
+    right = marginHundredths(size->widthPt - area.right);
+    top = marginHundredths(size->lengthPt - area.top);
+    if (paper.borderless) *measured.localizedName += " borderless";
+  }
+  measured.geometry =
+      orientedGeometry(width, length, left, bottom, right, top, sheetTurn(*ppd, orientation));
+  if (const pwg_media_t* pwg = pwgMediaForSize(width, length)) {
+    measured.mediaName = pwg->pwg;
+  } else {
+    char name[128];
+    pwgFormatSizeName(name, sizeof name, "custom", nullptr, width, length, nullptr);
+    measured.mediaName = name;
+  }
+  return measured;
 }
 
 }  // namespace
@@ -68,6 +165,7 @@ MeasuredPaper measurePaper(const PrintSettings& settings) {
   }
   HttpConnection http = connectToPrintSystem();
   if (!findPrinter(http.get(), settings.printerName())) throw PrintFailure(kPrinterNotInstalled);
+  if (auto entry = settings.pageSize()) return measurePpdEntry(settings, *entry, *orientation);
 
   Destination dest = namedDestination(http.get(), settings.printerName());
   DestinationInfo info(cupsCopyDestInfo(http.get(), dest.get()));
@@ -97,9 +195,11 @@ MeasuredPaper measurePaper(const PrintSettings& settings) {
     throw PrintFailure(paperNotOffered(media));
   }
   // CUPS answers a name with the nearest size within a few millimetres; a sheet that is not the
-  // named one would move every placement, so it is refused rather than used.
+  // named one would move every placement, so it is refused rather than used. A PPD's whole
+  // points are the named sheet.
   if (auto named = namedMediaSize(media)) {
-    if (named->widthHundredths != size.width || named->lengthHundredths != size.length) {
+    if (std::abs(named->widthHundredths - size.width) > kHalfPointHundredths ||
+        std::abs(named->lengthHundredths - size.length) > kHalfPointHundredths) {
       throw PrintFailure(paperNotOffered(media));
     }
   }

@@ -15,13 +15,20 @@ struct MeasuredPaper {
   std::optional<std::string> localizedName;  ///< CUPS' name for people, when it has one
 };
 
-/// Measures the paper of `settings`: the "media" option (or, without one, the queue's default
-/// media) looked up in the destination's media database (cupsCopyDestInfo,
-/// cupsGetDestMediaByName), hundredths of a millimetre converted to points (× 72 first, then
-/// ÷ 2540), then turned for the orientation. A near size that CUPS would substitute for the
-/// named one is refused, not used. The same settings on an unchanged queue measure identically
-/// to the last bit. Throws PrintFailure: print system unreachable, printer not installed, paper
-/// not offered, orientation not understood.
+/// Measures the paper of `settings`, turned for the orientation, in points converted from
+/// hundredths of a millimetre (× 72 first, then ÷ 2540):
+/// - with a "PageSize" (a driver queue's own entry): that entry of the queue's PPD, its
+///   PaperDimension and ImageableArea as CUPS converts them to hundredths; on a Gutenprint queue
+///   (*StpDriverName) the printable area is libgutenprint's for the saved paper, input slot,
+///   media type and borderless setting (gutenprintPrintableArea). An entry the PPD no longer
+///   has is refused. The name is the PPD's own text for it, " borderless" added for a
+///   Gutenprint borderless sheet; mediaName the PWG name of its size.
+/// - otherwise: the "media" option (or the queue's default media) looked up in the
+///   destination's media database (cupsCopyDestInfo, cupsGetDestMediaByName). A size further
+///   from the named one than half a point (a PPD's rounding) is refused, not used.
+/// The same settings on an unchanged queue measure identically to the last bit. Throws
+/// PrintFailure: print system unreachable, printer not installed, paper not offered,
+/// orientation not understood, a Gutenprint model libgutenprint does not know.
 MeasuredPaper measurePaper(const PrintSettings& settings);
 
 /// measurePaper(settings).geometry.

@@ -33,6 +33,9 @@ class PrintSettings {
  public:
   /// Option names under which the user's choices are kept (CUPS' own names).
   static constexpr std::string_view kMedia = "media";  ///< PWG media name, e.g. iso_a4_210x297mm
+  /// The paper as the queue's own PPD names it ("A4", "w288h432J"): on a driver queue this, not
+  /// "media", says which of the queue's papers the user chose, since several can share a size.
+  static constexpr std::string_view kPageSize = "PageSize";
   /// "3" … "6". Kept to measure the paper; a job must not send it, since its sheets are
   /// already drawn turned and the CUPS filters turn a landscape sheet onto portrait media.
   static constexpr std::string_view kOrientation = "orientation-requested";
@@ -68,6 +71,8 @@ class PrintSettings {
 
   /// The PWG media name of the "media" option, when set.
   std::optional<std::string> media() const { return option(kMedia); }
+  /// The queue's own page-size name of the "PageSize" option, when set.
+  std::optional<std::string> pageSize() const { return option(kPageSize); }
   /// The orientation of "orientation-requested": portrait when the option is absent, none when
   /// it holds anything but "3" to "6".
   std::optional<Orientation> orientation() const;

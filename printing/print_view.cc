@@ -1,6 +1,7 @@
 #include "printing/print_view.h"
 
 #include "artwork/page_drawing.h"
+#include "printing/exact_size_options.h"
 #include "printing/print_summary.h"
 
 namespace vardelle::printing {
@@ -63,16 +64,11 @@ std::string ArtworkPrintView::printDocument(bool deviceValueImages) {
 }
 
 void configurePrintPagination(PrintSettings& settings, int64_t /*pageCount*/) {
+  // A value left in saved settings must not reach a job: the placement options go, and the
+  // exact-size ones are written afresh (the job sets each of them once more).
+  for (std::string_view name : placementOptionsNeverSent()) settings.removeOption(name);
+  for (const ExactSizeOption& option : exactSizeOptions()) settings.removeOption(option.name);
   configureDeterministicLayout(settings);
-  // Options of the CUPS filters that would move the page off the sheet's origin, add margins,
-  // scale it or put several on a sheet; a value left in saved settings must not reach a job.
-  static constexpr std::string_view kPlacementOptions[] = {
-      "scaling",     "natural-scaling",  "fitplot",     "ppi",
-      "position",    "page-left",        "page-right",  "page-top",
-      "page-bottom", "number-up-layout", "booklet",     "crop-to-fit",
-      "fill",        "landscape",        "even-duplex", "page-ranges",
-  };
-  for (std::string_view name : kPlacementOptions) settings.removeOption(name);
 }
 
 }  // namespace vardelle::printing

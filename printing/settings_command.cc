@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 
 #include "base/files.h"
 #include "base/print_failure.h"
@@ -10,13 +12,19 @@
 #include "printing/print_settings.h"
 #include "printing/print_summary.h"
 #include "printing/printers.h"
+#include "printing/queue_ppd.h"
 #include "printing/restore.h"
 #include "printing/settings_dialog.h"
 #include "printing/snapshot.h"
+#include "printing/submission.h"
 
 namespace vardelle::printing {
 
 namespace {
+
+constexpr const char* kPaperNotOffered =
+    "The paper size chosen in Printer Settings is not one the printer offers. Choose another "
+    "paper size and save again.";
 
 // The paper, orientation and copies travel through the dialog's own controls; as options they
 // would only contradict those controls (and a PPD page size would contradict "media").
@@ -33,10 +41,54 @@ bool choiceKept(const std::string& name) {
   return true;
 }
 
+// The PPD entry of the paper chosen in the dialog: the page-size name GTK read from the queue's
+// PPD; for a paper GTK knows by another name, the queue's one entry of that size (the one the
+// dialog showed under that name when several share it); for any other size the PPD's custom
+// form in points. None for a queue without a PPD.
+std::optional<std::string> queueEntry(const std::string& printerName, const DialogChoice& choice) {
+  std::optional<QueuePpd> ppd = QueuePpd::forQueue(printerName);
+  if (!ppd) return std::nullopt;
+  // GTK names the PPD's custom size "Custom" itself; its dimensions are in the choice.
+  if (!choice.ppdName.empty() && choice.ppdName != "Custom" && ppd->pageSize(choice.ppdName)) {
+    return choice.ppdName;
+  }
+  const double widthPt = choice.paperWidthMm * 72.0 / 25.4;
+  const double heightPt = choice.paperHeightMm * 72.0 / 25.4;
+  // GTK's sizes are millimetres converted from the PPD's points; half a point is a PPD's rounding.
+  std::optional<std::string> bySize;
+  int matches = 0;
+  for (const PpdPageSize& size : ppd->pageSizes()) {
+    if (std::abs(size.widthPt - widthPt) > 0.5 || std::abs(size.lengthPt - heightPt) > 0.5) {
+      continue;
+    }
+    ++matches;
+    if (!bySize || size.text == choice.displayName) bySize = size.name;
+  }
+  if (matches > 0) return bySize;
+  char custom[64];
+  std::snprintf(custom, sizeof custom, "Custom.%.2fx%.2f", widthPt, heightPt);
+  if (!ppd->pageSize(custom)) throw PrintFailure(kPaperNotOffered);
+  return std::string(custom);
+}
+
 DialogStart dialogStart(const PrintSettings& settings) {
   DialogStart start;
   start.printerName = settings.printerName();
   start.mediaName = settings.media();
+  if (auto entry = settings.pageSize()) {
+    try {
+      if (auto ppd = QueuePpd::forQueue(settings.printerName())) {
+        if (auto size = ppd->pageSize(*entry)) {
+          start.ppdName = size->name;
+          start.ppdDisplayName = size->text;
+          start.ppdWidthPt = size->widthPt;
+          start.ppdHeightPt = size->lengthPt;
+        }
+      }
+    } catch (const PrintFailure&) {
+      // The dialog then starts from the PWG name; saving measures the paper again anyway.
+    }
+  }
   if (start.mediaName) {
     if (auto size = namedMediaSize(*start.mediaName)) {
       start.paperWidthMm = size->widthHundredths / 100.0;
@@ -52,16 +104,23 @@ DialogStart dialogStart(const PrintSettings& settings) {
 }
 
 // The user's choice written into the settings. The dialog's own copy of the paper, orientation
-// and copies options would be stale, so those come from the choice itself.
+// and copies options would be stale, so those come from the choice itself. On a queue with a
+// PPD the paper is the PPD entry the user picked, by its own name; "media" follows from its
+// measurement. Without one it is the queue's media of the chosen size.
 void applyChoice(PrintSettings& settings, const DialogChoice& choice) {
   for (const auto& [name, value] : choice.options) {
     if (!choiceKept(name)) continue;
     if (!settings.setOption(name, value)) throw PrintFailure(kLayoutNotConfigured);
   }
-  if (!settings.setOption(
-          PrintSettings::kMedia,
-          mediaForSize(settings.printerName(), choice.paperWidthMm, choice.paperHeightMm)) ||
-      !settings.setOption(PrintSettings::kCopies, std::to_string(choice.copies))) {
+  settings.removeOption(PrintSettings::kPageSize);
+  settings.removeOption(PrintSettings::kMedia);
+  std::optional<std::string> entry = queueEntry(settings.printerName(), choice);
+  const bool kept =
+      entry ? settings.setOption(PrintSettings::kPageSize, *entry)
+            : settings.setOption(
+                  PrintSettings::kMedia,
+                  mediaForSize(settings.printerName(), choice.paperWidthMm, choice.paperHeightMm));
+  if (!kept || !settings.setOption(PrintSettings::kCopies, std::to_string(choice.copies))) {
     throw PrintFailure(kLayoutNotConfigured);
   }
   settings.setOrientation(choice.orientation);
@@ -99,6 +158,17 @@ HelperResult settings(const PrintRequest& request, std::chrono::milliseconds pri
 
   MeasuredPaper paper = measurePaper(chosen);
   paper.geometry.validate();
+  // A driver that cannot keep the size would make every print of this preset wrong.
+  if (chosen.pageSize()) {
+    if (std::optional<QueuePpd> ppd = QueuePpd::forQueue(chosen.printerName())) {
+      requireExactSizeChoices(*ppd);
+    }
+  }
+  // A driver queue's job names its entry by PageSize; "media" says the same sheet to whatever
+  // reads only IPP.
+  if (chosen.pageSize() && !chosen.setOption(PrintSettings::kMedia, paper.mediaName)) {
+    throw PrintFailure(kLayoutNotConfigured);
+  }
   PrintSummary summary = printSummary(chosen, paper.geometry.size(), paper.localizedName);
 
   NativeSnapshot snapshot;

@@ -4,6 +4,7 @@
 #include <gtk/gtkunixprint.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -149,6 +150,17 @@ void forEachWidget(GtkWidget* widget, void (*visit)(GtkWidget*)) {
   g_list_free(children);
 }
 
+// GTK offers up to 9999 copies; a preset that saved more than a print request may ask for
+// could never be printed as saved.
+void capCopies(GtkWidget* dialog) {
+  forEachWidget(dialog, [](GtkWidget* widget) {
+    static constexpr const char* kCopies[] = {"copies_spin"};
+    if (GTK_IS_SPIN_BUTTON(widget) && named(widget, kCopies, std::size(kCopies))) {
+      gtk_spin_button_set_range(GTK_SPIN_BUTTON(widget), 1, kMaxDialogCopies);
+    }
+  });
+}
+
 void hideDocumentControls(GtkWidget* dialog) {
   forEachWidget(dialog, [](GtkWidget* widget) {
     if (named(widget, kHiddenWithParent, std::size(kHiddenWithParent))) {
@@ -226,7 +238,8 @@ class OpenDialog final : public ShownDialog {
 Object<GtkPrintSettings> startingSettings(const DialogStart& start) {
   Object<GtkPrintSettings> settings(gtk_print_settings_new());
   gtk_print_settings_set_printer(settings.get(), start.printerName.c_str());
-  gtk_print_settings_set_n_copies(settings.get(), static_cast<gint>(start.copies));
+  gtk_print_settings_set_n_copies(
+      settings.get(), static_cast<gint>(std::clamp<int64_t>(start.copies, 1, kMaxDialogCopies)));
   for (const auto& [name, value] : start.options) {
     const std::string key = std::string(kCupsPrefix) + name;
     gtk_print_settings_set(settings.get(), key.c_str(), value.c_str());
@@ -238,7 +251,12 @@ Object<GtkPrintSettings> startingSettings(const DialogStart& start) {
 // that the printer's own default paper is shown.
 Object<GtkPageSetup> startingPageSetup(const DialogStart& start) {
   PaperSize paper;
-  if (start.mediaName) {
+  if (start.ppdName) {
+    // Named as GTK's CUPS backend names the queue's own papers, so the dialog selects that
+    // very entry and not another of the same size.
+    paper.reset(gtk_paper_size_new_from_ppd(start.ppdName->c_str(), start.ppdDisplayName.c_str(),
+                                            start.ppdWidthPt, start.ppdHeightPt));
+  } else if (start.mediaName) {
     paper.reset(gtk_paper_size_new(start.mediaName->c_str()));
   } else if (start.paperWidthMm && start.paperHeightMm) {
     paper.reset(gtk_paper_size_new_custom("custom", "Custom", *start.paperWidthMm,
@@ -299,12 +317,14 @@ DialogChoice choiceOf(GtkPrintUnixDialog* dialog) {
   GtkPaperSize* paper = gtk_page_setup_get_paper_size(setup);
   if (const char* name = gtk_paper_size_get_name(paper)) choice.paperName = name;
   if (const char* name = gtk_paper_size_get_display_name(paper)) choice.displayName = name;
+  if (const char* name = gtk_paper_size_get_ppd_name(paper)) choice.ppdName = name;
   choice.paperWidthMm = gtk_paper_size_get_width(paper, GTK_UNIT_MM);
   choice.paperHeightMm = gtk_paper_size_get_height(paper, GTK_UNIT_MM);
   choice.orientation = orientationOf(gtk_page_setup_get_orientation(setup));
   Object<GtkPrintSettings> settings(gtk_print_unix_dialog_get_settings(dialog));
   choice.copies = gtk_print_settings_get_n_copies(settings.get());
   if (choice.copies < 1) choice.copies = 1;
+  if (choice.copies > kMaxDialogCopies) choice.copies = kMaxDialogCopies;
   gtk_print_settings_foreach(
       settings.get(),
       [](const gchar* key, const gchar* value, gpointer data) {
@@ -351,6 +371,7 @@ std::optional<DialogChoice> runDialog(const DialogStart& start,
   GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
   if (ok != nullptr && GTK_IS_BUTTON(ok)) gtk_button_set_label(GTK_BUTTON(ok), kSaveSettings);
   hideDocumentControls(window.get());
+  capCopies(window.get());
 
   // GTK lists printers asynchronously; a name it never lists (or lists as another printer) must
   // end in a refusal, not in a dialog waiting forever for a choice it cannot offer.

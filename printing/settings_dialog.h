@@ -19,6 +19,13 @@ struct DialogStart {
   /// The saved paper as a PWG media name (e.g. "iso_a4_210x297mm"); none lets the printer's
   /// default paper stand.
   std::optional<std::string> mediaName;
+  /// The saved paper as the queue's PPD names it ("A4", "w288h432J"), with the name the dialog
+  /// shows for it and its portrait size in points; preferred to `mediaName`, since it tells
+  /// same-size papers apart.
+  std::optional<std::string> ppdName;
+  std::string ppdDisplayName;
+  double ppdWidthPt = 0;
+  double ppdHeightPt = 0;
   /// The saved paper's portrait size in millimetres, used when GTK does not know `mediaName`.
   std::optional<double> paperWidthMm;
   std::optional<double> paperHeightMm;
@@ -32,6 +39,7 @@ struct DialogStart {
 struct DialogChoice {
   std::string printerName;   ///< the printer selected when the user confirmed
   std::string paperName;     ///< GTK's paper name (a PWG name for the papers GTK knows)
+  std::string ppdName;       ///< the PPD's page-size name of the paper; empty when it has none
   std::string displayName;   ///< the paper's name as the dialog showed it
   double paperWidthMm = 0;   ///< portrait width of the chosen paper
   double paperHeightMm = 0;  ///< portrait height of the chosen paper
@@ -63,12 +71,15 @@ inline constexpr const char* kNoDisplayMessage =
 /// standard error. Throws PrintFailure(kNoDisplayMessage) when there is no usable display.
 void requireDisplay();
 
+/// The most copies the dialog offers, as many as a print request may ask for.
+inline constexpr int kMaxDialogCopies = 99;
+
 /// Shows the print dialog for `start.printerName` with the paper, orientation and copies
-/// controls and a default button titled "Save Settings", waits up to `printerWait` for the
-/// printer to be listed and ready, then runs it on the GLib main context until the user answers.
-/// Returns the choice on confirmation and none on Cancel, Escape or closing the window.
-/// Throws PrintFailure("The selected printer is no longer installed on this Mac.") when the
-/// printer does not appear in time. Call requireDisplay() first.
+/// controls (copies 1 to kMaxDialogCopies) and a default button titled "Save Settings", waits up to
+/// `printerWait` for the printer to be listed and ready, then runs it on the GLib main context
+/// until the user answers. Returns the choice on confirmation and none on Cancel, Escape or closing
+/// the window. Throws PrintFailure("The selected printer is no longer installed on this Mac.") when
+/// the printer does not appear in time. Call requireDisplay() first.
 std::optional<DialogChoice> runSettingsDialog(
     const DialogStart& start, std::chrono::milliseconds printerWait = std::chrono::seconds(15),
     const std::function<void(const ShownDialog&)>& onShown = {});

@@ -11,10 +11,12 @@
 #include "base/print_failure.h"
 #include "printing/cups_connection.h"
 #include "printing/cups_paper.h"
+#include "printing/exact_size_options.h"
 #include "printing/print_color_entries.h"
 #include "printing/print_view.h"
 #include "printing/printers.h"
 #include "printing/printers_internal.h"
+#include "printing/queue_ppd.h"
 #include "printing/restore.h"
 
 namespace vardelle::printing {
@@ -149,24 +151,16 @@ std::string jobTitle(const PrintRequest& request) {
   return name.empty() ? "Artwork" : name;
 }
 
-std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media) {
+std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
+                                    const QueuePpd* ppd) {
   // The sheets are drawn already turned: an orientation would make the filters turn them again.
   // The colour-matching entries are this application's, not CUPS options.
-  static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation, "landscape",
-                                                    kColorMatchingModeKey, kCustomProfilePathKey};
-  const std::vector<PrintOption> exact = {
-      {"media", media},
-      {"print-scaling", "none"},
-      {"fit-to-page", "false"},
-      {"number-up", "1"},
-      {"page-border", "none"},
-      {"job-sheets", "none,none"},
-      {"mirror", "false"},
-      {"page-set", "all"},
-      {"outputorder", "normal"},
-      {"sides", "one-sided"},
-      {"copies", std::to_string(settings.copies().value_or(1))},
-  };
+  static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation,
+                                                    kColorMatchingModeKey,
+                                                    kCustomProfilePathKey,
+                                                    "cm-calibration",
+                                                    "copies",
+                                                    "media"};
   auto sameName = [](std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
       return std::tolower(static_cast<unsigned char>(x)) ==
@@ -177,20 +171,46 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
     return std::any_of(std::begin(names), std::end(names),
                        [&](const auto& entry) { return sameName(entry, name); });
   };
-  std::vector<std::string_view> exactNames;
-  for (const PrintOption& option : exact) exactNames.push_back(option.name);
+  auto exactNamed = [&](std::string_view name) {
+    return std::any_of(exactSizeOptions().begin(), exactSizeOptions().end(),
+                       [&](const ExactSizeOption& option) { return sameName(option.name, name); });
+  };
 
   std::vector<PrintOption> options;
   for (const PrintOption& option : settings.options()) {
-    if (listed(option.name, kNeverSent) || listed(option.name, exactNames)) continue;
-    if (sameName(option.name, "cm-calibration")) continue;
+    if (listed(option.name, kNeverSent) || listed(option.name, placementOptionsNeverSent()) ||
+        exactNamed(option.name)) {
+      continue;
+    }
+    // The PPD's name for the paper means something only to a queue with that PPD; to a printer
+    // reached by IPP alone the media says it.
+    if (!ppd && sameName(option.name, PrintSettings::kPageSize)) continue;
     options.push_back(option);
   }
-  options.insert(options.end(), exact.begin(), exact.end());
+  options.push_back({"media", media});
+  for (const ExactSizeOption& option : exactSizeOptions()) {
+    // A driver's own option goes only to a queue whose PPD has it: elsewhere it means nothing,
+    // and an IPP printer would report it as unsupported.
+    if (option.ppdChoice && (!ppd || !ppd->hasOption(option.name))) continue;
+    options.push_back({std::string(option.name), std::string(option.value)});
+  }
+  options.push_back({"copies", std::to_string(settings.copies().value_or(1))});
   for (PrintOption& option : applicationColorJobOptions(settings)) {
     options.push_back(std::move(option));
   }
   return options;
+}
+
+void requireExactSizeChoices(const QueuePpd& ppd) {
+  for (const ExactSizeOption& option : exactSizeOptions()) {
+    if (!option.ppdChoice || !ppd.hasOption(option.name)) continue;
+    if (!ppd.hasChoice(option.name, option.value)) {
+      const std::string label = ppd.optionText(option.name).value_or(std::string(option.name));
+      throw PrintFailure("The printer's driver cannot print at exact size: its setting \"" + label +
+                         "\" has no \"" + std::string(option.value) +
+                         "\" choice. Install the printer with another driver.");
+    }
+  }
 }
 
 HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
@@ -217,6 +237,8 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   const MeasuredPaper current = measurePaper(settings);
   current.geometry.validate();
   requireSamePaper(snapshot.paper, current.geometry);
+  std::optional<QueuePpd> ppd = QueuePpd::forQueue(settings.printerName());
+  if (ppd) requireExactSizeChoices(*ppd);
 
   configurePrintPagination(settings, static_cast<int64_t>(artwork.pages.size()));
   applyCopiesOverride(settings, request.copies);
@@ -230,7 +252,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   // The options exactly as the job will carry them: the colour entries must have survived into
   // what reaches CUPS, not just into the settings they were made from.
   const std::string media = settings.media().value_or(current.mediaName);
-  const std::vector<PrintOption> sent = jobOptions(settings, media);
+  const std::vector<PrintOption> sent = jobOptions(settings, media, ppd ? &*ppd : nullptr);
   verifyApplicationColor(sent, color);
 
   // Converted pixels are the printer's own values: the job marks them as matched and they go

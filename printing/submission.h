@@ -9,6 +9,7 @@
 #include "artwork/paper_geometry.h"
 #include "base/records.h"
 #include "printing/print_settings.h"
+#include "printing/queue_ppd.h"
 #include "printing/snapshot.h"
 
 namespace vardelle::printing {
@@ -47,11 +48,17 @@ void requireSamePaper(const artwork::PaperGeometry& saved, const artwork::PaperG
 std::string jobTitle(const PrintRequest& request);
 
 /// The options of the job made from `settings`: the saved options a job may carry (never the
-/// orientation, which the sheets already have, nor this application's own colour entries), then
-/// every exact-size option set explicitly: media = `media`, print-scaling=none,
-/// fit-to-page=false, number-up=1, page-border=none, job-sheets=none,none, mirror=false,
-/// page-set=all, outputorder=normal, sides=one-sided, copies (the settings' count, 1 without
-/// one), and cm-calibration only for application-managed colour.
-std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media);
+/// orientation, which the sheets already have, nor this application's own colour entries, nor
+/// placementOptionsNeverSent), then media = `media` and every exactSizeOptions entry set
+/// explicitly (a driver option only when `ppd` has it), copies (the settings' count, 1 without
+/// one), and cm-calibration only for application-managed colour. A saved PageSize (the queue's
+/// own entry) goes to a queue with a PPD (`ppd`) as saved, so that CUPS cannot map the media to a
+/// same-size neighbour; without one it is left out.
+std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
+                                    const QueuePpd* ppd = nullptr);
+
+/// Throws PrintFailure, naming the setting, when `ppd` has a driver option of exactSizeOptions
+/// but not the choice that keeps the size (a Gutenprint PPD without StpiShrinkOutput=Crop).
+void requireExactSizeChoices(const QueuePpd& ppd);
 
 }  // namespace vardelle::printing

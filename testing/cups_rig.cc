@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -73,6 +74,102 @@ void CupsRig::runLpadmin(const std::vector<std::string>& arguments) const {
 
 void CupsRig::addQueue(const std::string& name) const {
   runLpadmin({"-p", name, "-E", "-v", printerUri_, "-m", "everywhere", "-o", "PageSize=A4"});
+}
+
+void CupsRig::addDriverQueue(const std::string& name, const std::string& model,
+                             const std::string& pageSize) const {
+  std::filesystem::create_directories(dir_.file("rig/out"));
+  // cupsd writes the file itself, its filters run as lp: the folder is open to both.
+  std::filesystem::permissions(dir_.file("rig/out"), std::filesystem::perms::all);
+  runLpadmin({"-p", name, "-E", "-v", "file://" + driverOutput(name), "-m", model, "-o",
+              "PageSize=" + pageSize});
+}
+
+void CupsRig::addQueueWithPpd(const std::string& name, const std::string& ppd) const {
+  std::filesystem::create_directories(dir_.file("rig/out"));
+  std::filesystem::permissions(dir_.file("rig/out"), std::filesystem::perms::all);
+  runLpadmin({"-p", name, "-E", "-v", "file://" + driverOutput(name), "-P", ppd});
+}
+
+size_t CupsRig::jobCount(const std::string& name) const {
+  const std::string uri = "ipp://localhost/printers/" + name;
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+               "job-id");
+  ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+  size_t count = 0;
+  for (ipp_attribute_t* a = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER); a;
+       a = ippFindNextAttribute(response, "job-id", IPP_TAG_INTEGER)) {
+    ++count;
+  }
+  ippDelete(response);
+  return count;
+}
+
+std::string CupsRig::driverOutput(const std::string& name) const {
+  return dir_.file("rig/out/" + name);
+}
+
+std::string CupsRig::queuePpd(const std::string& name) const {
+  return dir_.file("rig/cups/ppd/" + name + ".ppd");
+}
+
+std::vector<int> CupsRig::waitForCompletedJobs(const std::string& name, size_t count,
+                                               std::chrono::milliseconds limit) const {
+  const std::string uri = "ipp://localhost/printers/" + name;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    static const char* const kWanted[] = {"job-id", "job-state"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                  kWanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    std::vector<int> completed;
+    bool failed = false;
+    int id = 0;
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+      const char* attribute = ippGetName(a);
+      if (!attribute) continue;
+      if (std::string_view(attribute) == "job-id") id = ippGetInteger(a, 0);
+      if (std::string_view(attribute) != "job-state") continue;
+      const int state = ippGetInteger(a, 0);
+      if (state == IPP_JSTATE_COMPLETED) completed.push_back(id);
+      if (state == IPP_JSTATE_STOPPED || state == IPP_JSTATE_ABORTED) failed = true;
+    }
+    ippDelete(response);
+    if (failed) return {};
+    if (completed.size() >= count) {
+      std::sort(completed.begin(), completed.end());
+      return completed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return {};
+}
+
+std::string CupsRig::spooledDocument(int jobId) const {
+  char name[32];
+  std::snprintf(name, sizeof name, "rig/cups/spool/d%05d-001", jobId);
+  return dir_.file(name);
+}
+
+std::string CupsRig::driverOptions(int jobId) const {
+  // "[Job 3] argv[5]="…"" for each filter; the last one logged is the driver's.
+  const std::string prefix = "[Job " + std::to_string(jobId) + "] argv[5]=\"";
+  std::istringstream log(readFile(dir_.file("rig/log/cups-error.log")));
+  std::string found;
+  for (std::string line; std::getline(log, line);) {
+    auto at = line.find(prefix);
+    if (at == std::string::npos) continue;
+    std::string value = line.substr(at + prefix.size());
+    if (!value.empty() && value.back() == '"') value.pop_back();
+    found = value;
+  }
+  return found;
 }
 
 void CupsRig::deleteQueue(const std::string& name) const { runLpadmin({"-x", name}); }

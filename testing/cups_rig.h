@@ -30,6 +30,30 @@ class CupsRig {
 
   /// Adds a queue `name` for the rig's virtual printer (A4 by default); throws on failure.
   void addQueue(const std::string& name) const;
+  /// Adds a queue `name` made from the Debian driver `model` (an `lpinfo -m` name such as
+  /// "gutenprint.5.3://escp2-p800/expert" or "drv:///sample.drv/generic.ppd") whose printer is
+  /// the file driverOutput(name), default paper `pageSize`; throws on failure.
+  void addDriverQueue(const std::string& name, const std::string& model,
+                      const std::string& pageSize = "A4") const;
+  /// Adds a queue `name` with the PPD file `ppd` that prints to driverOutput(name), or replaces
+  /// the PPD of an existing one; throws on failure.
+  void addQueueWithPpd(const std::string& name, const std::string& ppd) const;
+  /// The number of jobs cupsd holds for the queue `name`, in any state.
+  size_t jobCount(const std::string& name) const;
+  /// Where a driver queue's printer writes what it receives (the last job's output).
+  std::string driverOutput(const std::string& name) const;
+  /// The PPD cupsd keeps for the queue `name`.
+  std::string queuePpd(const std::string& name) const;
+  /// Waits until the queue `name` has `count` completed jobs and returns their ids, oldest
+  /// first; empty when `limit` passed first or a job was stopped or aborted.
+  std::vector<int> waitForCompletedJobs(
+      const std::string& name, size_t count,
+      std::chrono::milliseconds limit = std::chrono::seconds(90)) const;
+  /// The document of job `jobId` as cupsd spooled it (kept: PreserveJobFiles).
+  std::string spooledDocument(int jobId) const;
+  /// The options the last filter of job `jobId` received (its argv[5], from the debug log).
+  std::string driverOptions(int jobId) const;
+
   /// Deletes the queue `name`; throws on failure.
   void deleteQueue(const std::string& name) const;
 

@@ -63,6 +63,8 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
                                                         {"media", "iso_a4_210x297mm"},
                                                         {"print-scaling", "none"},
                                                         {"fit-to-page", "false"},
+                                                        {"fitplot", "false"},
+                                                        {"natural-scaling", "100"},
                                                         {"number-up", "1"},
                                                         {"page-border", "none"},
                                                         {"job-sheets", "none,none"},

@@ -102,7 +102,32 @@ TEST_F(SettingsDialog, ReturnConfirmsThePreselectedPrinter) {
   EXPECT_EQ(choice->printerName, rigPrinter());
   EXPECT_EQ(choice->copies, 1);
   EXPECT_EQ(choice->paperName, "iso_a4");
+  EXPECT_EQ(choice->ppdName, "A4") << "the queue's own name for the paper";
   EXPECT_EQ(choice->orientation, Orientation::portrait);
+}
+
+TEST_F(SettingsDialog, CopiesAreCappedAtWhatAPrintMayAskFor) {
+  KeyPress enter("Return");
+  DialogStart start = startFor(rigPrinter());
+  start.copies = 250;
+  auto choice = runSettingsDialog(start);
+  ASSERT_TRUE(enter.pressed());
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(choice->copies, kMaxDialogCopies);
+}
+
+TEST_F(SettingsDialog, StartsFromTheQueuesOwnPaperEntry) {
+  KeyPress enter("Return");
+  DialogStart start = startFor(rigPrinter());
+  start.ppdName = "Letter";
+  start.ppdDisplayName = "US Letter";
+  start.ppdWidthPt = 612;
+  start.ppdHeightPt = 792;
+  auto choice = runSettingsDialog(start);
+  ASSERT_TRUE(enter.pressed());
+  ASSERT_TRUE(choice);
+  EXPECT_EQ(choice->ppdName, "Letter");
+  EXPECT_NEAR(choice->paperWidthMm, 215.9, 0.01);
 }
 
 TEST_F(SettingsDialog, StartsFromTheSavedPaperOrientationAndCopies) {

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vardelle::testing {
+
+/// A point in millimetres.
+struct PointMm {
+  double x = 0;
+  double y = 0;
+};
+
+/// A ruler artwork: a page of `widthMm` × `heightMm` with small black squares whose centres
+/// are known, far apart so that a scale error shows as a change of their distances.
+struct Ruler {
+  double widthMm = 0;
+  double heightMm = 0;
+  double squareMm = 5;
+  /// Square centres from the page's lower-left corner, y upward, in millimetres.
+  std::vector<PointMm> centres;
+};
+
+/// The ruler used by the print tests (170 × 195 mm, five squares, none on a symmetry axis).
+Ruler standardRuler();
+
+/// The ruler as a one-page PDF (black squares on white, nothing else).
+std::string makeRulerPdf(const Ruler& ruler);
+
+/// A page as darkness values: 0 white, 255 black, rows from the top of the sheet.
+struct DarknessImage {
+  int width = 0;
+  int height = 0;
+  double dpiX = 0;
+  double dpiY = 0;
+  std::vector<unsigned char> darkness;
+  unsigned char at(int x, int y) const { return darkness[static_cast<size_t>(y) * width + x]; }
+  double widthMm() const { return width * 25.4 / dpiX; }
+  double heightMm() const { return height * 25.4 / dpiY; }
+};
+
+/// Page `page` (from 1) of a PDF or PostScript file rendered by Ghostscript at `dpi`, anti-aliased;
+/// none when Ghostscript fails.
+std::optional<DarknessImage> renderWithGhostscript(const std::string& path, int page, int dpi);
+
+/// Every page of a CUPS or PWG raster file, decoded with libcups' raster API (8 or 16 bits per
+/// colour; W, K, RGB, sRGB, CMY, CMYK and KCMY colour spaces); none when it cannot be read.
+std::optional<std::vector<DarknessImage>> readCupsRaster(const std::string& path);
+
+/// The centres of the dark squares on `image`, in millimetres from the sheet's top-left corner
+/// (x right, y down), each the darkness-weighted centroid of a connected dark area of at least
+/// `minimumAreaMm2`.
+std::vector<PointMm> findSquares(const DarknessImage& image, double minimumAreaMm2 = 4);
+
+}  // namespace vardelle::testing
