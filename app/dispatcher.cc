@@ -33,8 +33,10 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
         "RGB printer profile.");
   }
   const artwork::Artwork loaded = artwork::Artwork::load(*request.filePath, request.pngDpi);
-  prepared.managed =
-      loaded.applyingColorManagement(request.colorSettings(), request.scalePercent, !inspecting);
+  // A converted photograph is drawn once (preview, print) or read once to shrink it (thumbnail):
+  // converting it while it is drawn keeps it out of memory.
+  prepared.managed = loaded.applyingColorManagement(request.colorSettings(), request.scalePercent,
+                                                    !inspecting, /*streamPng=*/true);
   std::optional<artwork::PaperGeometry> paper;
   if (prepared.snapshot) paper = prepared.snapshot->paper;
   const auto offset = request.offsetMM();

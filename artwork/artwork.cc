@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "artwork/pdf_document.h"
 #include "base/print_failure.h"
@@ -193,11 +194,20 @@ Artwork loadPng(const std::string& path, std::optional<double> pngDpi) {
 
 std::shared_ptr<const Pixels> PngPage::decode() const {
   if (pixels) return pixels;
+  if (rows) {
+    auto made = std::make_shared<Pixels>(layout());
+    made->bytes.resize(made->rowBytes() * made->height);
+    rows->forEachRow([&](uint32_t y, const unsigned char* row) {
+      std::memcpy(made->bytes.data() + made->rowBytes() * y, row, made->rowBytes());
+    });
+    return made;
+  }
   return std::make_shared<const Pixels>(decodePngPixels(path, header));
 }
 
 void PngPage::forEachRow(
     const std::function<void(uint32_t y, const unsigned char* row)>& onRow) const {
+  if (rows) return rows->forEachRow(onRow);
   if (!pixels) return decodePngRows(path, header, onRow);
   for (uint32_t y = 0; y < pixels->height; ++y) {
     onRow(y, pixels->bytes.data() + pixels->rowBytes() * y);

@@ -30,6 +30,16 @@ struct PdfPage {
   double userUnit = 1.0;  ///< /UserUnit of the page dictionary, 1 without one
 };
 
+/// Rows made as they are read, for a page that is never held whole (converted while drawn).
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  /// Calls `onRow(y, row)` for each row from the top, samples laid out as the page's layout().
+  /// Throws PrintFailure like decoding; an exception from `onRow` passes on.
+  virtual void forEachRow(
+      const std::function<void(uint32_t y, const unsigned char* row)>& onRow) const = 0;
+};
+
 /// The single image of a PNG file, or a raster made in memory (a colour-converted page).
 struct PngPage {
   /// The PNG file; empty for an in-memory raster.
@@ -43,6 +53,9 @@ struct PngPage {
   color::SourceColorSpace colorSpace;
   /// Decoded samples of an in-memory raster; null for a file, which is decoded on demand.
   std::shared_ptr<const Pixels> pixels;
+  /// Set instead of `pixels` on a raster made row by row each time it is read; `header` then
+  /// gives its size and layout.
+  std::shared_ptr<const RowSource> rows;
   /// Set on a page converted to a printer profile (application-managed colour): the id of that
   /// profile. The samples are then its device values, to be printed without further matching.
   std::optional<std::string> deviceProfileId;
@@ -95,9 +108,11 @@ struct Artwork {
                        double offsetXmm, double offsetYmm) const;
 
   /// Applies the request's colour settings (validated first). Printer-managed colour returns the
-  /// artwork unchanged. With `convert` false no pixels are converted. Throws PrintFailure.
+  /// artwork unchanged. With `convert` false no pixels are converted. With `streamPng`, a PNG
+  /// page is converted again each time it is drawn, a band at a time, instead of being held
+  /// converted (same values; a damaged file then fails when drawn). Throws PrintFailure.
   Artwork applyingColorManagement(const ColorManagement& settings, double scalePercent,
-                                  bool convert) const;
+                                  bool convert, bool streamPng = false) const;
 };
 
 /// The fixed texts that loading puts into an Artwork.

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -53,48 +55,69 @@ std::shared_ptr<Pixels> convertedBuffer(RasterSize size) {
   return pixels;
 }
 
-/// Feeds source rows to the transform a band at a time, writing converted rows into `out`.
+/// Feeds source rows to the transform a band at a time, writing converted rows into `out`, or,
+/// without one, handing each converted row to `emit` from a band-sized buffer.
 class BandConverter {
  public:
+  using Emit = std::function<void(std::uint32_t y, const unsigned char* row)>;
+
   BandConverter(const color::PageTransform& transform, Pixels& out)
-      : transform_(transform),
-        out_(out),
-        components_(transform.sourceComponents()),
-        rows_(bandRows(out.width, components_)) {
-    try {
-      band_.assign(std::size_t(rows_) * out.width * components_, 65535);
-    } catch (const std::bad_alloc&) {
-      throw PrintFailure(kRasterFailed);
-    }
-  }
+      : BandConverter(transform, out.width, &out, {}) {}
+  BandConverter(const color::PageTransform& transform, std::uint32_t width, Emit emit)
+      : BandConverter(transform, width, nullptr, std::move(emit)) {}
 
   /// The staging row for source row `y` (rows must come in order from the top).
   std::uint16_t* row(std::uint32_t y) {
     if (y - first_ >= rows_) flush();
     filled_ = y - first_ + 1;
-    return band_.data() + std::size_t(y - first_) * out_.width * components_;
+    return band_.data() + std::size_t(y - first_) * width_ * components_;
   }
 
   /// Converts what is staged.
   void flush() {
     if (filled_ > 0) {
-      auto* destination = reinterpret_cast<std::uint16_t*>(out_.bytes.data()) +
-                          std::size_t(first_) * out_.width * 3;
-      transform_.convert(band_.data(), std::size_t(out_.width) * components_, destination,
-                         std::size_t(out_.width) * 3, out_.width, filled_);
+      std::uint16_t* destination = out_ ? reinterpret_cast<std::uint16_t*>(out_->bytes.data()) +
+                                              std::size_t(first_) * width_ * 3
+                                        : converted_.data();
+      transform_.convert(band_.data(), std::size_t(width_) * components_, destination,
+                         std::size_t(width_) * 3, width_, filled_);
+      if (!out_) {
+        for (std::uint32_t r = 0; r < filled_; ++r) {
+          emit_(first_ + r,
+                reinterpret_cast<const unsigned char*>(destination + std::size_t(r) * width_ * 3));
+        }
+      }
     }
     first_ += filled_;
     filled_ = 0;
   }
 
  private:
+  BandConverter(const color::PageTransform& transform, std::uint32_t width, Pixels* out, Emit emit)
+      : transform_(transform),
+        out_(out),
+        emit_(std::move(emit)),
+        width_(width),
+        components_(transform.sourceComponents()),
+        rows_(bandRows(width, components_)) {
+    try {
+      band_.assign(std::size_t(rows_) * width * components_, 65535);
+      if (!out_) converted_.assign(std::size_t(rows_) * width * 3, 65535);
+    } catch (const std::bad_alloc&) {
+      throw PrintFailure(kRasterFailed);
+    }
+  }
+
   const color::PageTransform& transform_;
-  Pixels& out_;
+  Pixels* out_;
+  Emit emit_;
+  std::uint32_t width_;
   int components_;
   std::uint32_t rows_;
   std::uint32_t first_ = 0;
   std::uint32_t filled_ = 0;
   std::vector<std::uint16_t> band_;
+  std::vector<std::uint16_t> converted_;
 };
 
 std::string matrixOperator(const AffineTransform& m) {
@@ -151,19 +174,19 @@ inline std::uint16_t overWhite(std::uint32_t value, std::uint32_t alpha) {
 }
 
 /// Decodes the PNG row by row to 16 bits (grey stays one component, a palette is already
-/// expanded to RGB, alpha is composited over white) and converts it.
-void convertPngPage(const PngPage& png, const color::PageTransform& transform, Pixels& out) {
+/// expanded to RGB, alpha is composited over white) and converts it into `bands`.
+void convertPngRows(const PngPage& png, const color::PageTransform& transform, RasterSize size,
+                    BandConverter& bands) {
   const Pixels layout = png.layout();
   const bool graySamples = layout.channels <= 2;
-  if (graySamples != (transform.sourceComponents() == 1) || layout.width != out.width ||
-      layout.height != out.height) {
+  if (graySamples != (transform.sourceComponents() == 1) || layout.width != size.width ||
+      layout.height != size.height) {
     throw PrintFailure(color::kUnsupportedPngSource);
   }
   const int colorChannels = graySamples ? 1 : 3;
   const bool alpha = layout.hasAlpha && (layout.channels == 2 || layout.channels == 4);
   const bool wide = layout.bitDepth == 16;
   const int components = transform.sourceComponents();
-  BandConverter bands(transform, out);
   png.forEachRow([&](std::uint32_t y, const unsigned char* in) {
     std::uint16_t* row = bands.row(y);
     for (std::uint32_t x = 0; x < layout.width; ++x) {
@@ -184,21 +207,52 @@ void convertPngPage(const PngPage& png, const color::PageTransform& transform, P
   bands.flush();
 }
 
-ArtworkPage convertedPage(const ArtworkPage& page, std::shared_ptr<Pixels> pixels,
+void convertPngPage(const PngPage& png, const color::PageTransform& transform, Pixels& out) {
+  BandConverter bands(transform, out);
+  convertPngRows(png, transform, {out.width, out.height}, bands);
+}
+
+/// A PNG page converted again each time its rows are read: the converted page is never held.
+/// Holds its own share of the conversion, which the transform must not outlive.
+class StreamedPngConversion : public RowSource {
+ public:
+  StreamedPngConversion(std::shared_ptr<const color::ManagedConversion> conversion,
+                        color::PageTransform transform, PngPage source, RasterSize size)
+      : conversion_(std::move(conversion)),
+        transform_(std::move(transform)),
+        source_(std::move(source)),
+        size_(size) {}
+
+  void forEachRow(
+      const std::function<void(uint32_t y, const unsigned char* row)>& onRow) const override {
+    BandConverter bands(transform_, size_.width, onRow);
+    convertPngRows(source_, transform_, size_, bands);
+  }
+
+ private:
+  std::shared_ptr<const color::ManagedConversion> conversion_;
+  color::PageTransform transform_;
+  PngPage source_;
+  RasterSize size_;
+};
+
+ArtworkPage convertedPage(const ArtworkPage& page, RasterSize size, std::shared_ptr<Pixels> pixels,
+                          std::shared_ptr<const RowSource> rows,
                           const color::ManagedConversion& conversion) {
   PngPage converted;
-  converted.header.width = pixels->width;
-  converted.header.height = pixels->height;
+  converted.header.width = size.width;
+  converted.header.height = size.height;
   converted.header.bitDepth = 16;
   converted.header.colorType = PngColorType::rgb;
-  converted.dpiX = pixels->width * 72.0 / page.naturalSize().width;
-  converted.dpiY = pixels->height * 72.0 / page.naturalSize().height;
+  converted.dpiX = size.width * 72.0 / page.naturalSize().width;
+  converted.dpiY = size.height * 72.0 / page.naturalSize().height;
   converted.colorSpace.model = color::ColorModel::rgb;
   converted.colorSpace.baseModel = color::ColorModel::rgb;
   const std::string& icc = conversion.outputIcc();
   converted.colorSpace.icc.assign(icc.begin(), icc.end());
   converted.colorSpace.name = conversion.outputSummary().name;
   converted.pixels = std::move(pixels);
+  converted.rows = std::move(rows);
   converted.deviceProfileId = conversion.outputId();
   return ArtworkPage{std::move(converted), page.naturalSize()};
 }
@@ -225,11 +279,14 @@ RasterSize managedRasterSize(const ArtworkPage& page, double scalePercent) {
 }
 
 Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double scalePercent,
-                                         bool convert) const {
+                                         bool convert, bool streamPng) const {
   settings.validate();
   if (settings.mode != "application") return *this;
 
-  color::ManagedConversion conversion = color::ManagedConversion::open(settings);
+  // Shared with the pages converted as they are drawn, which outlive this call.
+  const auto shared =
+      std::make_shared<color::ManagedConversion>(color::ManagedConversion::open(settings));
+  color::ManagedConversion& conversion = *shared;
 
   // Every size and both limits are settled before any pixel memory is taken.
   std::vector<RasterSize> sizes;
@@ -258,14 +315,18 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
       continue;
     }
     std::shared_ptr<Pixels> pixels;
+    std::shared_ptr<const RowSource> rows;
     if (pdf) {
       if (!workingFile) workingFile.emplace(conversion.workingIcc(), "the working color profile");
       pixels = convertPdfPage(page, *pdf, sizes[i], transform, workingFile->path());
+    } else if (streamPng) {
+      rows = std::make_shared<StreamedPngConversion>(shared, std::move(transform), *png, sizes[i]);
     } else {
       pixels = convertedBuffer(sizes[i]);
       convertPngPage(*png, transform, *pixels);
     }
-    converted.push_back(convertedPage(page, std::move(pixels), conversion));
+    converted.push_back(
+        convertedPage(page, sizes[i], std::move(pixels), std::move(rows), conversion));
   }
 
   Artwork result;

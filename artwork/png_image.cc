@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <csetjmp>
 #include <cstdio>
@@ -258,6 +259,75 @@ PngChunkScan scanPngChunks(const std::string& path) {
     offset += 8 + uint64_t(length) + 4;
   }
   return scan;
+}
+
+namespace {
+
+uint32_t crc32Of(uint32_t crc, const unsigned char* data, size_t size) {
+  static const auto table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t c = n;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
+      t[n] = c;
+    }
+    return t;
+  }();
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xff] ^ (crc >> 8);
+  return ~crc;
+}
+
+}  // namespace
+
+bool pngDataPassesThrough(const PngHeader& header) {
+  return !header.interlaced && !header.hasAlpha &&
+         (header.colorType == PngColorType::gray || header.colorType == PngColorType::rgb) &&
+         (header.bitDepth == 8 || header.bitDepth == 16);
+}
+
+std::string readPngImageData(const std::string& path, const PngHeader& expected) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throwSystemError(path);
+  unsigned char signature[8];
+  if (readAt(fd.get(), signature, 8, 0, path) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+    throw PrintFailure(kPngUnreadable);
+  }
+  std::string data;
+  std::vector<unsigned char> chunk;
+  uint64_t offset = 8;
+  bool headerSeen = false;
+  while (true) {
+    unsigned char header[8];
+    if (readAt(fd.get(), header, 8, offset, path) != 8) throw PrintFailure(kPngUnreadable);
+    const uint32_t length = bigEndian32(header);
+    if (length > 0x7fffffffu) throw PrintFailure(kPngUnreadable);
+    // Type, data and CRC; the CRC covers type and data.
+    chunk.resize(size_t(length) + 8);
+    if (readAt(fd.get(), chunk.data(), chunk.size(), offset + 4, path) != chunk.size() ||
+        crc32Of(0, chunk.data(), size_t(length) + 4) != bigEndian32(chunk.data() + length + 4)) {
+      throw PrintFailure(kPngUnreadable);
+    }
+    const unsigned char* body = chunk.data() + 4;
+    if (named(header, "IHDR")) {
+      // The file may have been replaced since it was measured; never draw it at another size.
+      if (length != 13 || bigEndian32(body) != expected.width ||
+          bigEndian32(body + 4) != expected.height || body[8] != expected.bitDepth ||
+          body[9] != int(expected.colorType) || body[12] != 0) {
+        throw PrintFailure(kPngUnreadable);
+      }
+      headerSeen = true;
+    } else if (!headerSeen || named(header, "tRNS")) {
+      throw PrintFailure(kPngUnreadable);
+    } else if (named(header, "IDAT")) {
+      data.append(reinterpret_cast<const char*>(body), length);
+    } else if (named(header, "IEND")) {
+      break;
+    }
+    offset += 12 + uint64_t(length);
+  }
+  if (data.empty()) throw PrintFailure(kPngUnreadable);
+  return data;
 }
 
 PngMetadata readPngMetadata(const std::string& path) {

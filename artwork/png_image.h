@@ -83,6 +83,16 @@ Pixels pixelLayout(const PngHeader& header);
 void decodePngRows(const std::string& path, const PngHeader& expected,
                    const std::function<void(uint32_t y, const unsigned char* row)>& onRow);
 
+/// Whether a PDF reader can take the file's compressed samples as they are (Flate with the PNG
+/// predictors): a non-interlaced 8- or 16-bit grey or RGB image without transparency.
+bool pngDataPassesThrough(const PngHeader& header);
+
+/// The image data (all IDAT chunks' contents, concatenated) of a file for which
+/// pngDataPassesThrough(expected) holds, after checking that its header still is `expected` and
+/// that every chunk is whole with a correct CRC. Throws PrintFailure("This PNG could not be opened.
+/// It may be incomplete or damaged.") otherwise; PlatformError when the file cannot be read.
+std::string readPngImageData(const std::string& path, const PngHeader& expected);
+
 /// The orientation tag (0x0112) of an EXIF block (TIFF header and IFD0), or none.
 std::optional<int> exifOrientation(const unsigned char* data, size_t size);
 

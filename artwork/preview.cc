@@ -6,6 +6,7 @@
 
 #include "artwork/page_drawing.h"
 #include "artwork/png_writer.h"
+#include "artwork/raster_thumbnail.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
 #include "base/diagnostics.h"
@@ -49,8 +50,43 @@ ThumbnailSize thumbnailSize(const PaperGeometry& paper) {
   return size;
 }
 
+namespace {
+
+std::string encodeThumbnail(const RgbaImage& image, const ThumbnailSize& size) {
+  try {
+    return encodePng(image, size.pixelsPerPoint * 72);
+  } catch (const PlatformError&) {
+    throw PrintFailure("Could not save the artwork preview image.");
+  }
+}
+
+}  // namespace
+
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                           double offsetXmm, double offsetYmm) {
+  const PngPage* png = artwork.pages.empty() ? nullptr : artwork.pages.front().png();
+  if (!png) return makeSheetThumbnail(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  const ThumbnailSize size = thumbnailSize(paper);
+  const PagePlacement p =
+      placement(artwork.pages.front().naturalSize(), scalePercent, paper, offsetXmm, offsetYmm);
+  if (!p.fitsPaper) {
+    throw PrintFailure("The artwork exceeds the paper. Choose a smaller scale or larger paper.");
+  }
+  // A raster needs only as many samples as the bitmap has pixels: averaging them while decoding
+  // is many times cheaper than a PDF of the whole image run through the rasteriser.
+  RgbaImage image;
+  try {
+    image = rasterThumbnail(
+        *png, {size.width, size.height, size.pixelsPerPoint, p.rect, paper.imageable()});
+  } catch (const std::bad_alloc&) {
+    throw PrintFailure("Could not create the artwork preview image.");
+  }
+  return encodeThumbnail(image, size);
+}
+
+std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& paper,
+                               double scalePercent, double offsetXmm, double offsetYmm) {
   requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
   const ThumbnailSize size = thumbnailSize(paper);
   // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than
@@ -88,11 +124,7 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
     in += 3;
     out += 4;
   }
-  try {
-    return encodePng(image, size.pixelsPerPoint * 72);
-  } catch (const PlatformError&) {
-    throw PrintFailure("Could not save the artwork preview image.");
-  }
+  return encodeThumbnail(image, size);
 }
 
 }  // namespace vardelle::artwork

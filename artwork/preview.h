@@ -28,7 +28,14 @@ ThumbnailSize thumbnailSize(const PaperGeometry& paper);
 /// thumbnailSize(paper) pixels at s pixels per point, later pages not drawn; 8-bit RGBA, sRGB,
 /// pHYs of s × 72 DPI. Fails like makePreview when any page does not fit, and with the fixed
 /// "Could not … the artwork preview image." sentences when rendering or encoding fails.
+/// A raster (PNG or converted) first page is area-averaged straight onto the bitmap; a PDF page
+/// goes through makeSheetThumbnail.
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                           double offsetXmm, double offsetYmm);
+
+/// The thumbnail of makeThumbnail drawn for any page kind through a one-sheet PDF rendered by
+/// Ghostscript: how PDF pages are drawn, and the picture raster pages must agree with.
+std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& paper,
+                               double scalePercent, double offsetXmm, double offsetYmm);
 
 }  // namespace vardelle::artwork

@@ -90,7 +90,9 @@ std::string makePng(const PngOptions& options) {
     auto& row = rows[y];
     for (uint32_t x = 0; x < options.width; ++x) {
       for (int c = 0; c < channels; ++c) {
-        unsigned value = options.colorType == 3 ? (x + y) % 4 : pngSample(x, y, c);
+        unsigned value = options.colorType == 3 ? (x + y) % 4
+                         : options.sample       ? options.sample(x, y, c)
+                                                : pngSample(x, y, c);
         if (options.bitDepth == 16) {
           row.push_back(static_cast<unsigned char>(value));  // value × 257, big-endian
           row.push_back(static_cast<unsigned char>(value));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ struct PngOptions {
   bool chrm = false;                      ///< cHRM with the sRGB primaries
   std::vector<unsigned char> iccProfile;  ///< iCCP
   bool transparentPaletteEntry = false;   ///< tRNS for palette index 0
+  /// Replaces pngSample for grey and colour images (8-bit values; 16-bit images get × 257).
+  std::function<unsigned(uint32_t x, uint32_t y, int c)> sample;
 };
 
 /// Samples of the pattern images.

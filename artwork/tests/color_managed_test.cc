@@ -264,5 +264,44 @@ TEST(ApplyingColorManagement, PngPagesConvertFromTheirOwnSpaceAt16Bits) {
   }
 }
 
+TEST(ApplyingColorManagement, StreamedPngPagesGiveExactlyTheSamplesOfHeldOnes) {
+  Printer printer;
+  testing::TempDir dir;
+  PngOptions rgba16{};
+  rgba16.colorType = 6;
+  rgba16.bitDepth = 16;
+  PngOptions palette{};
+  palette.colorType = 3;
+  palette.transparentPaletteEntry = true;
+  // Wide and tall enough for several conversion bands.
+  PngOptions large{};
+  large.width = 2100;
+  large.height = 800;
+  PngOptions gray{};
+  gray.colorType = 0;
+  gray.width = 1500;
+  gray.height = 1500;
+  int index = 0;
+  for (const PngOptions& options : {rgba16, palette, large, gray}) {
+    SCOPED_TRACE(index);
+    const std::string path = dir.write("p" + std::to_string(index++) + ".png", makePng(options));
+    const Artwork a = Artwork::load(path, 72.0);
+    const Artwork held = a.applyingColorManagement(printer.settings(), 100, true);
+    const Artwork streamed = a.applyingColorManagement(printer.settings(), 100, true, true);
+    const PngPage* page = streamed.pages.front().png();
+    ASSERT_TRUE(page && page->rows);
+    EXPECT_FALSE(page->pixels) << "a streamed page holds no converted samples";
+    EXPECT_EQ(page->deviceProfileId, held.pages.front().png()->deviceProfileId);
+    EXPECT_EQ(streamed.warnings, held.warnings);
+    EXPECT_EQ(page->decode()->bytes, held.pages.front().png()->pixels->bytes);
+  }
+  // The source is read again when drawn: a file damaged meanwhile fails then.
+  const std::string path = dir.write("late.png", makePng(large));
+  const Artwork streamed =
+      Artwork::load(path, 72.0).applyingColorManagement(printer.settings(), 100, true, true);
+  dir.write("late.png", "not a PNG any more");
+  EXPECT_EQ(failureOf([&] { streamed.pages.front().png()->decode(); }), kPngUnreadable);
+}
+
 }  // namespace
 }  // namespace vardelle::artwork

@@ -422,6 +422,107 @@ TEST(Preview, PngPageBecomesAnInterpolatedImageWithItsProfileAndSoftMask) {
                          pdfNumber(p.rect.y) + " cm\n/Im1 Do\nQ\n");
 }
 
+// The image data of a PNG file: its IDAT chunks' contents, concatenated.
+std::string imageDataOf(const std::string& png) {
+  std::string data;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const uint32_t length = uint32_t(uint8_t(png[at])) << 24 |
+                            uint32_t(uint8_t(png[at + 1])) << 16 |
+                            uint32_t(uint8_t(png[at + 2])) << 8 | uint32_t(uint8_t(png[at + 3]));
+    if (png.compare(at + 4, 4, "IDAT") == 0) data += png.substr(at + 8, length);
+    at += 12 + length;
+  }
+  return data;
+}
+
+TEST(Preview, PngSamplesAPdfCanTakeAsTheyAreKeepTheirCompressedData) {
+  struct Case {
+    const char* name;
+    int colorType;
+    int bitDepth;
+    bool interlaced;
+    bool passesThrough;
+  };
+  for (const Case& c :
+       {Case{"rgb", 2, 8, false, true}, Case{"grey16", 0, 16, false, true},
+        Case{"interlaced", 2, 8, true, false}, Case{"palette", 3, 8, false, false}}) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir dir;
+    testing::PngOptions spec;
+    spec.width = 37;
+    spec.height = 23;
+    spec.colorType = c.colorType;
+    spec.bitDepth = c.bitDepth;
+    spec.interlaced = c.interlaced;
+    spec.pixelsPerMeterX = testing::pixelsPerMeter(72);
+    // Several IDAT chunks: all of them must be joined.
+    const std::string file = testing::splitImageData(testing::makePng(spec), 100);
+    const Artwork artwork = Artwork::load(dir.write("a.png", file), std::nullopt);
+    Reopened preview(makePreview(artwork, kA4, 100, 0, 0));
+    auto image = preview.pages()
+                     .at(0)
+                     .getObjectHandle()
+                     .getKey("/Resources")
+                     .getKey("/XObject")
+                     .getKey("/Im1");
+    QPDFObjectHandle dict = image.getDict();
+    QPDFObjectHandle parameters = dict.getKey("/DecodeParms");
+    auto raw = image.getRawStreamData();
+    const std::string stored(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
+    const int colors = c.colorType == 0 ? 1 : 3;
+    if (c.passesThrough) {
+      EXPECT_EQ(stored, imageDataOf(file));
+      EXPECT_EQ(dict.getKey("/Filter").getName(), "/FlateDecode");
+      EXPECT_EQ(parameters.getKey("/Predictor").getIntValue(), 15);
+      EXPECT_EQ(parameters.getKey("/Colors").getIntValue(), colors);
+      EXPECT_EQ(parameters.getKey("/BitsPerComponent").getIntValue(), c.bitDepth);
+      EXPECT_EQ(parameters.getKey("/Columns").getIntValue(), 37);
+    } else {
+      EXPECT_NE(stored, imageDataOf(file));
+      EXPECT_FALSE(parameters.isDictionary() && parameters.hasKey("/Predictor"));
+    }
+    // Either way a reader gets the samples, most significant byte first.
+    const std::string samples = streamBytes(image);
+    const size_t bytes = c.bitDepth / 8;
+    ASSERT_EQ(samples.size(), 37u * 23 * colors * bytes);
+    const auto palette = testing::pngPalette();
+    for (uint32_t y = 0; y < 23; ++y) {
+      for (uint32_t x = 0; x < 37; ++x) {
+        for (int k = 0; k < colors; ++k) {
+          const unsigned expected =
+              c.colorType == 3 ? palette[(x + y) % 4 * 3 + k] : testing::pngSample(x, y, k);
+          ASSERT_EQ(uint8_t(samples[((y * 37 + x) * colors + k) * bytes]), expected);
+        }
+      }
+    }
+  }
+}
+
+TEST(Preview, APngDamagedSinceLoadingIsRefusedRatherThanCopied) {
+  testing::TempDir dir;
+  testing::PngOptions spec;
+  spec.width = 20;
+  spec.height = 10;
+  spec.pixelsPerMeterX = testing::pixelsPerMeter(72);
+  std::string file = testing::makePng(spec);
+  const std::string path = dir.write("a.png", file);
+  const Artwork artwork = Artwork::load(path, std::nullopt);
+  // One byte of the compressed samples changed: only the chunk's CRC tells.
+  const size_t idat = file.find("IDAT");
+  file[idat + 10] = char(file[idat + 10] ^ 0x40);
+  dir.write("a.png", file);
+  try {
+    makePreview(artwork, kA4, 100, 0, 0);
+    ADD_FAILURE() << "a damaged file was copied";
+  } catch (const PrintFailure& failure) {
+    EXPECT_EQ(std::string(failure.message()), kPngUnreadable);
+  }
+  // So is a file that was replaced by another image.
+  spec.width = 21;
+  dir.write("a.png", testing::makePng(spec));
+  EXPECT_THROW(makePreview(artwork, kA4, 100, 0, 0), PrintFailure);
+}
+
 TEST(PdfNumber, FixedNotationWithoutTrailingZeros) {
   EXPECT_EQ(pdfNumber(0), "0");
   EXPECT_EQ(pdfNumber(-0.0000001), "0");

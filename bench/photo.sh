@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# A 24-megapixel photograph (6000 x 4000 at 300 DPI, made from a picture gnome-backgrounds ships)
+# on a sheet larger than the picture; each row beside its peer in one hyperfine run (medians of
+# RUNS runs), peak memory of one run of each with /usr/bin/time:
+#  1. thumbnail, printer-managed, vs `vipsthumbnail -s 1200`; goal <= 1.0x, <= 100 MB;
+#  2. preview, printer-managed, vs `img2pdf`; goal <= 1.0x, output <= 1.02x the PNG;
+#  3. thumbnail, application colour (33^3 LUT printer profile), vs `tificc -w16` on the same
+#     pixels; goal <= 2.0x, <= 200 MB;
+#  4. preview, application colour, vs tificc; goal <= 3.0x, <= 200 MB;
+#  5. print, application colour, A4 landscape at 55 %, vs tificc; goal <= 3.0x, <= 200 MB
+#     (against the private test printer, its queue held so that only submission is timed);
+#  6. thumbnail, printer-managed, of an A4 text page vs `pdftoppm -scale-to 1200`.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=$(realpath "${VARDELLE:-build/vardelle}")
+icc=$(realpath "${MAKE_ICC_FIXTURE:-build/color/tests/make_icc_fixture}")
+maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/printing/tests/make_test_snapshot}")
+runs=${RUNS:-7}
+work=$(mktemp -d)
+chmod 0755 "$work"
+rig="$work/rig"
+cleanup() {
+  [ -n "${VARDELLE_TEST_PRINTER:-}" ] && scripts/test-printer stop "$rig" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+source=/usr/share/backgrounds/gnome/wood-l.webp
+photo=$work/photo.png
+# 4096 x 2731 cut from the 4096-pixel square, enlarged to 6000 x 4000, 300 DPI (11811 px/m).
+vips crop "$source" "$work/cut.v" 0 682 4096 2731
+vips resize "$work/cut.v" "$work/big.v" 1.46485 --vscale 1.46466
+vips crop "$work/big.v" "$work/sized.v" 0 0 6000 4000
+vips copy "$work/sized.v" "$photo[compression=6]" --xres 11.811 --yres 11.811
+vips copy "$photo" "$work/photo.tif"
+vipsheader "$photo"
+png_bytes=$(stat -c %s "$photo")
+echo "   PNG $png_bytes bytes"
+srgb=/usr/share/color/icc/colord/sRGB.icc
+"$icc" lut-printer-33 "$work/printer.icc"
+id=$(python3 -c "import hashlib,sys; print('icc-' + hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())" "$work/printer.icc")
+
+# 24 x 18 inches with 12 pt margins: the 20 x 13.3 inch picture fits at 100 %.
+python3 - "$work/sheet.json" 1728 1296 <<'PY'
+import base64, json, sys
+path, w, h = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
+json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
+           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
+                     "imageableWidth": w - 24, "imageableHeight": h - 24},
+           "summary": {"paperName": "bench", "paperWidthMm": w * 25.4 / 72,
+                       "paperHeightMm": h * 25.4 / 72, "orientation": "landscape", "copies": 1,
+                       "printerName": "bench"}}, open(path, "w"))
+PY
+managed=$(printf ',"colorManagement":{"mode":"application","profileId":"%s","profilePath":"%s","renderingIntent":"perceptual","blackPointCompensation":true,"driverColorManagementDisabled":true}' "$id" "$work/printer.icc")
+request() {  # name output [colour]
+  printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"%s}' \
+    "$work/sheet.json" "$photo" "$2" "${3:-}" >"$work/$1.json"
+}
+request thumb "$work/thumb.png"
+request preview "$work/preview.pdf"
+request mthumb "$work/mthumb.png" "$managed"
+request mpreview "$work/mpreview.pdf" "$managed"
+
+check() {  # mode request
+  out=$("$bin" "$1" "$2" 2>&1) && ! grep -q '"error"' <<<"$out" || {
+    echo "$out" >&2
+    exit 1
+  }
+}
+peak() {  # command... -> peak resident MB of one run
+  local kb
+  kb=$(/usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1)
+  echo "$((kb / 1024)) MB"
+}
+tificc_cmd="tificc -i$srgb -o$work/printer.icc -t0 -w16 $work/photo.tif $work/peer16.tif"
+row() {  # title mode request peer-command
+  check "$2" "$3"
+  hyperfine -N --style none --runs "$runs" --warmup 1 --export-json "$work/t.json" \
+    "$bin $2 $3" "$4" >/dev/null
+  echo "== $1"
+  python3 bench/median.py "$work/t.json"
+  echo "   peak: vardelle $(peak "$bin" "$2" "$3"), peer $(peak $4)"
+}
+
+row "thumbnail, printer-managed" thumbnail "$work/thumb.json" \
+  "vipsthumbnail -s 1200 $photo -o $work/vips.png"
+row "preview, printer-managed" preview "$work/preview.json" "img2pdf -o $work/img2pdf.pdf $photo"
+echo "   output: vardelle $(python3 -c "print(f'{$(stat -c %s "$work/preview.pdf") / $png_bytes:.3f}')")x the PNG," \
+  "img2pdf $(python3 -c "print(f'{$(stat -c %s "$work/img2pdf.pdf") / $png_bytes:.3f}')")x"
+row "thumbnail, application colour" thumbnail "$work/mthumb.json" "$tificc_cmd"
+row "preview, application colour" preview "$work/mpreview.json" "$tificc_cmd"
+echo "   output $(($(stat -c %s "$work/mpreview.pdf") / 1048576)) MB"
+
+eval "$(scripts/test-printer start "$rig")"
+export PATH="$PATH:/usr/sbin"
+queue=$VARDELLE_TEST_PRINTER
+"$maker" "$queue" iso_a4_210x297mm landscape >"$work/a4.json"
+printer_id=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["printerId"])' "$work/a4.json")
+printf '{"printerName":"%s","printerId":"%s","snapshotPath":"%s","filePath":"%s","scalePercent":55,"acceptMarginClipping":true%s}' \
+  "$queue" "$printer_id" "$work/a4.json" "$photo" "$managed" >"$work/print.json"
+cupsdisable "$queue"
+row "print, application colour, A4 at 55 %" print "$work/print.json" "$tificc_cmd"
+cancel -a "$queue" 2>/dev/null || true
+
+python3 bench/drawing_fixtures.py "$work"
+python3 - "$work/a4sheet.json" <<'PY'
+import base64, json, sys
+w, h = 595.2755905511812, 841.8897637795276
+json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
+           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
+                     "imageableWidth": w - 24, "imageableHeight": h - 24},
+           "summary": {"paperName": "bench", "paperWidthMm": 210, "paperHeightMm": 297,
+                       "orientation": "portrait", "copies": 1, "printerName": "bench"}},
+          open(sys.argv[1], "w"))
+PY
+printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"}' \
+  "$work/a4sheet.json" "$work/text.pdf" "$work/text-thumb.png" >"$work/text.json"
+row "thumbnail, printer-managed, A4 text page" thumbnail "$work/text.json" \
+  "pdftoppm -scale-to 1200 -png -singlefile $work/text.pdf $work/peer-text"
