@@ -173,6 +173,45 @@ inline std::uint16_t overWhite(std::uint32_t value, std::uint32_t alpha) {
   return static_cast<std::uint16_t>((value * alpha + 65535u * (65535u - alpha) + 32767u) / 65535u);
 }
 
+/// One decoded PNG row as 16-bit samples of `Components` words per pixel, alpha composited over
+/// white. Specialised per layout: it runs for every sample of a large photograph.
+template <bool Wide, bool Alpha, int ColorChannels, int Components>
+void stageRow(const unsigned char* in, std::uint32_t width, std::uint16_t* row) {
+  constexpr int channels = ColorChannels + (Alpha ? 1 : 0);
+  for (std::uint32_t x = 0; x < width; ++x, in += channels * (Wide ? 2 : 1), row += Components) {
+    std::uint32_t samples[channels];
+    for (int c = 0; c < channels; ++c) {
+      if constexpr (Wide) {
+        std::uint16_t v;
+        std::memcpy(&v, in + 2 * c, 2);
+        samples[c] = v;
+      } else {
+        samples[c] = std::uint32_t(in[c]) * 257u;
+      }
+    }
+    for (int c = 0; c < ColorChannels; ++c) {
+      if constexpr (Alpha) {
+        const std::uint32_t a = samples[ColorChannels];
+        row[c] = a == 65535u ? std::uint16_t(samples[c]) : overWhite(samples[c], a);
+      } else {
+        row[c] = std::uint16_t(samples[c]);
+      }
+    }
+  }
+}
+
+using StageRow = void (*)(const unsigned char*, std::uint32_t, std::uint16_t*);
+
+template <int ColorChannels, int Components>
+StageRow stagerFor(bool wide, bool alpha) {
+  if (wide) {
+    return alpha ? stageRow<true, true, ColorChannels, Components>
+                 : stageRow<true, false, ColorChannels, Components>;
+  }
+  return alpha ? stageRow<false, true, ColorChannels, Components>
+               : stageRow<false, false, ColorChannels, Components>;
+}
+
 /// Decodes the PNG row by row to 16 bits (grey stays one component, a palette is already
 /// expanded to RGB, alpha is composited over white) and converts it into `bands`.
 void convertPngRows(const PngPage& png, const color::PageTransform& transform, RasterSize size,
@@ -183,27 +222,18 @@ void convertPngRows(const PngPage& png, const color::PageTransform& transform, R
       layout.height != size.height) {
     throw PrintFailure(color::kUnsupportedPngSource);
   }
-  const int colorChannels = graySamples ? 1 : 3;
   const bool alpha = layout.hasAlpha && (layout.channels == 2 || layout.channels == 4);
   const bool wide = layout.bitDepth == 16;
   const int components = transform.sourceComponents();
-  png.forEachRow([&](std::uint32_t y, const unsigned char* in) {
-    std::uint16_t* row = bands.row(y);
-    for (std::uint32_t x = 0; x < layout.width; ++x) {
-      auto sample = [&](int c) -> std::uint32_t {
-        if (!wide) return std::uint32_t(in[c]) * 257u;
-        std::uint16_t v;
-        std::memcpy(&v, in + 2 * c, 2);
-        return v;
-      };
-      const std::uint32_t a = alpha ? sample(colorChannels) : 65535u;
-      for (int c = 0; c < colorChannels; ++c) {
-        row[c] = a == 65535u ? std::uint16_t(sample(c)) : overWhite(sample(c), a);
-      }
-      in += std::size_t(layout.channels) * (wide ? 2 : 1);
-      row += components;
-    }
-  });
+  if (layout.channels != (graySamples ? 1 : 3) + (alpha ? 1 : 0) ||
+      (!graySamples && components != 3 && components != 4)) {
+    throw PrintFailure(color::kUnsupportedPngSource);
+  }
+  const StageRow stage = graySamples        ? stagerFor<1, 1>(wide, alpha)
+                         : components == 4 ? stagerFor<3, 4>(wide, alpha)
+                                           : stagerFor<3, 3>(wide, alpha);
+  png.forEachRow(
+      [&](std::uint32_t y, const unsigned char* in) { stage(in, layout.width, bands.row(y)); });
   bands.flush();
 }
 

@@ -3,8 +3,6 @@
 #include "artwork/pdf_document.h"
 // pdf_document.h has set up qpdf's headers.
 #include <qpdf/Buffer.hh>
-#include <qpdf/Pl_Flate.hh>
-#include <qpdf/Pl_String.hh>
 #include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
@@ -13,12 +11,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <vector>
 
+#include "artwork/band_deflate.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -88,9 +88,16 @@ class PlaneSplitter {
   std::shared_ptr<Buffer> alpha_;
 };
 
+// Rasters made here (converted pages, 16 bits per sample) are most of such a file. Measured on a
+// 24-megapixel converted photograph: zlib's default level took 9.4 s and gave 55 MB, level 3
+// 7.8 s and 59 MB, level 1 6.6 s and 62 MB; the file is read once, by the printer or the preview,
+// so the fastest level wins.
+constexpr int kMadeRasterLevel = 1;
+
 /// The colour or the alpha plane of a raster held in memory or made row by row, in PDF order,
-/// produced while the document is written: a converted page is never held a second time as a
-/// plane, and a streamed one never whole.
+/// compressed while the document is written: a converted page is never held a second time as a
+/// plane, and a streamed one never whole. The stream is marked as already compressed, so the
+/// writer copies what this gives.
 class PlaneProvider : public QPDFObjectHandle::StreamDataProvider {
  public:
   PlaneProvider(PngPage page, int colorChannels, bool alphaPlane)
@@ -99,27 +106,49 @@ class PlaneProvider : public QPDFObjectHandle::StreamDataProvider {
   void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
     const Pixels p = page_.layout();
     const size_t bytesPerSample = p.bitDepth == 16 ? 2 : 1;
-    const size_t pixelBytes = size_t(p.channels) * bytesPerSample;
+    const size_t pixelWords = size_t(p.channels);
     const int first = alphaPlane_ ? colorChannels_ : 0;
     const int count = alphaPlane_ ? 1 : colorChannels_;
-    std::vector<unsigned char> row(size_t(p.width) * count * bytesPerSample);
+    const bool whole = first == 0 && count == p.channels;
+    const size_t rowBytes = size_t(p.width) * count * bytesPerSample;
+    std::vector<unsigned char> row(rowBytes);
+    BandDeflate deflate(kMadeRasterLevel, [pipeline](std::string_view bytes) {
+      pipeline->write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    });
     page_.forEachRow([&](uint32_t, const unsigned char* in) {
-      unsigned char* out = row.data();
-      for (uint32_t x = 0; x < p.width; ++x, in += pixelBytes) {
-        for (int c = first; c < first + count; ++c) {
-          const unsigned char* sample = in + c * bytesPerSample;
-          if (bytesPerSample == 1) {
-            *out++ = *sample;
-          } else {
-            uint16_t v;  // host order in memory, big-endian in PDF
-            std::memcpy(&v, sample, 2);
-            *out++ = static_cast<unsigned char>(v >> 8);
-            *out++ = static_cast<unsigned char>(v & 0xff);
+      if (bytesPerSample == 1) {
+        if (whole) {
+          deflate.write(in, rowBytes);
+          return;
+        }
+        unsigned char* out = row.data();
+        for (uint32_t x = 0; x < p.width; ++x, in += pixelWords) {
+          for (int c = first; c < first + count; ++c) *out++ = in[c];
+        }
+      } else {
+        // Host order in memory, big-endian in PDF.
+        unsigned char* out = row.data();
+        if (whole) {
+          for (size_t i = 0; i < rowBytes; i += 2) {
+            uint16_t v;
+            std::memcpy(&v, in + i, 2);
+            out[i] = static_cast<unsigned char>(v >> 8);
+            out[i + 1] = static_cast<unsigned char>(v & 0xff);
+          }
+        } else {
+          for (uint32_t x = 0; x < p.width; ++x, in += pixelWords * 2) {
+            for (int c = first; c < first + count; ++c) {
+              uint16_t v;
+              std::memcpy(&v, in + 2 * c, 2);
+              *out++ = static_cast<unsigned char>(v >> 8);
+              *out++ = static_cast<unsigned char>(v & 0xff);
+            }
           }
         }
       }
-      pipeline->write(row.data(), row.size());
+      deflate.write(row.data(), rowBytes);
     });
+    deflate.finish();
     pipeline->finish();
   }
 
@@ -157,7 +186,6 @@ struct SheetDocument::Impl {
   std::set<std::string> versions{"1.7"};  // 16-bit images need 1.5
   bool deviceValueImages = false;
   int sheetRotation = 0;
-  bool madeRasters = false;  // an image stream is compressed here rather than copied
 
   Sheet& current() {
     if (sheets.empty()) throw std::logic_error("no sheet has been begun");
@@ -327,14 +355,13 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
     QPDFObjectHandle image;
     QPDFObjectHandle mask;
     if (page.pixels || page.rows) {
-      impl_->madeRasters = true;
       image = QPDFObjectHandle::newStream(&pdf);
       image.replaceStreamData(std::make_shared<PlaneProvider>(page, colorChannels, false),
-                              QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+                              name("/FlateDecode"), QPDFObjectHandle::newNull());
       if (alpha) {
         mask = QPDFObjectHandle::newStream(&pdf);
         mask.replaceStreamData(std::make_shared<PlaneProvider>(page, colorChannels, true),
-                               QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+                               name("/FlateDecode"), QPDFObjectHandle::newNull());
       }
     } else if (pngDataPassesThrough(page.header)) {
       // The file's compressed samples are what the image stream needs, PNG predictors and all:
@@ -376,7 +403,35 @@ void SheetDocument::setInfo(const std::string& creator, const std::string& title
   impl_->pdf.getTrailer().replaceKey("/Info", info);
 }
 
-std::string SheetDocument::write() {
+namespace {
+
+/// The end of qpdf's pipeline: hands the file to the caller's sink, remembering what the sink
+/// threw so that a full disk is told as such rather than as a failed document.
+class SinkPipeline : public Pipeline {
+ public:
+  explicit SinkPipeline(const std::function<void(std::string_view)>& sink)
+      : Pipeline("sheet document", nullptr), sink_(sink) {}
+
+  void write(unsigned char const* data, size_t length) override {
+    try {
+      sink_({reinterpret_cast<const char*>(data), length});
+    } catch (...) {
+      failure_ = std::current_exception();
+      throw;
+    }
+  }
+  void finish() override {}
+  std::exception_ptr failure() const { return failure_; }
+
+ private:
+  const std::function<void(std::string_view)>& sink_;
+  std::exception_ptr failure_;
+};
+
+}  // namespace
+
+void SheetDocument::write(const std::function<void(std::string_view)>& sink) {
+  SinkPipeline out(sink);
   try {
     QPDF& pdf = impl_->pdf;
     QPDFPageDocumentHelper pages(pdf);
@@ -385,30 +440,25 @@ std::string SheetDocument::write() {
       pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(sheet.page)), false);
     }
     impl_->sheets.clear();
-    // Rasters made here (converted pages, 16 bits per sample) are most of such a file. Measured on
-    // a 24-megapixel converted photograph: zlib's default level took 9.4 s and gave 55 MB, level
-    // 3 7.8 s and 59 MB, level 1 6.6 s and 62 MB; the file is read once, by the printer or the
-    // preview, so the faster level wins. qpdf's level is process-wide: set for this write only.
-    struct FlateLevel {
-      explicit FlateLevel(bool fast) { Pl_Flate::setCompressionLevel(fast ? 1 : -1); }
-      ~FlateLevel() { Pl_Flate::setCompressionLevel(-1); }
-    } level(impl_->madeRasters);
-    // Straight into the string returned: a memory buffer copied out would hold the file twice.
-    std::string out;
-    Pl_String sink("sheet document", nullptr, out);
     QPDFWriter writer(pdf);
-    writer.setOutputPipeline(&sink);
+    writer.setOutputPipeline(&out);
     writer.setDeterministicID(true);
     writer.setObjectStreamMode(qpdf_o_generate);
     // Each call raises the minimum only if the version is higher.
     for (const auto& v : impl_->versions) writer.setMinimumPDFVersion(v);
     writer.write();
-    return out;
   } catch (const PrintFailure&) {
     throw;
   } catch (const std::exception&) {
+    if (out.failure()) std::rethrow_exception(out.failure());
     throw PrintFailure(kPreviewFailed);
   }
+}
+
+std::string SheetDocument::write() {
+  std::string out;
+  write([&out](std::string_view bytes) { out.append(bytes); });
+  return out;
 }
 
 std::string pdfNumber(double value, int decimals) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -55,9 +56,12 @@ class SheetDocument {
   /// Document information written with the file.
   void setInfo(const std::string& creator, const std::string& title);
 
-  /// Serialises the document (deterministic file identifier, compressed streams). Throws
+  /// Serialises the document (deterministic file identifier, compressed streams), handing it to
+  /// `sink` piece by piece as it is made, so that a large document is never held whole. Throws
   /// PrintFailure("Could not create a PDF preview.") when qpdf fails, e.g. on damaged source
-  /// streams.
+  /// streams; what `sink` throws passes through unchanged.
+  void write(const std::function<void(std::string_view)>& sink);
+  /// The same, into memory.
   std::string write();
 
  private:

@@ -1,0 +1,250 @@
+#include "artwork/band_deflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace vardelle::artwork {
+
+namespace {
+
+// Deflate looks back at most this far, so a band primed with it compresses as if it had not
+// been cut.
+constexpr std::size_t kWindow = 32 * 1024;
+
+struct Band {
+  std::vector<unsigned char> input;
+  std::vector<unsigned char> dictionary;
+  bool last = false;
+
+  std::size_t inputLength = 0;
+  std::vector<unsigned char> output;
+  uLong adler = 0;
+  bool done = false;
+  std::exception_ptr error;
+};
+
+class Deflater {
+ public:
+  explicit Deflater(int level) {
+    // Raw deflate (negative window bits): the one zlib header and trailer are written around
+    // all the bands.
+    const int result = deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    if (result == Z_MEM_ERROR) throw std::bad_alloc();
+    if (result != Z_OK) throw std::runtime_error("zlib refused the compression settings");
+  }
+  ~Deflater() { deflateEnd(&stream_); }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  z_stream* get() { return &stream_; }
+
+ private:
+  z_stream stream_{};
+};
+
+void compress(Band& band, int level) {
+  Deflater deflater(level);
+  z_stream* zs = deflater.get();
+  if (!band.dictionary.empty() &&
+      deflateSetDictionary(zs, band.dictionary.data(), uInt(band.dictionary.size())) != Z_OK) {
+    throw std::runtime_error("zlib refused the preceding band as a dictionary");
+  }
+  // A sync flush ends the band on a byte boundary with an empty stored block; the last band
+  // ends the stream instead.
+  band.output.resize(deflateBound(zs, uLong(band.input.size())) + 64);
+  zs->next_in = band.input.data();
+  zs->avail_in = uInt(band.input.size());
+  zs->next_out = band.output.data();
+  zs->avail_out = uInt(band.output.size());
+  const int flush = band.last ? Z_FINISH : Z_SYNC_FLUSH;
+  for (;;) {
+    if (zs->avail_out == 0) {
+      const std::size_t used = band.output.size();
+      band.output.resize(used * 2);
+      zs->next_out = band.output.data() + used;
+      zs->avail_out = uInt(band.output.size() - used);
+    }
+    const int result = deflate(zs, flush);
+    if (result == Z_STREAM_ERROR) throw std::runtime_error("zlib failed to compress a band");
+    if (band.last ? result == Z_STREAM_END : zs->avail_in == 0 && zs->avail_out != 0) break;
+  }
+  band.output.resize(band.output.size() - zs->avail_out);
+  band.adler = adler32(adler32(0, nullptr, 0), band.input.data(), uInt(band.input.size()));
+  // The input is no longer needed; the next band kept its tail as a copy.
+  std::vector<unsigned char>().swap(band.input);
+  std::vector<unsigned char>().swap(band.dictionary);
+}
+
+}  // namespace
+
+struct BandDeflate::Impl {
+  int level;
+  Output out;
+  std::size_t bandBytes;
+
+  std::mutex lock;
+  std::condition_variable work;
+  std::condition_variable ready;
+  std::deque<std::shared_ptr<Band>> waiting;  // for a worker, guarded by lock
+  bool stopping = false;                      // guarded by lock
+  std::vector<std::thread> threads;
+
+  // The calling thread's side.
+  std::deque<std::shared_ptr<Band>> inOrder;  // submitted, not yet handed to `out`
+  std::vector<unsigned char> current;
+  std::vector<unsigned char> tail;  // the last kWindow bytes submitted
+  uLong adler = 1;
+  bool started = false;
+  bool finished = false;
+
+  void workerLoop() {
+    for (;;) {
+      std::shared_ptr<Band> band;
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        work.wait(guard, [&] { return stopping || !waiting.empty(); });
+        if (stopping) return;
+        band = std::move(waiting.front());
+        waiting.pop_front();
+      }
+      std::exception_ptr error;
+      try {
+        compress(*band, level);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        band->error = error;
+        band->done = true;
+      }
+      ready.notify_all();
+    }
+  }
+
+  void submit(bool last) {
+    auto band = std::make_shared<Band>();
+    band->last = last;
+    band->dictionary = tail;
+    const std::size_t keep = std::min(kWindow, current.size());
+    if (keep == kWindow) {
+      tail.assign(current.end() - std::ptrdiff_t(keep), current.end());
+    } else {
+      // Bands smaller than the window: the window spans several of them.
+      tail.insert(tail.end(), current.begin(), current.end());
+      if (tail.size() > kWindow) tail.erase(tail.begin(), tail.end() - std::ptrdiff_t(kWindow));
+    }
+    band->inputLength = current.size();
+    band->input = std::move(current);
+    current = {};
+    if (!last) current.reserve(bandBytes);
+    inOrder.push_back(band);
+    if (threads.empty()) {
+      compress(*band, level);
+      band->done = true;
+    } else {
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        waiting.push_back(std::move(band));
+      }
+      work.notify_one();
+    }
+  }
+
+  // Hands finished bands to `out` in order; with `all`, waits for every band, otherwise only
+  // until no more than two per worker are in flight, which bounds the memory held.
+  void drain(bool all) {
+    const std::size_t limit = all ? 0 : std::max<std::size_t>(1, threads.size() * 2);
+    while (!inOrder.empty()) {
+      std::shared_ptr<Band> head = inOrder.front();
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!head->done) {
+          if (inOrder.size() <= limit) return;
+          ready.wait(guard, [&] { return head->done; });
+        }
+      }
+      inOrder.pop_front();
+      if (head->error) std::rethrow_exception(head->error);
+      if (!started) {
+        // CMF: deflate with a 32 KiB window; FLG: the level's class, and the check bits that
+        // make the pair a multiple of 31.
+        const unsigned cmf = 0x78;
+        const unsigned flevel = level < 2 ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
+        unsigned flg = flevel << 6;
+        flg += 31 - (cmf * 256 + flg) % 31;
+        const unsigned char header[2] = {static_cast<unsigned char>(cmf),
+                                         static_cast<unsigned char>(flg)};
+        out({reinterpret_cast<const char*>(header), 2});
+        started = true;
+      }
+      out({reinterpret_cast<const char*>(head->output.data()), head->output.size()});
+      std::vector<unsigned char>().swap(head->output);
+      // Combined in stream order: the trailer is the checksum of everything written.
+      adler = adler32_combine(adler, head->adler, z_off_t(head->inputLength));
+    }
+  }
+};
+
+BandDeflate::BandDeflate(int level, Output out, std::size_t bandBytes, unsigned workers)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->level = level;
+  impl_->out = std::move(out);
+  impl_->bandBytes = std::max<std::size_t>(bandBytes, 1);
+  impl_->current.reserve(impl_->bandBytes);
+  if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned i = 0; i < workers; ++i) {
+    try {
+      impl_->threads.emplace_back([impl = impl_.get()] { impl->workerLoop(); });
+    } catch (const std::system_error&) {
+      break;  // fewer workers, or none: the calling thread compresses
+    }
+  }
+}
+
+BandDeflate::~BandDeflate() {
+  {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->stopping = true;
+  }
+  impl_->work.notify_all();
+  for (auto& thread : impl_->threads) thread.join();
+}
+
+void BandDeflate::write(const unsigned char* data, std::size_t size) {
+  if (impl_->finished) throw std::logic_error("the compressed stream has been finished");
+  while (size > 0) {
+    const std::size_t take = std::min(size, impl_->bandBytes - impl_->current.size());
+    impl_->current.insert(impl_->current.end(), data, data + take);
+    data += take;
+    size -= take;
+    if (impl_->current.size() == impl_->bandBytes) {
+      impl_->submit(false);
+      impl_->drain(false);
+    }
+  }
+}
+
+void BandDeflate::finish() {
+  if (impl_->finished) return;
+  impl_->finished = true;
+  impl_->submit(true);
+  impl_->drain(true);
+  const uLong a = impl_->adler;
+  const unsigned char trailer[4] = {static_cast<unsigned char>(a >> 24),
+                                    static_cast<unsigned char>(a >> 16),
+                                    static_cast<unsigned char>(a >> 8),
+                                    static_cast<unsigned char>(a)};
+  impl_->out({reinterpret_cast<const char*>(trailer), 4});
+}
+
+}  // namespace vardelle::artwork

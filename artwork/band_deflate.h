@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+namespace vardelle::artwork {
+
+/// Compresses what is written to it into one zlib stream, a band at a time on worker threads
+/// while the caller goes on producing: on a page of 16-bit samples zlib is otherwise most of the
+/// time, and one thread can use only one core.
+///
+/// Each band is raw deflate primed with the last 32 KiB of the band before it and ended on a
+/// byte boundary, so the bands join into a single stream that any inflater reads, and the bytes
+/// depend only on the input and the band size, never on the threads' timing. Compressed bands
+/// reach `out` in order, on the calling thread, from write() and finish().
+class BandDeflate {
+ public:
+  using Output = std::function<void(std::string_view)>;
+
+  /// `level` is zlib's (1 fastest … 9 smallest). `workers` 0 means one per core; where no thread
+  /// can be had, bands are compressed on the calling thread.
+  BandDeflate(int level, Output out, std::size_t bandBytes = std::size_t(1) << 20,
+              unsigned workers = 0);
+  ~BandDeflate();
+  BandDeflate(const BandDeflate&) = delete;
+  BandDeflate& operator=(const BandDeflate&) = delete;
+
+  void write(const unsigned char* data, std::size_t size);
+  /// Ends the stream; write() may not be called after it. Throws std::bad_alloc or
+  /// std::runtime_error when zlib fails, as write() may.
+  void finish();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vardelle::artwork
