@@ -23,12 +23,15 @@ HelperResult writePreviewOutput(const std::string& mode, const PrintRequest& req
   }
 
   const auto offset = request.offsetMM();
-  const std::string bytes =
-      mode == "thumbnail"
-          ? artwork::makeThumbnail(managed, snapshot.paper, request.scalePercent, offset.x,
-                                   offset.y)
-          : artwork::makePreview(managed, snapshot.paper, request.scalePercent, offset.x, offset.y);
-  writeFileAtomically(output, bytes);
+  if (mode == "thumbnail") {
+    writeFileAtomically(output, artwork::makeThumbnail(managed, snapshot.paper,
+                                                       request.scalePercent, offset.x, offset.y));
+  } else {
+    // Written as it is made: a preview of a large photograph is never held whole.
+    auto sheets = artwork::composePreview(managed, snapshot.paper, request.scalePercent, offset.x,
+                                          offset.y);
+    writeFileAtomically(output, [&](const ByteSink& sink) { sheets->write(sink); });
+  }
 
   HelperResult result;
   result.ok = true;

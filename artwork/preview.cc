@@ -27,16 +27,22 @@ void requireFit(const Artwork& artwork, const PaperGeometry& paper, double scale
 
 }  // namespace
 
+std::unique_ptr<SheetDocument> composePreview(const Artwork& artwork, const PaperGeometry& paper,
+                                              double scalePercent, double offsetXmm,
+                                              double offsetYmm) {
+  requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  auto sheets = std::make_unique<SheetDocument>();
+  sheets->setInfo("KORVANEL Print", "Print preview");
+  for (const ArtworkPage& page : artwork.pages) {
+    sheets->beginSheet(paper.size());
+    drawArtworkPage(page, *sheets, paper, scalePercent, offsetXmm, offsetYmm);
+  }
+  return sheets;
+}
+
 std::string makePreview(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                         double offsetXmm, double offsetYmm) {
-  requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
-  SheetDocument sheets;
-  sheets.setInfo("KORVANEL Print", "Print preview");
-  for (const ArtworkPage& page : artwork.pages) {
-    sheets.beginSheet(paper.size());
-    drawArtworkPage(page, sheets, paper, scalePercent, offsetXmm, offsetYmm);
-  }
-  return sheets.write();
+  return composePreview(artwork, paper, scalePercent, offsetXmm, offsetYmm)->write();
 }
 
 ThumbnailSize thumbnailSize(const PaperGeometry& paper) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
+#include "artwork/sheet_document.h"
 
 namespace vardelle::artwork {
 
@@ -14,6 +16,11 @@ namespace vardelle::artwork {
 /// larger paper before previewing." when the artwork does not fit, or that of drawing or writing.
 std::string makePreview(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                         double offsetXmm, double offsetYmm);
+/// The same document composed and not yet written, failing as makePreview does before any byte
+/// exists: a large preview can then be written straight to its file (SheetDocument::write).
+std::unique_ptr<SheetDocument> composePreview(const Artwork& artwork, const PaperGeometry& paper,
+                                              double scalePercent, double offsetXmm,
+                                              double offsetYmm);
 
 /// The pixel size of the thumbnail: scale s = 1200 / max(paper width, paper height) pixels per
 /// point, each side ceil(s × side) limited to 1…1200.

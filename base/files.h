@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,15 @@ bool fileExists(const std::string& path);
 /// untouched and nothing is left in the folder. A full disk throws PrintFailure saying so and
 /// where; other failures are PlatformError naming the path.
 void writeFileAtomically(const std::string& path, std::string_view bytes);
+
+/// Bytes handed over piece by piece; a failure to take them throws.
+using ByteSink = std::function<void(std::string_view)>;
+
+/// The same, with the bytes made by `produce` while the file is written: a large file is never
+/// held whole in memory. What `produce` throws leaves the old file untouched and nothing in the
+/// folder, and passes through.
+void writeFileAtomically(const std::string& path,
+                         const std::function<void(const ByteSink&)>& produce);
 
 /// Called by the finishing routine before the process ends: waits for an atomic write that is
 /// giving its file a name, removes the hidden temporary file of one in progress, and keeps any
@@ -46,6 +56,8 @@ std::string resolvedLocation(const std::string& path);
 class PrivateTempFile {
  public:
   PrivateTempFile(std::string_view bytes, std::string_view what);
+  /// Holding what `produce` writes to its sink; what `produce` throws passes through.
+  PrivateTempFile(const std::function<void(const ByteSink&)>& produce, std::string_view what);
   ~PrivateTempFile();
   PrivateTempFile(const PrivateTempFile&) = delete;
   PrivateTempFile& operator=(const PrivateTempFile&) = delete;

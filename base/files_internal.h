@@ -1,5 +1,8 @@
 #pragma once
 
+#include "base/files.h"
+
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,5 +17,7 @@ enum class AtomicRoute {
 /// writeFileAtomically by the given route; for the tests of the route a file system without
 /// unnamed files would take.
 void writeFileAtomically(const std::string& path, std::string_view bytes, AtomicRoute route);
+void writeFileAtomically(const std::string& path,
+                         const std::function<void(const ByteSink&)>& produce, AtomicRoute route);
 
 }  // namespace vardelle

@@ -1,7 +1,11 @@
 #include "printing/ipp_job.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
@@ -122,7 +126,7 @@ int createCheckedJob(const JobTarget& target, const std::string& title,
 }
 
 void sendJobDocument(const JobTarget& target, int jobId, const std::string& title,
-                     const std::string& pdf) {
+                     int documentFd) {
   ipp_t* request = jobRequest(IPP_OP_SEND_DOCUMENT, target);
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
@@ -147,12 +151,16 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
       HTTP_STATUS_CONTINUE) {
     abandon("Send-Document");
   }
-  constexpr size_t kChunk = 64 * 1024;
-  for (size_t at = 0; at < pdf.size(); at += kChunk) {
-    const size_t length = std::min(kChunk, pdf.size() - at);
-    if (cupsWriteRequestData(target.http, pdf.data() + at, length) != HTTP_STATUS_CONTINUE) {
+  std::vector<char> chunk(64 * 1024);
+  for (off_t at = 0;;) {
+    const ssize_t length = ::pread(documentFd, chunk.data(), chunk.size(), at);
+    if (length < 0 && errno == EINTR) continue;
+    if (length < 0) abandon("reading the job's document");
+    if (length == 0) break;
+    if (cupsWriteRequestData(target.http, chunk.data(), size_t(length)) != HTTP_STATUS_CONTINUE) {
       abandon("Send-Document data");
     }
+    at += length;
   }
   IppMessage response(cupsGetResponse(target.http, target.resource.c_str()));
   if (!response || !ippSucceeded(cupsLastError())) {

@@ -39,10 +39,11 @@ std::vector<std::string> substitutedAttributes(ipp_t* response);
 int createCheckedJob(const JobTarget& target, const std::string& title,
                      const std::vector<PrintOption>& options);
 
-/// Sends `pdf` as the job's only document. A document that does not arrive whole cancels the
-/// job. Throws PrintFailure ending with kCheckPrintQueue when the printer does not confirm it.
+/// Sends the PDF file open as `documentFd` (read from its start) as the job's only document. A
+/// document that does not arrive whole cancels the job. Throws PrintFailure ending with
+/// kCheckPrintQueue when the printer does not confirm it.
 void sendJobDocument(const JobTarget& target, int jobId, const std::string& title,
-                     const std::string& pdf);
+                     int documentFd);
 
 /// Asks the printer to cancel the job; its answer is not waited for beyond the request.
 void cancelJob(const JobTarget& target, int jobId);

@@ -52,6 +52,14 @@ void ArtworkPrintView::drawPage(size_t index, artwork::SheetDocument& sheet) {
 }
 
 std::string ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRotation) {
+  std::string out;
+  printDocument(deviceValueImages, sheetRotation,
+                [&out](std::string_view bytes) { out.append(bytes); });
+  return out;
+}
+
+void ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRotation,
+                                     const std::function<void(std::string_view)>& sink) {
   artwork::SheetDocument sheets;
   sheets.setDeviceValueImages(deviceValueImages);
   sheets.setSheetRotation(sheetRotation);
@@ -61,7 +69,7 @@ std::string ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRot
     sheets.beginSheet(paper_.size());
     drawPage(static_cast<size_t>(n - 1), sheets);
   }
-  return sheets.write();
+  sheets.write(sink);
 }
 
 void configurePrintPagination(PrintSettings& settings, int64_t /*pageCount*/) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
@@ -53,6 +55,9 @@ class ArtworkPrintView {
   /// `sheetRotation`: each sheet carries /Rotate by that much (see
   /// SheetDocument::setSheetRotation).
   std::string printDocument(bool deviceValueImages, int sheetRotation = 0);
+  /// The same, handed to `sink` as it is written (see SheetDocument::write).
+  void printDocument(bool deviceValueImages, int sheetRotation,
+                     const std::function<void(std::string_view)>& sink);
 
   /// The last drawing failure; absent when every page drew. Never cleared.
   const std::optional<PrintFailure>& renderingError() const { return renderingError_; }

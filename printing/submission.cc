@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/diagnostics.h"
+#include "base/files.h"
 #include "base/print_failure.h"
 #include "printing/cups_connection.h"
 #include "printing/cups_paper.h"
@@ -56,7 +57,7 @@ MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const s
 // queue tail.
 void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
              const std::vector<PrintOption>& options, const std::string& media,
-             const std::string& title, const std::string& pdf) {
+             const std::string& title, int documentFd) {
   HttpConnection cupsd = connectToPrintSystem();
   if (route == PrintRoute::localQueue) {
     openDestination(cupsd.get(), destination);
@@ -66,7 +67,7 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
                      "/printers/%s", queue.c_str());
     const JobTarget target{cupsd.get(), uri, "/printers/" + queue};
     const int jobId = createCheckedJob(target, title, options);
-    sendJobDocument(target, jobId, title, pdf);
+    sendJobDocument(target, jobId, title, documentFd);
     return;
   }
   // The job ticket goes to the printer as written here; the local queue never sees the job.
@@ -75,7 +76,7 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
   if (!device) throw PrintFailure(printerUnreachable(destination));
   const JobTarget target{device->http.get(), facts.deviceUri, device->resource};
   const int jobId = createCheckedJob(target, title, deviceJobOptions(options, entry));
-  sendJobDocument(target, jobId, title, pdf);
+  sendJobDocument(target, jobId, title, documentFd);
 }
 
 bool isApplicationColor(const ColorManagement& color) { return color.mode == "application"; }
@@ -318,20 +319,25 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
 
   // Converted pixels are the printer's own values: the job marks them as matched and they go
   // untagged, so no colour management applies the printer profile a second time.
-  std::string pdf;
-  try {
-    pdf = view.printDocument(isApplicationColor(color), rotation);
-  } catch (const PrintFailure&) {
-    // The sheet writer speaks of a preview; here it is the job's document that failed.
-    throw PrintFailure("The print document could not be created. Nothing was submitted.");
-  }
+  // Into an unnamed file rather than memory: the document of a large photograph is as large as
+  // its converted samples.
+  const PrivateTempFile pdf(
+      [&](const ByteSink& sink) {
+        try {
+          view.printDocument(isApplicationColor(color), rotation, sink);
+        } catch (const PrintFailure&) {
+          // The sheet writer speaks of a preview; here it is the job's document that failed.
+          throw PrintFailure("The print document could not be created. Nothing was submitted.");
+        }
+      },
+      "printing");
   if (view.renderingError()) {
     // The whole document is composed before any job exists: the page's own sentence is the
     // complete story, and nothing waits in the queue.
     throw PrintFailure(view.renderingError()->message());
   }
 
-  sendJob(route, facts, settings.printerName(), sent, media, title, pdf);
+  sendJob(route, facts, settings.printerName(), sent, media, title, pdf.fd());
 
   HelperResult result;
   result.ok = true;

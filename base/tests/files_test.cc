@@ -68,6 +68,31 @@ TEST(AtomicWrite, HiddenFileRouteFitsTheNameLimitAndCleansUp) {
   EXPECT_EQ(entryCount(dir.path()), 2u);
 }
 
+TEST(AtomicWrite, AProducerThatFailsHalfwayLeavesTheOldFileByEitherRoute) {
+  TempDir dir;
+  const std::string target = dir.write("out.pdf", "old");
+  // More than the writer buffers, so part of it has reached the temporary file.
+  const std::string part(3 << 20, 'p');
+  auto halfway = [&](const ByteSink& sink) {
+    sink(part);
+    sink("tail");
+    throw PrintFailure("The document could not be made.");
+  };
+  for (AtomicRoute route : {AtomicRoute::unnamedWherePossible, AtomicRoute::hiddenFile}) {
+    EXPECT_THROW(writeFileAtomically(target, halfway, route), PrintFailure);
+    EXPECT_EQ(testing::readFile(target), "old");
+    EXPECT_EQ(entryCount(dir.path()), 1u);
+  }
+  // Pieces large and small arrive whole and in order.
+  writeFileAtomically(target, [&](const ByteSink& sink) {
+    sink("head");
+    sink(part);
+    sink("");
+    sink("tail");
+  });
+  EXPECT_EQ(testing::readFile(target), "head" + part + "tail");
+}
+
 TEST(AtomicWrite, NewFileGetsTheUsualPermissionsByEitherRoute) {
   TempDir dir;
   const mode_t mask = ::umask(022);
