@@ -171,27 +171,13 @@ RgbaImage rasterThumbnail(const PngPage& page, const RasterThumbnailFrame& frame
   }
   for (const Span& span : rows) coverY[span.target] += span.weight;
 
-  std::vector<float> sums(width * height * components, 0);
-  std::vector<float> reduced(width * components);
-  page.forEachRow([&](std::uint32_t y, const unsigned char* in) {
-    const std::uint32_t rowBegin = rowFirst[y], rowEnd = rowFirst[y + 1];
-    if (rowBegin == rowEnd) return;
-    std::fill(reduced.begin(), reduced.end(), 0.0f);
-    reduceRow(in, columns, reduced.data(), components, alpha, wide);
-    for (std::uint32_t r = rowBegin; r < rowEnd; ++r) {
-      float* out = sums.data() + std::size_t(rows[r].target) * width * components;
-      const float w = rows[r].weight;
-      for (std::size_t k = 0; k < reduced.size(); ++k) out[k] += w * reduced[k];
-    }
-  });
-
   RgbaImage image{frame.width, frame.height, {}};
   image.pixels.assign(width * height * 4, 255);
   std::vector<float> mean(width * components);
   std::vector<unsigned char> rgb(width * 3);
-  for (std::size_t j = 0; j < height; ++j) {
-    if (coverY[j] <= 0) continue;
-    const float* sum = sums.data() + j * width * components;
+  // Bitmap row j from its sums, shown through the display transform.
+  auto finishRow = [&](std::size_t j, const float* sum) {
+    if (coverY[j] <= 0) return;
     for (std::size_t i = 0; i < width; ++i) {
       const float cover = coverX[i] * coverY[j];
       for (int c = 0; c < components; ++c) {
@@ -210,7 +196,40 @@ RgbaImage rasterThumbnail(const PngPage& page, const RasterThumbnailFrame& frame
             std::lround(cover * rgb[3 * i + c] + (1.0f - cover) * 255.0f));
       }
     }
+  };
+
+  // Source rows reach bitmap rows in order, so only the bitmap rows the current source row
+  // touches are summed at a time, in a ring of that many rows (and one more), each finished as
+  // soon as no later source row can reach it.
+  std::size_t touched = 1;
+  for (std::uint32_t y = 0; y < layout.height; ++y) {
+    touched = std::max<std::size_t>(touched, rowFirst[y + 1] - rowFirst[y]);
   }
+  const std::size_t ringRows = touched + 1;
+  const std::size_t rowFloats = width * components;
+  std::vector<float> ring(ringRows * rowFloats, 0);
+  std::size_t unfinished = 0;  // the first bitmap row not finished yet
+  auto finishBefore = [&](std::size_t end) {
+    for (; unfinished < end; ++unfinished) {
+      float* sum = ring.data() + (unfinished % ringRows) * rowFloats;
+      finishRow(unfinished, sum);
+      std::fill(sum, sum + rowFloats, 0.0f);
+    }
+  };
+  std::vector<float> reduced(rowFloats);
+  page.forEachRow([&](std::uint32_t y, const unsigned char* in) {
+    const std::uint32_t rowBegin = rowFirst[y], rowEnd = rowFirst[y + 1];
+    if (rowBegin == rowEnd) return;
+    finishBefore(rows[rowBegin].target);
+    std::fill(reduced.begin(), reduced.end(), 0.0f);
+    reduceRow(in, columns, reduced.data(), components, alpha, wide);
+    for (std::uint32_t r = rowBegin; r < rowEnd; ++r) {
+      float* out = ring.data() + (rows[r].target % ringRows) * rowFloats;
+      const float w = rows[r].weight;
+      for (std::size_t k = 0; k < rowFloats; ++k) out[k] += w * reduced[k];
+    }
+  });
+  finishBefore(height);
   return image;
 }
 
