@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 #include "printing/snapshot.h"
 #include "testing/pdf_maker.h"
 #include "testing/run_process.h"
+#include "testing/silent_server.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::app {
@@ -169,15 +168,8 @@ TEST(Finish, WatchdogRacingTheCommandInThousandSubprocesses) {
 
 // A print run that waits on a print system which accepts the connection and never answers.
 TEST(TerminationSignals, EachEndsTheRunWithTheOneLine) {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 8), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  testing::SilentServer server;
+  ASSERT_TRUE(server.listening());
 
   TempDir dir;
   testing::FixturePage smallPage;
@@ -196,7 +188,7 @@ TEST(TerminationSignals, EachEndsTheRunWithTheOneLine) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
     auto run = runProcess({VARDELLE_BINARY, "print", request},
-                          {{"CUPS_SERVER", "127.0.0.1:" + std::to_string(ntohs(address.sin_port))},
+                          {{"CUPS_SERVER", server.address()},
                            {"HOME", dir.path()},
                            {"TMPDIR", dir.path()}},
                           [signal](int pid) {
@@ -209,7 +201,6 @@ TEST(TerminationSignals, EachEndsTheRunWithTheOneLine) {
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_EQ(run.err, "");
   }
-  ::close(listener);
 }
 
 }  // namespace

@@ -1,12 +1,9 @@
 // `print` end to end against a private cupsd and the virtual printer: what the printer receives,
 // where it lands on the sheet compared with the preview, and what is refused before any job.
 
-#include <arpa/inet.h>
 #include <cups/cups.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
@@ -29,6 +26,7 @@
 #include "testing/print_snapshot.h"
 #include "testing/raster_probe.h"
 #include "testing/run_process.h"
+#include "testing/silent_server.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::printing {
@@ -478,15 +476,8 @@ TEST_F(PrintCommand, AStoppedDriverlessPrinterIsSaidBeforeAnyJob) {
 
 TEST(PrintWatchdog, ParentGoneDuringPrintGivesOneLineWithTheQueueSentence) {
   // A print system that accepts the connection and never answers keeps the submission waiting.
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 8), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  testing::SilentServer server;
+  ASSERT_TRUE(server.listening());
 
   testing::TempDir dir;
   PrintSettings settings = testing::paperSettings("silent", kA4, Orientation::portrait);
@@ -505,7 +496,7 @@ TEST(PrintWatchdog, ParentGoneDuringPrintGivesOneLineWithTheQueueSentence) {
       {"/bin/sh", "-c",
        "export KORVANEL_PARENT_PID=$$; \"$0\" print \"$1\" >\"$2\" 2>/dev/null & sleep 0.7",
        VARDELLE_BINARY, requestPath, out},
-      {{"CUPS_SERVER", "127.0.0.1:" + std::to_string(ntohs(address.sin_port))},
+      {{"CUPS_SERVER", server.address()},
        {"HOME", dir.path()}});
   EXPECT_EQ(shell.exitStatus, 0);
   for (int i = 0; i < 50 && testing::readFile(out).empty(); ++i) {
@@ -515,7 +506,6 @@ TEST(PrintWatchdog, ParentGoneDuringPrintGivesOneLineWithTheQueueSentence) {
   EXPECT_EQ(testing::readFile(out),
             "{\"error\":\"The app closed before this operation finished. Check Print Center "
             "before retrying; submission may already have started.\",\"ok\":false}\n");
-  ::close(listener);
 }
 
 }  // namespace
