@@ -14,9 +14,12 @@
 #include "printing/settings/print_summary.h"
 #include "printing/settings/restore.h"
 #include "testing/cups_rig.h"
+#include "testing/failure.h"
 
 namespace vardelle::printing {
 namespace {
+
+using testing::failureOf;
 
 const std::string kIdentityMismatch =
     "The native printer identity does not match this preset. Refresh the printer list and save "
@@ -24,15 +27,6 @@ const std::string kIdentityMismatch =
 const std::string kPrinterChanged =
     "The printer changed inside Printer Settings. Select that printer in the app and save its own "
     "preset instead.";
-
-std::string failureOf(auto&& operation) {
-  try {
-    operation();
-  } catch (const PrintFailure& failure) {
-    return failure.message();
-  }
-  return "";
-}
 
 PrintRequest requestFor(const std::string& printer, std::optional<std::string> id) {
   PrintRequest request;
