@@ -10,6 +10,7 @@
 #include "artwork/raster_thumbnail.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
+#include "artwork/thumbnail_renderer.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
 
@@ -59,7 +60,8 @@ ThumbnailSize thumbnailSize(const PaperGeometry& paper) {
 
 namespace {
 
-std::string encodeThumbnail(const RgbaImage& image, const ThumbnailSize& size) {
+template <typename Image>
+std::string encodeThumbnail(const Image& image, const ThumbnailSize& size) {
   try {
     return encodePng(image, size.pixelsPerPoint * 72);
   } catch (const PlatformError&) {
@@ -67,12 +69,54 @@ std::string encodeThumbnail(const RgbaImage& image, const ThumbnailSize& size) {
   }
 }
 
+/// The first page drawn on a one-sheet PDF of the thumbnail's size, ready for a renderer.
+struct ThumbnailSheet {
+  ThumbnailSize size;
+  Size canvas;
+  std::string pdf;
+};
+
+ThumbnailSheet composeThumbnailSheet(const Artwork& artwork, const PaperGeometry& paper,
+                                     double scalePercent, double offsetXmm, double offsetYmm) {
+  requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  ThumbnailSheet sheet;
+  sheet.size = thumbnailSize(paper);
+  // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than
+  // the paper: the sheet gets that size in points, the paper at its lower-left corner and the
+  // sliver beyond it white, as in a bitmap scaled by (s, s).
+  sheet.canvas = {sheet.size.width / sheet.size.pixelsPerPoint,
+                  sheet.size.height / sheet.size.pixelsPerPoint};
+  SheetDocument document;
+  document.beginSheet(sheet.canvas);
+  drawArtworkPage(artwork.pages.front(), document, paper, scalePercent, offsetXmm, offsetYmm);
+  try {
+    sheet.pdf = document.write();
+  } catch (const PrintFailure&) {
+    throw PrintFailure("Could not render the artwork preview image.");
+  }
+  return sheet;
+}
+
 }  // namespace
 
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                           double offsetXmm, double offsetYmm) {
   const PngPage* png = artwork.pages.empty() ? nullptr : artwork.pages.front().png();
-  if (!png) return makeSheetThumbnail(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  if (!png) {
+    // Poppler draws the same sheet in a fraction of the time Ghostscript needs to start.
+    const ThumbnailSheet sheet =
+        composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+    std::string png;
+    try {
+      renderThumbnailPage(
+          sheet.pdf, {sheet.size.width, sheet.size.height, sheet.canvas.width, sheet.canvas.height},
+          [&](const RgbaRows& image) { png = encodeThumbnail(image, sheet.size); });
+    } catch (const PlatformError& error) {
+      debugNote(error.what());
+      throw PrintFailure("Could not render the artwork preview image.");
+    }
+    return png;
+  }
   requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
   const ThumbnailSize size = thumbnailSize(paper);
   const PagePlacement p =
@@ -94,25 +138,12 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
 
 std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& paper,
                                double scalePercent, double offsetXmm, double offsetYmm) {
-  requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
-  const ThumbnailSize size = thumbnailSize(paper);
-  // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than
-  // the paper: the sheet gets that size in points, the paper at its lower-left corner and the
-  // sliver beyond it white, as in a bitmap scaled by (s, s).
-  const Size canvas{size.width / size.pixelsPerPoint, size.height / size.pixelsPerPoint};
-  SheetDocument sheet;
-  sheet.beginSheet(canvas);
-  drawArtworkPage(artwork.pages.front(), sheet, paper, scalePercent, offsetXmm, offsetYmm);
-  std::string pdf;
-  try {
-    pdf = sheet.write();
-  } catch (const PrintFailure&) {
-    throw PrintFailure("Could not render the artwork preview image.");
-  }
-
+  const ThumbnailSheet sheet =
+      composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
   RgbRaster raster;
   try {
-    raster = rasterizeFirstPage(pdf, {size.width, size.height, canvas.width, canvas.height});
+    raster = rasterizeFirstPage(
+        sheet.pdf, {sheet.size.width, sheet.size.height, sheet.canvas.width, sheet.canvas.height});
   } catch (const PlatformError& error) {
     debugNote(error.what());
     throw PrintFailure("Could not render the artwork preview image.");
@@ -131,7 +162,7 @@ std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& pape
     in += 3;
     out += 4;
   }
-  return encodeThumbnail(image, size);
+  return encodeThumbnail(image, sheet.size);
 }
 
 }  // namespace vardelle::artwork
