@@ -6,6 +6,7 @@
 #     `pdftoppm -scale-to 1200 -png`; goal ≤ 1.0× (geometric mean), peak memory ≤ 64 MB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 bin=$(realpath "${VARDELLE:-build/vardelle}")
 runs=${RUNS:-20}
 work=$(mktemp -d)
