@@ -89,10 +89,11 @@ std::string encodePng(const RgbaImage& image, double dotsPerInch) {
       image.pixels.size() != rowBytes * static_cast<std::size_t>(image.height)) {
     throw PlatformError("The image to encode as PNG has an inconsistent size.");
   }
-  return encodePng(RgbaRows{image.width, image.height, rowBytes, image.pixels.data()}, dotsPerInch);
+  return encodePngRows(RgbaRows{image.width, image.height, rowBytes, image.pixels.data()},
+                       dotsPerInch);
 }
 
-std::string encodePng(const RgbaRows& image, double dotsPerInch) {
+std::string encodePngRows(const RgbaRows& image, double dotsPerInch) {
   if (image.width < 1 || image.height < 1 || image.pixels == nullptr ||
       image.rowBytes < static_cast<std::size_t>(image.width) * 4) {
     throw PlatformError("The image to encode as PNG has an inconsistent size.");

@@ -26,6 +26,6 @@ struct RgbaRows {
 /// libpng's message when encoding fails.
 std::string encodePng(const RgbaImage& image, double dotsPerInch);
 /// The same for rows held elsewhere, e.g. a renderer's own bitmap, without a copy.
-std::string encodePng(const RgbaRows& image, double dotsPerInch);
+std::string encodePngRows(const RgbaRows& image, double dotsPerInch);
 
 }  // namespace vardelle::artwork

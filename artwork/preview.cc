@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <type_traits>
 
 #include "artwork/page_drawing.h"
 #include "artwork/placement.h"
@@ -13,6 +15,7 @@
 #include "artwork/thumbnail_renderer.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
+#include "base/text.h"
 
 namespace vardelle::artwork {
 
@@ -63,7 +66,11 @@ namespace {
 template <typename Image>
 std::string encodeThumbnail(const Image& image, const ThumbnailSize& size) {
   try {
-    return encodePng(image, size.pixelsPerPoint * 72);
+    if constexpr (std::is_same_v<Image, RgbaRows>) {
+      return encodePngRows(image, size.pixelsPerPoint * 72);
+    } else {
+      return encodePng(image, size.pixelsPerPoint * 72);
+    }
   } catch (const PlatformError&) {
     throw PrintFailure("Could not save the artwork preview image.");
   }
@@ -134,6 +141,16 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
     throw PrintFailure("Could not create the artwork preview image.");
   }
   return encodeThumbnail(image, size);
+}
+
+void prepareThumbnail(const std::string& artworkPath, bool applicationManagedColor) {
+  // Converted pages are rasters, drawn without the renderer. The loader picks a document's kind
+  // by its extension, and so does this.
+  if (applicationManagedColor) return;
+  if (!equalsIgnoringAsciiCase(std::filesystem::path(artworkPath).extension().string(), ".pdf")) {
+    return;
+  }
+  prepareThumbnailRenderer();
 }
 
 std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& paper,

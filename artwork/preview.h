@@ -41,6 +41,12 @@ ThumbnailSize thumbnailSize(const PaperGeometry& paper);
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                           double offsetXmm, double offsetYmm);
 
+/// Starts, on a thread of its own, loading what makeThumbnail will need for the artwork at
+/// `artworkPath` (the PDF renderer for a PDF whose pages are not converted to a printer profile
+/// first), while the caller reads the settings and the artwork. Does nothing otherwise; never
+/// throws.
+void prepareThumbnail(const std::string& artworkPath, bool applicationManagedColor);
+
 /// The thumbnail of makeThumbnail drawn for any page kind through a one-sheet PDF rendered by
 /// Ghostscript, the renderer of print and managed colour: the picture both thumbnail paths must
 /// agree with.

@@ -8,6 +8,10 @@
 
 namespace vardelle::artwork {
 
+/// Starts loading the renderer on a thread of its own, so that it is ready by the time
+/// renderThumbnailPage needs it; its failure is reported there. Idempotent.
+void prepareThumbnailRenderer();
+
 /// Renders page 1 of `pdfBytes` with poppler (the vardelle-poppler.so module, loaded on first
 /// use) onto an opaque white bitmap of exactly the request's size: anti-aliased, ICC-based colour
 /// converted to sRGB, every pixel opaque, and hands the bitmap to `use` (valid only during that
