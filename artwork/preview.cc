@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <string_view>
 #include <type_traits>
 
 #include "artwork/page_drawing.h"
@@ -14,6 +16,7 @@
 #include "artwork/sheet_document.h"
 #include "artwork/thumbnail_renderer.h"
 #include "base/diagnostics.h"
+#include "base/files.h"
 #include "base/print_failure.h"
 #include "base/text.h"
 
@@ -76,31 +79,38 @@ std::string encodeThumbnail(const Image& image, const ThumbnailSize& size) {
   }
 }
 
-/// The first page drawn on a one-sheet PDF of the thumbnail's size, ready for a renderer.
+/// The first page drawn on a one-sheet PDF of the thumbnail's size, ready to be written for a
+/// renderer.
 struct ThumbnailSheet {
   ThumbnailSize size;
   Size canvas;
-  std::string pdf;
+  SheetDocument document;
+
+  /// Writes the document; a failure of qpdf is the thumbnail's rendering failure.
+  void write(const ByteSink& sink) {
+    try {
+      document.write(sink);
+    } catch (const PrintFailure&) {
+      throw PrintFailure("Could not render the artwork preview image.");
+    }
+  }
 };
 
-ThumbnailSheet composeThumbnailSheet(const Artwork& artwork, const PaperGeometry& paper,
-                                     double scalePercent, double offsetXmm, double offsetYmm) {
+std::unique_ptr<ThumbnailSheet> composeThumbnailSheet(const Artwork& artwork,
+                                                      const PaperGeometry& paper,
+                                                      double scalePercent, double offsetXmm,
+                                                      double offsetYmm) {
   requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
-  ThumbnailSheet sheet;
-  sheet.size = thumbnailSize(paper);
+  auto sheet = std::make_unique<ThumbnailSheet>();
+  sheet->size = thumbnailSize(paper);
   // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than
   // the paper: the sheet gets that size in points, the paper at its lower-left corner and the
   // sliver beyond it white, as in a bitmap scaled by (s, s).
-  sheet.canvas = {sheet.size.width / sheet.size.pixelsPerPoint,
-                  sheet.size.height / sheet.size.pixelsPerPoint};
-  SheetDocument document;
-  document.beginSheet(sheet.canvas);
-  drawArtworkPage(artwork.pages.front(), document, paper, scalePercent, offsetXmm, offsetYmm);
-  try {
-    sheet.pdf = document.write();
-  } catch (const PrintFailure&) {
-    throw PrintFailure("Could not render the artwork preview image.");
-  }
+  sheet->canvas = {sheet->size.width / sheet->size.pixelsPerPoint,
+                   sheet->size.height / sheet->size.pixelsPerPoint};
+  sheet->document.beginSheet(sheet->canvas);
+  drawArtworkPage(artwork.pages.front(), sheet->document, paper, scalePercent, offsetXmm,
+                  offsetYmm);
   return sheet;
 }
 
@@ -110,14 +120,17 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
                           double offsetXmm, double offsetYmm) {
   const PngPage* png = artwork.pages.empty() ? nullptr : artwork.pages.front().png();
   if (!png) {
-    // Poppler draws the same sheet in a fraction of the time Ghostscript needs to start.
-    const ThumbnailSheet sheet =
-        composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+    // Poppler draws the same sheet in a fraction of the time Ghostscript needs to start. The
+    // sheet goes straight into a private file, where poppler reads what it needs of it: a page
+    // holding a large picture is never in memory whole.
+    const auto sheet = composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+    const PrivateTempFile file([&](const ByteSink& sink) { sheet->write(sink); }, "rendering");
     std::string png;
     try {
       renderThumbnailPage(
-          sheet.pdf, {sheet.size.width, sheet.size.height, sheet.canvas.width, sheet.canvas.height},
-          [&](const RgbaRows& image) { png = encodeThumbnail(image, sheet.size); });
+          file.path(),
+          {sheet->size.width, sheet->size.height, sheet->canvas.width, sheet->canvas.height},
+          [&](const RgbaRows& image) { png = encodeThumbnail(image, sheet->size); });
     } catch (const PlatformError& error) {
       debugNote(error.what());
       throw PrintFailure("Could not render the artwork preview image.");
@@ -155,12 +168,13 @@ void prepareThumbnail(const std::string& artworkPath, bool applicationManagedCol
 
 std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& paper,
                                double scalePercent, double offsetXmm, double offsetYmm) {
-  const ThumbnailSheet sheet =
-      composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  const auto sheet = composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  std::string pdf;
+  sheet->write([&](std::string_view piece) { pdf.append(piece); });
   RgbRaster raster;
   try {
     raster = rasterizeFirstPage(
-        sheet.pdf, {sheet.size.width, sheet.size.height, sheet.canvas.width, sheet.canvas.height});
+        pdf, {sheet->size.width, sheet->size.height, sheet->canvas.width, sheet->canvas.height});
   } catch (const PlatformError& error) {
     debugNote(error.what());
     throw PrintFailure("Could not render the artwork preview image.");
@@ -179,7 +193,7 @@ std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& pape
     in += 3;
     out += 4;
   }
-  return encodeThumbnail(image, sheet.size);
+  return encodeThumbnail(image, sheet->size);
 }
 
 }  // namespace vardelle::artwork

@@ -38,10 +38,10 @@ void startLoading() {
 
 void prepareThumbnailRenderer() { startLoading(); }
 
-void renderThumbnailPage(std::string_view pdfBytes, const ThumbnailRenderRequest& request,
+void renderThumbnailPage(const std::string& pdfPath, const ThumbnailRenderRequest& request,
                          const std::function<void(const RgbaRows&)>& use) {
   startLoading();
-  loaded.get()->renderFirstPage(pdfBytes, request, use);
+  loaded.get()->renderFirstPage(pdfPath, request, use);
 }
 
 }  // namespace vardelle::artwork

@@ -7,7 +7,7 @@
 // thumbnail of a PDF page loads.
 
 #include <functional>
-#include <string_view>
+#include <string>
 
 #include "artwork/png_writer.h"
 
@@ -24,7 +24,7 @@ struct ThumbnailRenderRequest {
 
 /// The module's entry point; same contract as renderThumbnailPage.
 struct ThumbnailRendererModule {
-  void (*renderFirstPage)(std::string_view pdfBytes, const ThumbnailRenderRequest& request,
+  void (*renderFirstPage)(const std::string& pdfPath, const ThumbnailRenderRequest& request,
                           const std::function<void(const RgbaRows&)>& use);
 };
 

@@ -5,7 +5,6 @@
 #include <poppler/cpp/poppler-page-renderer.h>
 #include <poppler/cpp/poppler-page.h>
 
-#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <functional>
@@ -53,17 +52,15 @@ class CollectedMessages {
   std::string text_;
 };
 
-void renderFirstPage(std::string_view pdfBytes, const ThumbnailRenderRequest& request,
+void renderFirstPage(const std::string& pdfPath, const ThumbnailRenderRequest& request,
                      const std::function<void(const RgbaRows&)>& use) {
   if (request.widthPx < 1 || request.heightPx < 1 || !std::isfinite(request.pageWidthPt) ||
       !(request.pageWidthPt > 0) || !std::isfinite(request.pageHeightPt) ||
-      !(request.pageHeightPt > 0) || pdfBytes.size() > std::size_t(INT_MAX)) {
+      !(request.pageHeightPt > 0)) {
     throw PlatformError("The raster size or page size is not usable for rendering.");
   }
   CollectedMessages messages;
-  // The document reads the bytes in place: they outlive it.
-  std::unique_ptr<poppler::document> document(
-      poppler::document::load_from_raw_data(pdfBytes.data(), static_cast<int>(pdfBytes.size())));
+  std::unique_ptr<poppler::document> document(poppler::document::load_from_file(pdfPath));
   if (!document || document->is_locked()) messages.fail("could not open the page");
   if (document->pages() < 1) messages.fail("found no page to render");
   std::unique_ptr<poppler::page> page(document->create_page(0));
