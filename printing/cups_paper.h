@@ -8,6 +8,15 @@
 
 namespace vardelle::printing {
 
+/// The largest difference, in points, between the saved paper and the paper measured now that
+/// still counts as the same paper; applied to each of the six values on its own.
+inline constexpr double kPaperDriftTolerance = 0.02;
+
+/// Said when the paper or its printable area is no longer what the preset saved.
+inline constexpr const char* kPaperChanged =
+    "The printer's paper or margins changed since this preset was saved. Save Printer Settings "
+    "again and preview the result.";
+
 /// The paper of a settings object as the destination's media database describes it.
 struct MeasuredPaper {
   artwork::PaperGeometry geometry;  ///< sheet and printable area in points, orientation applied

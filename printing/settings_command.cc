@@ -17,6 +17,7 @@
 #include "printing/settings_dialog.h"
 #include "printing/snapshot.h"
 #include "printing/submission.h"
+#include "printing/temporary_queue.h"
 
 namespace vardelle::printing {
 
@@ -129,7 +130,7 @@ void applyChoice(PrintSettings& settings, const DialogChoice& choice) {
 }  // namespace
 
 HelperResult settings(const PrintRequest& request, std::chrono::milliseconds printerWait) {
-  requireInstalledPrinter(request.printerName);
+  requireQueue(request.printerName);
   // Checked before the snapshot is read, so that a helper without a display reports only that.
   requireDisplay();
 
@@ -152,6 +153,9 @@ HelperResult settings(const PrintRequest& request, std::chrono::milliseconds pri
     return cancelled;
   }
   chosen.setPrinterName(choice->printerName);
+  // A temporary queue CUPS made for a printer it only discovered goes a minute after its last
+  // use: it is made again (from the same printer) if the dialog stayed open that long.
+  requireQueue(request.printerName);
   verifyPrinter(chosen, request);
   applyChoice(chosen, *choice);
   configureDeterministicLayout(chosen);

@@ -21,6 +21,7 @@
 #include "printing/printers_internal.h"
 #include "printing/queue_ppd.h"
 #include "printing/restore.h"
+#include "printing/temporary_queue.h"
 
 namespace vardelle::printing {
 namespace {
@@ -40,42 +41,52 @@ std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std:
 }
 
 // The queue's own entry for `media`, the one the paper was measured from.
-MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const std::string& media) {
-  auto opened = openDestination(http, destination);
+MediaEntry queueMediaEntry(const std::string& destination, const std::string& media) {
+  HttpConnection http = connectToPrintSystem();
+  auto opened = openDestination(http.get(), destination);
   cups_size_t size{};
-  if (!cupsGetDestMediaByName(http, opened.first.get(), opened.second.get(), media.c_str(),
+  if (!cupsGetDestMediaByName(http.get(), opened.first.get(), opened.second.get(), media.c_str(),
                               CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
-    throw PrintFailure(
-        "The printer's paper or margins changed since this preset was saved. Save Printer "
-        "Settings again and preview the result.");
+    throw PrintFailure(kPaperChanged);
   }
   return {size.width, size.length, size.left, size.bottom, size.right, size.top};
 }
 
 // Sends the composed document as one job by `route`. Everything before Create-Job leaves the
 // printer untouched; from there on a failure may leave a job behind, so it is said with the
-// queue tail.
+// queue tail (and, for a job sent straight to the printer, where it went).
 void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
-             const std::vector<PrintOption>& options, const std::string& media,
+             const std::vector<PrintOption>& options, const MediaEntry& sheet,
              const std::string& title, int documentFd) {
-  HttpConnection cupsd = connectToPrintSystem();
   if (route == PrintRoute::localQueue) {
+    HttpConnection cupsd = connectToPrintSystem();
     openDestination(cupsd.get(), destination);
     const std::string queue(queueName(destination));
     char uri[HTTP_MAX_URI];
     httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
                      "/printers/%s", queue.c_str());
-    const JobTarget target{cupsd.get(), uri, "/printers/" + queue};
+    JobTarget target{cupsd.get(), uri, "/printers/" + queue, "", {}};
+    target.reconnect = [] { return std::optional<HttpConnection>(connectToPrintSystem()); };
     const int jobId = createCheckedJob(target, title, options);
     sendJobDocument(target, jobId, title, documentFd);
     return;
   }
   // The job ticket goes to the printer as written here; the local queue never sees the job.
-  const MediaEntry entry = queueMediaEntry(cupsd.get(), destination, media);
-  auto device = connectToDevice(facts.deviceUri);
+  DeviceFailure failure = DeviceFailure::none;
+  auto device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
+  if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!device) throw PrintFailure(printerUnreachable(destination));
-  const JobTarget target{device->http.get(), facts.deviceUri, device->resource};
-  const int jobId = createCheckedJob(target, title, deviceJobOptions(options, entry));
+  JobTarget target{device->http.get(),
+                   facts.printerUri,
+                   device->resource,
+                   deviceJobWhereabouts(facts.printerUri),
+                   {}};
+  target.reconnect = [&facts]() -> std::optional<HttpConnection> {
+    auto again = connectToDevice(facts.printerUri, facts.printerAddress);
+    if (!again) return std::nullopt;
+    return std::move(again->http);
+  };
+  const int jobId = createCheckedJob(target, title, deviceJobOptions(options, sheet));
   sendJobDocument(target, jobId, title, documentFd);
 }
 
@@ -105,9 +116,7 @@ void requireSamePaper(const artwork::PaperGeometry& saved, const artwork::PaperG
   for (const auto& pair : pairs) {
     // Written so that a NaN on either side fails the comparison and is refused.
     if (!(std::fabs(pair[0] - pair[1]) <= kPaperDriftTolerance)) {
-      throw PrintFailure(
-          "The printer's paper or margins changed since this preset was saved. Save Printer "
-          "Settings again and preview the result.");
+      throw PrintFailure(kPaperChanged);
     }
   }
 }
@@ -280,7 +289,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
         "Disable printer-driver color correction in this preset's Printer settings, then "
         "acknowledge it before application-managed printing.");
   }
-  requireInstalledPrinter(request.printerName);
+  requireQueue(request.printerName);
 
   PrintSettings settings = restorePrintInfo(snapshot);
   verifyPrinter(settings, request);
@@ -310,7 +319,15 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   // print-scaling gets the job straight from here (see chooseRoute).
   const RouteFacts facts = readRouteFacts(settings.printerName());
   const PrintRoute route = chooseRoute(facts);
-  if (route == PrintRoute::printerDevice) requireUnscaledPrinting(facts, settings.printerName());
+  MediaEntry sheet;
+  if (route == PrintRoute::printerDevice) {
+    requireUnscaledPrinting(facts, settings.printerName());
+    // The printer places the sheet by what it offers itself, not by the queue's copy of it: the
+    // queue's entry must still be one of the printer's own, margins and all, and the job names
+    // the printer's entry exactly.
+    sheet = printerEntryFor(facts.media, queueMediaEntry(settings.printerName(), media),
+                            std::string(queueName(settings.printerName())));
+  }
   // No filter turns a landscape sheet onto the printer's portrait media on the device route:
   // the sheets arrive turned as the filters would have turned them.
   const int rotation = route == PrintRoute::printerDevice
@@ -337,7 +354,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
     throw PrintFailure(view.renderingError()->message());
   }
 
-  sendJob(route, facts, settings.printerName(), sent, media, title, pdf.fd());
+  sendJob(route, facts, settings.printerName(), sent, sheet, title, pdf.fd());
 
   HelperResult result;
   result.ok = true;

@@ -8,15 +8,13 @@
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
 #include "base/records.h"
+#include "printing/cups_paper.h"
 #include "printing/print_settings.h"
+#include "printing/printer_media.h"
 #include "printing/queue_ppd.h"
 #include "printing/snapshot.h"
 
 namespace vardelle::printing {
-
-/// The largest difference, in points, between the saved paper and the paper measured now that
-/// still counts as the same paper; applied to each of the six values on its own.
-inline constexpr double kPaperDriftTolerance = 0.02;
 
 /// The sentence that ends every failure which may come after a job reached the print queue.
 inline constexpr const char* kCheckPrintQueue =
@@ -64,12 +62,6 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
 /// Throws PrintFailure, naming the setting, when `ppd` has a driver option of exactSizeOptions
 /// but not the choice that keeps the size (a Gutenprint PPD without StpiShrinkOutput=Crop).
 void requireExactSizeChoices(const QueuePpd& ppd);
-
-/// A sheet as a queue's media database holds it, in hundredths of a millimetre, portrait.
-struct MediaEntry {
-  int width = 0, length = 0;
-  int left = 0, bottom = 0, right = 0, top = 0;
-};
 
 /// The options of a job that goes straight to a driverless printer, made from `options`
 /// (jobOptions' result): the sheet as one media-col with the entry's size and margins (and the
