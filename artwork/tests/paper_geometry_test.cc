@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/print_failure.h"
+#include "testing/failure.h"
 
 namespace vardelle::artwork {
 namespace {
@@ -20,12 +21,7 @@ const PaperGeometry kBorderless{595.28, 841.89, 0, 0, 595.28, 841.89};
 const PaperGeometry kMargins{595.28, 841.89, 18, 18, 559.28, 805.89};
 
 std::string failureOf(Size size, double scale, const PaperGeometry& paper, double dx, double dy) {
-  try {
-    placement(size, scale, paper, dx, dy);
-  } catch (const PrintFailure& e) {
-    return e.what();
-  }
-  return "";
+  return testing::failureOf([&] { placement(size, scale, paper, dx, dy); });
 }
 
 TEST(PaperGeometry, AcceptsAPrintableAreaOverlappingTheSheet) {

@@ -1,0 +1,77 @@
+#pragma once
+
+// The libcups handles of the printing library. Only printing/*.cc include this header.
+
+#include <cups/cups.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "printing/cups/printers.h"
+
+namespace vardelle::printing {
+
+struct HttpCloser {
+  void operator()(http_t* http) const noexcept { httpClose(http); }
+};
+/// A connection to cupsd.
+using HttpConnection = std::unique_ptr<http_t, HttpCloser>;
+
+struct IppDeleter {
+  void operator()(ipp_t* ipp) const noexcept { ippDelete(ipp); }
+};
+using IppMessage = std::unique_ptr<ipp_t, IppDeleter>;
+
+struct DestinationFreer {
+  void operator()(cups_dest_t* dest) const noexcept { cupsFreeDests(1, dest); }
+};
+/// One destination as cupsGetNamedDest returns it.
+using Destination = std::unique_ptr<cups_dest_t, DestinationFreer>;
+
+struct DestinationInfoFreer {
+  void operator()(cups_dinfo_t* info) const noexcept { cupsFreeDestInfo(info); }
+};
+/// A destination's capabilities, media database included.
+using DestinationInfo = std::unique_ptr<cups_dinfo_t, DestinationInfoFreer>;
+
+/// Opens a connection to the print system named by CUPS_SERVER (or the client configuration),
+/// giving up after 5 s when nobody answers and after 10 s of silence on an open connection.
+/// Throws PrintFailure(kPrintSystemUnavailable) when no connection can be made.
+HttpConnection connectToPrintSystem();
+
+/// A connection to an IPP printer itself and the resource its URI names.
+struct DeviceConnection {
+  HttpConnection http;
+  std::string resource;  ///< e.g. "/ipp/print"
+};
+
+/// Why a printer could not be connected to.
+enum class DeviceFailure {
+  none,
+  unreachable,  ///< the URI cannot be parsed, or nobody answered
+  /// An ipps printer whose certificate this computer does not trust: not the one trusted on
+  /// first use (changed), invalid or expired (libcups' own judgement, as CUPS' ipp backend
+  /// makes it).
+  untrusted,
+};
+
+/// Connects to the IPP printer at `uri` (ipp:// or ipps://, encrypted for ipps) with the
+/// time-outs of connectToPrintSystem; at `address` when given (the address DNS-SD resolved its
+/// host name to), else at the URI's host. An ipps printer's certificate is trusted the way CUPS'
+/// ipp backend trusts it: on first use, saved in libcups' credential store under the URI's host
+/// name (~/.cups/ssl, or the server's ssl folder for root), and refused afterwards when it is not
+/// the saved one (unless renewed), invalid or expired. None, with `failure` set when given, when
+/// no trusted connection could be made.
+std::optional<DeviceConnection> connectToDevice(const std::string& uri,
+                                                const std::string& address = {},
+                                                DeviceFailure* failure = nullptr);
+
+/// A VARDELLE_DEBUG note of what libcups last said, after `what` ("Create-Job: …").
+void cupsNote(const char* what);
+
+/// True for the IPP statuses libcups reports when the print system itself could not serve a
+/// request (unreachable, timed out, shutting down), as opposed to a refusal of the request.
+bool printSystemUnavailable(ipp_status_t status);
+
+}  // namespace vardelle::printing

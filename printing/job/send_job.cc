@@ -1,0 +1,82 @@
+#include "printing/job/send_job.h"
+
+#include "base/print_failure.h"
+#include "printing/cups/connection.h"
+#include "printing/cups/printer_media.h"
+#include "printing/cups/printers.h"
+#include "printing/cups/printers_internal.h"
+#include "printing/cups/same_sheet.h"
+#include "printing/job/ipp_job.h"
+#include "printing/job/job_options.h"
+
+namespace vardelle::printing {
+namespace {
+
+// The destination and its capabilities on `http`; a queue that vanished since the checks is
+// "not installed", a print system that stopped answering is said as such.
+std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std::string& name) {
+  Destination dest = namedDestination(http, name);
+  DestinationInfo info(cupsCopyDestInfo(http, dest.get()));
+  if (!info) {
+    cupsNote("cupsCopyDestInfo");
+    throw PrintFailure(kPrintSystemUnavailable);
+  }
+  return {std::move(dest), std::move(info)};
+}
+
+// The queue's own entry for `media`, the one the paper was measured from.
+MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const std::string& media) {
+  auto opened = openDestination(http, destination);
+  cups_size_t size{};
+  if (!cupsGetDestMediaByName(http, opened.first.get(), opened.second.get(), media.c_str(),
+                              CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
+    throw PrintFailure(kPaperChanged);
+  }
+  return {size.width, size.length, size.left, size.bottom, size.right, size.top};
+}
+
+}  // namespace
+
+void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
+             const std::vector<PrintOption>& options, const std::string& media,
+             const std::string& title, int documentFd) {
+  HttpConnection cupsd = connectToPrintSystem();
+  std::optional<DeviceConnection> device;
+  JobTarget target;
+  std::vector<PrintOption> ticket;
+  if (route == PrintRoute::localQueue) {
+    openDestination(cupsd.get(), destination);
+    const std::optional<std::string> uri = localQueueUri(destination);
+    if (!uri) throw PrintFailure(kPrinterNotInstalled);
+    target = {cupsd.get(), *uri, localQueueResource(destination), "", {}};
+    target.reconnect = [] { return std::optional<HttpConnection>(connectToPrintSystem()); };
+    ticket = options;
+  } else {
+    // The printer places the sheet by what it offers itself, not by the queue's copy of it: the
+    // queue's entry must still be one of the printer's own, margins and all, and the ticket
+    // names the printer's entry exactly. The local queue never sees the job.
+    const MediaEntry sheet =
+        printerEntryFor(facts.media, queueMediaEntry(cupsd.get(), destination, media),
+                        std::string(queueName(destination)));
+    DeviceFailure failure = DeviceFailure::none;
+    device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
+    if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
+    if (!device) throw PrintFailure(printerUnreachable(destination));
+    target = {device->http.get(),
+              facts.printerUri,
+              device->resource,
+              deviceJobWhereabouts(facts.printerUri),
+              {}};
+    target.reconnect = [&facts]() -> std::optional<HttpConnection> {
+      std::optional<DeviceConnection> again =
+          connectToDevice(facts.printerUri, facts.printerAddress);
+      if (!again) return std::nullopt;
+      return std::move(again->http);
+    };
+    ticket = deviceJobOptions(options, sheet);
+  }
+  const int jobId = createCheckedJob(target, title, ticket);
+  sendJobDocument(target, jobId, title, documentFd);
+}
+
+}  // namespace vardelle::printing
