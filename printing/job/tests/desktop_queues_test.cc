@@ -221,6 +221,38 @@ class DesktopQueues : public ::testing::Test {
   std::set<std::string> discoveredOnly;
 };
 
+TEST_F(DesktopQueues, TheirQueuesAloneLetTheFirmwareShrinkThePage) {
+  // What this machine's CUPS does with these queues by itself: the job's print-scaling stays
+  // behind (cups-browsed's backend hands the job to CUPS' ipp backend), and each printer fits
+  // the whole sheet into its margins with its own default.
+  auto browsed = rig.addPrinter("browsed", "Browsed Printer");
+  auto panel = rig.addPrinter("panel", "Panel Printer");
+  auto driverless = rig.addPrinter("driverless", "Driverless Printer");
+  rig.addQueue("Panel_Printer", "dnssd://Panel%20Printer._ipp._tcp.local/");
+  rig.addQueue("Driverless_Printer", "ipp://Driverless%20Printer._ipp._tcp.local/");
+  rig.startCupsBrowsed();
+  rig.waitForQueue("Browsed_Printer");
+  if (cupsForwardsPrintScaling(readQueueFacts("Panel_Printer").cupsVersion)) {
+    GTEST_SKIP() << "this cupsd forwards print-scaling";
+  }
+  const std::string sheet = dir.write("sheet.pdf", testing::placedRulerPdf(595.2756, 841.8898));
+  for (const auto& [queue, printer] :
+       {std::pair{"Browsed_Printer", browsed}, std::pair{"Panel_Printer", panel},
+        std::pair{"Driverless_Printer", driverless}}) {
+    SCOPED_TRACE(queue);
+    auto lp = testing::runProcess({"/usr/bin/lp", "-d", queue, "-o", "media=iso_a4_210x297mm", "-o",
+                                   "print-scaling=none", sheet},
+                                  rig.environment());
+    ASSERT_EQ(lp.exitStatus, 0) << lp.err;
+    auto jobs = waitForJobs(printer.jobs, 1);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].attributes.count("IPP_PRINT_SCALING"), 0u);
+    const std::string render = testing::readFile(jobs[0].file + ".render");
+    std::printf("%s through its queue: %s", queue, render.c_str());
+    EXPECT_NE(render.find("page 1 fit scale 0.96"), std::string::npos) << render;
+  }
+}
+
 TEST_F(DesktopQueues, CupsBrowsedQueuePrintsAtExactSize) {
   // cups-browsed names the queue from the service and keeps the printer's address to itself;
   // the printer also announces itself over TLS, which cups-browsed (and the helper) then use,
