@@ -1,4 +1,5 @@
 #include "artwork/page_drawing.h"
+#include "artwork/placement.h"
 
 #include "base/print_failure.h"
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "artwork/paper_geometry.h"
+#include "artwork/placement.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/settings/print_settings.h"
 #include "printing/settings/snapshot.h"
