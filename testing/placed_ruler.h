@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "artwork/paper_geometry.h"
+#include "artwork/placement.h"
 #include "testing/raster_probe.h"
 
 namespace vardelle::testing {

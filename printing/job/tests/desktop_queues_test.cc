@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "artwork/paper_geometry.h"
+#include "artwork/placement.h"
 #include "printing/cups/printers.h"
 #include "printing/cups/same_sheet.h"
 #include "printing/job/ipp_job.h"
