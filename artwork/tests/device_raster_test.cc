@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/print_failure.h"
+#include "testing/converted_page.h"
 
 namespace vardelle::artwork {
 namespace {
@@ -18,56 +19,12 @@ constexpr Sample kWhite{65535, 65535, 65535};
 
 // A converted page whose every sample names its own place: red its column, green its row.
 std::shared_ptr<Pixels> namedSamples(std::uint32_t width, std::uint32_t height) {
-  auto pixels = std::make_shared<Pixels>();
-  pixels->width = width;
-  pixels->height = height;
-  pixels->bitDepth = 16;
-  pixels->channels = 3;
-  pixels->bytes.resize(std::size_t(width) * height * 6);
-  auto* samples = reinterpret_cast<std::uint16_t*>(pixels->bytes.data());
-  for (std::uint32_t y = 0; y < height; ++y) {
-    for (std::uint32_t x = 0; x < width; ++x) {
-      std::uint16_t* s = samples + (std::size_t(y) * width + x) * 3;
-      s[0] = std::uint16_t(x), s[1] = std::uint16_t(y), s[2] = 7;
-    }
-  }
-  return pixels;
+  return testing::rgb16Pixels(width, height, [](std::uint32_t x, std::uint32_t y) {
+    return Sample{std::uint16_t(x), std::uint16_t(y), 7};
+  });
 }
 
-// The same samples made row by row each time they are read, as a page converted while drawn;
-// `rowsMade` rows only, to stand for a file damaged since loading.
-class RowsOf : public RowSource {
- public:
-  RowsOf(std::shared_ptr<const Pixels> pixels, std::uint32_t rowsMade)
-      : pixels_(std::move(pixels)), rowsMade_(rowsMade) {}
-  void forEachRow(
-      const std::function<void(uint32_t y, const unsigned char* row)>& onRow) const override {
-    for (std::uint32_t y = 0; y < rowsMade_; ++y) {
-      onRow(y, pixels_->bytes.data() + pixels_->rowBytes() * y);
-    }
-  }
-
- private:
-  std::shared_ptr<const Pixels> pixels_;
-  std::uint32_t rowsMade_;
-};
-
-ArtworkPage convertedPage(std::shared_ptr<Pixels> pixels, double dpi, bool streamed,
-                          std::uint32_t rowsMade = ~0u) {
-  PngPage png;
-  png.header.width = pixels->width;
-  png.header.height = pixels->height;
-  png.header.bitDepth = 16;
-  png.header.colorType = PngColorType::rgb;
-  png.dpiX = png.dpiY = dpi;
-  const Size size{pixels->width * 72.0 / dpi, pixels->height * 72.0 / dpi};
-  if (streamed) {
-    png.rows = std::make_shared<RowsOf>(pixels, std::min(rowsMade, pixels->height));
-  } else {
-    png.pixels = std::move(pixels);
-  }
-  return ArtworkPage{std::move(png), size};
-}
+using testing::convertedPage;
 
 PaperGeometry paperOf(double width, double height, double margin) {
   return {width, height, margin, margin, width - 2 * margin, height - 2 * margin};
