@@ -4,6 +4,7 @@
 #include "app/routing.h"
 #include "artwork/artwork.h"
 #include "base/print_failure.h"
+#include "printing/print_color_entries.h"
 #include "printing/settings_command.h"
 #include "printing/snapshot.h"
 #include "printing/submission.h"
@@ -28,9 +29,7 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
   prepared.snapshot = printing::loadSnapshot(request, !inspecting);
   if (request.colorManagement && request.colorManagement->mode == "application" &&
       prepared.snapshot && prepared.snapshot->summary.colorMode == "monochrome") {
-    throw PrintFailure(
-        "This preset is set to black and white. Choose Color in Printer settings before using an "
-        "RGB printer profile.");
+    throw PrintFailure(printing::kBlackAndWhiteWithRgbProfile);
   }
   const artwork::Artwork loaded = artwork::Artwork::load(*request.filePath, request.pngDpi);
   // A converted photograph is drawn once (preview, print) or read once to shrink it (thumbnail):

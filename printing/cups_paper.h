@@ -5,6 +5,7 @@
 
 #include "artwork/paper_geometry.h"
 #include "printing/print_settings.h"
+#include "printing/queue_ppd.h"
 
 namespace vardelle::printing {
 
@@ -33,6 +34,12 @@ MeasuredPaper measurePaper(const PrintSettings& settings);
 
 /// measurePaper(settings).geometry.
 artwork::PaperGeometry paperGeometry(const PrintSettings& settings);
+
+/// How the filters lay a sheet of `orientation` on the queue's portrait media, as orientedGeometry
+/// turns: portrait (any portrait sheet, as it is), or, for either landscape, reverseLandscape on
+/// a PPD that says *LandscapeOrientation: Plus90 (the sheet's left edge on the media's bottom
+/// edge) and landscape otherwise (its left edge on the media's top edge).
+Orientation sheetTurn(const QueuePpd& ppd, Orientation orientation);
 
 /// A sheet size in hundredths of a millimetre, portrait.
 struct MediaSize {

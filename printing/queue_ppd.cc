@@ -153,6 +153,8 @@ std::optional<std::string> QueuePpd::attribute(std::string_view name) const {
   return std::string(attr->value);
 }
 
+ppd_file_t* QueuePpd::handle() const { return file_->ppd; }
+
 int QueuePpd::landscapeDegrees() const { return file_->ppd->landscape < 0 ? -90 : 90; }
 
 }  // namespace vardelle::printing

@@ -20,6 +20,7 @@
 #include "printing/printers.h"
 #include "printing/printers_internal.h"
 #include "printing/queue_ppd.h"
+#include "printing/raster_job.h"
 #include "printing/restore.h"
 
 namespace vardelle::printing {
@@ -57,7 +58,8 @@ MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const s
 // queue tail.
 void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
              const std::vector<PrintOption>& options, const std::string& media,
-             const std::string& title, int documentFd) {
+             const std::string& title, int documentFd, const char* format = CUPS_FORMAT_PDF,
+             const std::vector<FileSpan>& spans = {}) {
   HttpConnection cupsd = connectToPrintSystem();
   if (route == PrintRoute::localQueue) {
     openDestination(cupsd.get(), destination);
@@ -67,7 +69,7 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
                      "/printers/%s", queue.c_str());
     const JobTarget target{cupsd.get(), uri, "/printers/" + queue};
     const int jobId = createCheckedJob(target, title, options);
-    sendJobDocument(target, jobId, title, documentFd);
+    sendJobDocument(target, jobId, title, documentFd, format, spans);
     return;
   }
   // The job ticket goes to the printer as written here; the local queue never sees the job.
@@ -80,6 +82,15 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
 }
 
 bool isApplicationColor(const ColorManagement& color) { return color.mode == "application"; }
+
+HelperResult submitted(const NativeSnapshot& snapshot, const DocumentInfo& document) {
+  HelperResult result;
+  result.ok = true;
+  result.summary = snapshot.summary;
+  result.document = document;
+  result.submitted = true;
+  return result;
+}
 
 }  // namespace
 
@@ -317,6 +328,23 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
                            ? sheetRotation(settings.orientation().value_or(Orientation::portrait))
                            : 0;
 
+  if (takesRasterRoute(ppd ? &*ppd : nullptr, color, route)) {
+    // The converted 16 bits reach a Gutenprint driver only in a raster made here: the PDF route
+    // hands it 8 bits (see raster_job.h). Everything is settled and every sheet drawn before
+    // any job exists, as for a PDF.
+    const RasterJob raster = planRasterJob(*ppd, settings, sent, current.geometry);
+    std::vector<FileSpan> spans;
+    const PrivateTempFile rasterFile(
+        [&](const ByteSink& sink) {
+          spans = writeRasterDocument(raster, artwork, snapshot.paper, request.scalePercent,
+                                      offset.x, offset.y, sink);
+        },
+        "printing");
+    sendJob(route, facts, settings.printerName(), sent, media, title, rasterFile.fd(),
+            kCupsRasterFormat, spans);
+    return submitted(snapshot, document);
+  }
+
   // Converted pixels are the printer's own values: the job marks them as matched and they go
   // untagged, so no colour management applies the printer profile a second time.
   // Into an unnamed file rather than memory: the document of a large photograph is as large as
@@ -338,13 +366,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   }
 
   sendJob(route, facts, settings.printerName(), sent, media, title, pdf.fd());
-
-  HelperResult result;
-  result.ok = true;
-  result.summary = snapshot.summary;
-  result.document = document;
-  result.submitted = true;
-  return result;
+  return submitted(snapshot, document);
 }
 
 }  // namespace vardelle::printing
