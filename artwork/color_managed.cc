@@ -229,7 +229,7 @@ void convertPngRows(const PngPage& png, const color::PageTransform& transform, R
       (!graySamples && components != 3 && components != 4)) {
     throw PrintFailure(color::kUnsupportedPngSource);
   }
-  const StageRow stage = graySamples        ? stagerFor<1, 1>(wide, alpha)
+  const StageRow stage = graySamples       ? stagerFor<1, 1>(wide, alpha)
                          : components == 4 ? stagerFor<3, 4>(wide, alpha)
                                            : stagerFor<3, 3>(wide, alpha);
   png.forEachRow(
@@ -311,7 +311,7 @@ RasterSize managedRasterSize(const ArtworkPage& page, double scalePercent) {
 Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double scalePercent,
                                          bool convert, bool streamPng) const {
   settings.validate();
-  if (settings.mode != "application") return *this;
+  if (!settings.applicationManaged()) return *this;
 
   // Shared with the pages converted as they are drawn, which outlive this call.
   const auto shared =

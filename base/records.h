@@ -20,6 +20,9 @@ struct ColorManagement {
   /// The default wherever a request has none: colour left to the printer.
   static ColorManagement printer();
 
+  /// Whether this application converts the colours to the printer's profile itself.
+  bool applicationManaged() const { return mode == "application"; }
+
   /// Throws PrintFailure with the first rule broken; never changes the record.
   void validate() const;
 };

@@ -14,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=$(realpath "${VARDELLE:-build/vardelle}")
 icc=$(realpath "${MAKE_ICC_FIXTURE:-build/color/tests/make_icc_fixture}")
-maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/printing/tests/make_test_snapshot}")
+maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/testing/make_test_snapshot}")
 runs=${RUNS:-7}
 work=$(mktemp -d)
 chmod 0755 "$work"

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bin=$(realpath "${VARDELLE:-build/vardelle}")
-maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/printing/tests/make_test_snapshot}")
+maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/testing/make_test_snapshot}")
 runs=${RUNS:-20}
 work=$(mktemp -d)
 chmod 0755 "$work"

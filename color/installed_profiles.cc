@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "base/print_failure.h"
+#include "base/text.h"
 
 namespace vardelle::color {
 
@@ -22,8 +23,7 @@ const char* absoluteEnvironment(const char* name) {
 }
 
 bool hasProfileExtension(const fs::path& path) {
-  std::string extension = path.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string extension = asciiLowercase(path.extension().string());
   return extension == ".icc" || extension == ".icm";
 }
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "printing/print_settings.h"
-#include "printing/print_summary.h"
+#include "printing/settings/print_settings.h"
+#include "printing/settings/print_summary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vardelle::printing;

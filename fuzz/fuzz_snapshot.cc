@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "base/print_failure.h"
-#include "printing/snapshot.h"
+#include "printing/settings/snapshot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vardelle;

@@ -2,9 +2,10 @@
 
 #include <stdexcept>
 
-#include "printing/cups_paper.h"
-#include "printing/print_summary.h"
-#include "printing/restore.h"
+#include "printing/cups/paper_measurement.h"
+#include "printing/cups/printers.h"
+#include "printing/settings/print_summary.h"
+#include "printing/settings/restore.h"
 
 namespace vardelle::testing {
 

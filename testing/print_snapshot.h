@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "printing/print_settings.h"
-#include "printing/snapshot.h"
+#include "printing/settings/print_settings.h"
+#include "printing/settings/snapshot.h"
 
 namespace vardelle::testing {
 

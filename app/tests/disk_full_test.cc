@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "color/output_profile.h"
-#include "printing/snapshot.h"
+#include "printing/settings/snapshot.h"
 #include "testing/icc_fixtures.h"
 #include "testing/pdf_maker.h"
 #include "testing/run_process.h"

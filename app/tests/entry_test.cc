@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "app/finish.h"
-#include "printing/print_settings.h"
-#include "printing/snapshot.h"
+#include "printing/settings/print_settings.h"
+#include "printing/settings/snapshot.h"
 #include "testing/pdf_maker.h"
 #include "testing/run_process.h"
 #include "testing/silent_server.h"
@@ -187,14 +187,13 @@ TEST(TerminationSignals, EachEndsTheRunWithTheOneLine) {
   const std::string request = dir.write("request.json", r.dump());
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
     SCOPED_TRACE(signal);
-    auto run = runProcess({VARDELLE_BINARY, "print", request},
-                          {{"CUPS_SERVER", server.address()},
-                           {"HOME", dir.path()},
-                           {"TMPDIR", dir.path()}},
-                          [signal](int pid) {
-                            std::this_thread::sleep_for(std::chrono::milliseconds(400));
-                            ::kill(pid, signal);
-                          });
+    auto run = runProcess(
+        {VARDELLE_BINARY, "print", request},
+        {{"CUPS_SERVER", server.address()}, {"HOME", dir.path()}, {"TMPDIR", dir.path()}},
+        [signal](int pid) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(400));
+          ::kill(pid, signal);
+        });
     EXPECT_EQ(run.out,
               "{\"error\":\"The app closed before this operation finished. Check Print Center "
               "before retrying; submission may already have started.\",\"ok\":false}\n");

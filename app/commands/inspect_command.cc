@@ -1,0 +1,16 @@
+#include "app/commands/inspect_command.h"
+
+#include "app/commands/prepared_document.h"
+
+namespace vardelle::app {
+
+HelperResult inspectCommand(const PrintRequest& request) {
+  PreparedDocument prepared = prepareDocument("inspect", request);
+  HelperResult result;
+  result.ok = true;
+  if (prepared.snapshot) result.summary = prepared.snapshot->summary;
+  result.document = std::move(prepared.document);
+  return result;
+}
+
+}  // namespace vardelle::app

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "artwork/artwork.h"
+#include "base/records.h"
+#include "printing/settings/snapshot.h"
+
+namespace vardelle::app {
+
+/// What every artwork command (inspect, preview, thumbnail, print) prepares before it inspects,
+/// renders or prints.
+struct PreparedDocument {
+  std::optional<printing::NativeSnapshot> snapshot;  ///< always present except for `inspect`
+  artwork::Artwork managed;                          ///< the artwork with its colour applied
+  DocumentInfo document;                             ///< the inspection against the saved paper
+};
+
+/// Checks that the request names an artwork, reads the snapshot (optional only for `inspect`),
+/// refuses an RGB printer profile on a black-and-white preset, loads the artwork, applies the
+/// colour settings (no pixel conversion for `inspect`) and inspects it against the saved paper.
+/// Throws PrintFailure (or the loader's platform error) at the first check that fails.
+PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& request);
+
+/// Throws PrintFailure("Choose a PDF or PNG file first.") when the request names no artwork.
+void requireArtworkPath(const PrintRequest& request);
+
+}  // namespace vardelle::app

@@ -1,0 +1,79 @@
+#pragma once
+
+// The libcups handles of the printing library. Only printing/*.cc include this header.
+
+#include <cups/cups.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "printing/cups/printers.h"
+#include "printing/settings/print_settings.h"
+
+namespace vardelle::printing {
+
+struct HttpCloser {
+  void operator()(http_t* http) const noexcept { httpClose(http); }
+};
+/// A connection to cupsd.
+using HttpConnection = std::unique_ptr<http_t, HttpCloser>;
+
+struct IppDeleter {
+  void operator()(ipp_t* ipp) const noexcept { ippDelete(ipp); }
+};
+using IppMessage = std::unique_ptr<ipp_t, IppDeleter>;
+
+struct DestinationFreer {
+  void operator()(cups_dest_t* dest) const noexcept { cupsFreeDests(1, dest); }
+};
+/// One destination as cupsGetNamedDest returns it.
+using Destination = std::unique_ptr<cups_dest_t, DestinationFreer>;
+
+struct DestinationInfoFreer {
+  void operator()(cups_dinfo_t* info) const noexcept { cupsFreeDestInfo(info); }
+};
+/// A destination's capabilities, media database included.
+using DestinationInfo = std::unique_ptr<cups_dinfo_t, DestinationInfoFreer>;
+
+/// Job options in libcups' own form (cupsAddOption), for the calls that take them. Move-only.
+class CupsOptions {
+ public:
+  explicit CupsOptions(const std::vector<PrintOption>& options) {
+    for (const PrintOption& option : options) {
+      count_ = cupsAddOption(option.name.c_str(), option.value.c_str(), count_, &options_);
+    }
+  }
+  ~CupsOptions() { cupsFreeOptions(count_, options_); }
+  CupsOptions(const CupsOptions&) = delete;
+  CupsOptions& operator=(const CupsOptions&) = delete;
+
+  int count() const { return count_; }
+  cups_option_t* get() const { return options_; }
+
+ private:
+  int count_ = 0;
+  cups_option_t* options_ = nullptr;
+};
+
+/// Opens a connection to the print system named by CUPS_SERVER (or the client configuration),
+/// giving up after 5 s when nobody answers and after 10 s of silence on an open connection.
+/// Throws PrintFailure(kPrintSystemUnavailable) when no connection can be made.
+HttpConnection connectToPrintSystem();
+
+/// A connection to an IPP printer itself and the resource its URI names.
+struct DeviceConnection {
+  HttpConnection http;
+  std::string resource;  ///< e.g. "/ipp/print"
+};
+
+/// Connects to the IPP printer at `uri` (ipp:// or ipps://, encrypted for ipps) with the time-outs
+/// of connectToPrintSystem; none when the URI cannot be parsed or nobody answers.
+std::optional<DeviceConnection> connectToDevice(const std::string& uri);
+
+/// True for the IPP statuses libcups reports when the print system itself could not serve a
+/// request (unreachable, timed out, shutting down), as opposed to a refusal of the request.
+bool printSystemUnavailable(ipp_status_t status);
+
+}  // namespace vardelle::printing

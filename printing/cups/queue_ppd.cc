@@ -1,0 +1,162 @@
+#include "printing/cups/queue_ppd.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "base/print_failure.h"
+#include "printing/cups/connection.h"
+#include "printing/cups/printers_internal.h"
+
+// libcups marks its whole PPD interface deprecated in favour of cupsCopyDestInfo, whose media
+// database merges same-size entries ("4x6" and "KG") and so cannot name the user's paper.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <cups/ppd.h>
+
+namespace vardelle::printing {
+
+struct QueuePpd::File {
+  ppd_file_t* ppd = nullptr;
+  ~File() {
+    if (ppd) ppdClose(ppd);
+  }
+};
+
+namespace {
+
+// A file descriptor closed when it goes, unless handed on.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+QueuePpd::QueuePpd(std::unique_ptr<File> file) : file_(std::move(file)) {}
+QueuePpd::~QueuePpd() = default;
+QueuePpd::QueuePpd(QueuePpd&&) noexcept = default;
+QueuePpd& QueuePpd::operator=(QueuePpd&&) noexcept = default;
+
+std::optional<QueuePpd> QueuePpd::fromFile(const std::string& path) {
+  auto file = std::make_unique<File>();
+  file->ppd = ppdOpenFile(path.c_str());
+  if (!file->ppd) return std::nullopt;
+  return QueuePpd(std::move(file));
+}
+
+std::optional<QueuePpd> QueuePpd::forQueue(const std::string& printerName) {
+  HttpConnection http = connectToPrintSystem();
+  // Asked over HTTP rather than with cupsGetPPD3, which for a server named "localhost" reads
+  // /etc/cups/ppd of this machine instead, whatever cupsd the connection talks to. Held in
+  // memory: nothing is left on disk.
+  Descriptor fd(memfd_create("vardelle-ppd", MFD_CLOEXEC));
+  if (fd.get() < 0) throw PrintFailure("The printer's description could not be read.");
+  const std::string resource = localQueueResource(printerName) + ".ppd";
+  const http_status_t status = cupsGetFd(http.get(), resource.c_str(), fd.get());
+  if (status == HTTP_STATUS_NOT_FOUND) return std::nullopt;
+  if (status != HTTP_STATUS_OK) {
+    if (printSystemUnavailable(cupsLastError())) throw PrintFailure(kPrintSystemUnavailable);
+    throw PrintFailure("The print system did not send the printer's description (" +
+                       std::string(cupsLastErrorString()) + ").");
+  }
+  if (::lseek(fd.get(), 0, SEEK_SET) != 0) {
+    throw PrintFailure("The printer's description could not be read.");
+  }
+  auto file = std::make_unique<File>();
+  // ppdOpenFd closes the descriptor itself.
+  file->ppd = ppdOpenFd(fd.release());
+  if (!file->ppd) {
+    throw PrintFailure("The printer's description (PPD) could not be read. Reinstall the printer.");
+  }
+  return QueuePpd(std::move(file));
+}
+
+std::optional<PpdPageSize> QueuePpd::pageSize(std::string_view name) const {
+  const std::string key(name);
+  ppd_file_t* ppd = file_->ppd;
+  PpdPageSize size;
+  size.name = key;
+  size.text = key;
+  if (key.starts_with("Custom.")) {
+    ppd_size_t* custom = ppdPageSize(ppd, key.c_str());
+    if (!custom || !ppd->variable_sizes) return std::nullopt;
+    size.widthPt = custom->width, size.lengthPt = custom->length;
+    size.leftPt = custom->left, size.bottomPt = custom->bottom;
+    size.rightPt = custom->right, size.topPt = custom->top;
+    return size;
+  }
+  ppd_size_t* declared = ppdPageSize(ppd, key.c_str());
+  // libcups matches names without regard to case; the saved name is the PPD's own spelling.
+  if (!declared || key != declared->name || !(declared->width > 0) || !(declared->length > 0)) {
+    return std::nullopt;
+  }
+  size.widthPt = declared->width, size.lengthPt = declared->length;
+  size.leftPt = declared->left, size.bottomPt = declared->bottom;
+  size.rightPt = declared->right, size.topPt = declared->top;
+  if (ppd_option_t* option = ppdFindOption(ppd, "PageSize")) {
+    if (ppd_choice_t* choice = ppdFindChoice(option, key.c_str()); choice && choice->text[0]) {
+      size.text = choice->text;
+    }
+  }
+  return size;
+}
+
+std::vector<PpdPageSize> QueuePpd::pageSizes() const {
+  std::vector<PpdPageSize> sizes;
+  for (int i = 0; i < file_->ppd->num_sizes; ++i) {
+    const std::string name = file_->ppd->sizes[i].name;
+    if (name.empty() || name == "Custom") continue;
+    if (auto size = pageSize(name)) sizes.push_back(std::move(*size));
+  }
+  return sizes;
+}
+
+std::optional<std::string> QueuePpd::defaultChoice(std::string_view keyword) const {
+  ppd_option_t* option = ppdFindOption(file_->ppd, std::string(keyword).c_str());
+  if (!option || !option->defchoice[0]) return std::nullopt;
+  return std::string(option->defchoice);
+}
+
+bool QueuePpd::hasOption(std::string_view keyword) const {
+  return ppdFindOption(file_->ppd, std::string(keyword).c_str()) != nullptr;
+}
+
+bool QueuePpd::hasChoice(std::string_view keyword, std::string_view choice) const {
+  ppd_option_t* option = ppdFindOption(file_->ppd, std::string(keyword).c_str());
+  return option && ppdFindChoice(option, std::string(choice).c_str()) != nullptr;
+}
+
+std::optional<std::string> QueuePpd::optionText(std::string_view keyword) const {
+  ppd_option_t* option = ppdFindOption(file_->ppd, std::string(keyword).c_str());
+  if (!option || !option->text[0]) return std::nullopt;
+  return std::string(option->text);
+}
+
+std::optional<std::string> QueuePpd::attribute(std::string_view name) const {
+  ppd_attr_t* attr = ppdFindAttr(file_->ppd, std::string(name).c_str(), nullptr);
+  if (!attr || !attr->value || !attr->value[0]) return std::nullopt;
+  return std::string(attr->value);
+}
+
+ppd_file_t* QueuePpd::handle() const { return file_->ppd; }
+
+int QueuePpd::landscapeDegrees() const { return file_->ppd->landscape < 0 ? -90 : 90; }
+
+}  // namespace vardelle::printing
+
+#pragma GCC diagnostic pop

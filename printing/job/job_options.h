@@ -1,0 +1,48 @@
+#pragma once
+
+// What a job says to the print system or the printer besides its document: the saved choices it
+// may carry and the exact-size options, in the words of a CUPS queue or of an IPP printer.
+
+#include <string>
+#include <vector>
+
+#include "printing/cups/queue_ppd.h"
+#include "printing/settings/print_settings.h"
+
+namespace vardelle::printing {
+
+/// The options of the job made from `settings`: the saved options a job may carry (never the
+/// orientation, which the sheets already have, nor this application's own colour entries, nor
+/// placementOptionsNeverSent), then media = `media` and every exactSizeOptions entry set
+/// explicitly (a driver option only when `ppd` has it), copies (the settings' count, 1 without
+/// one), and cm-calibration only for application-managed colour. A saved PageSize (the queue's
+/// own entry) goes to a queue with a PPD (`ppd`) as saved, so that CUPS cannot map the media to a
+/// same-size neighbour; without one it is left out.
+std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
+                                    const QueuePpd* ppd = nullptr);
+
+/// Throws PrintFailure, naming the setting, when `ppd` has a driver option of exactSizeOptions
+/// but not the choice that keeps the size (a Gutenprint PPD without StpiShrinkOutput=Crop).
+void requireExactSizeChoices(const QueuePpd& ppd);
+
+/// A sheet as a queue's media database holds it, in hundredths of a millimetre, portrait.
+struct MediaEntry {
+  int width = 0, length = 0;
+  int left = 0, bottom = 0, right = 0, top = 0;
+};
+
+/// The options of a job that goes straight to a driverless printer, made from `options`
+/// (jobOptions' result): the sheet as one media-col with the entry's size and margins (and the
+/// saved media-source and media-type), print-scaling=none, copies, sides and number-up kept; the
+/// options only the CUPS filters understand (media by name, fit-to-page, page-border, mirror,
+/// page-set, outputorder, job-sheets, cm-calibration) left out, since no filter runs on that
+/// road; a PPD colour model or print quality said in IPP's words (print-color-mode,
+/// print-quality) unless those are set; other PPD options dropped.
+std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& options,
+                                          const MediaEntry& media);
+
+/// The /Rotate that turns a sheet of `orientation` onto portrait media the way the CUPS filters
+/// turn it (see orientedGeometry): 0, 90 (landscape), 180 or 270.
+int sheetRotation(Orientation orientation);
+
+}  // namespace vardelle::printing

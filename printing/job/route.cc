@@ -1,0 +1,135 @@
+#include "printing/job/route.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "base/print_failure.h"
+#include "printing/cups/connection.h"
+#include "printing/cups/printers_internal.h"
+
+namespace vardelle::printing {
+namespace {
+
+std::vector<std::string> strings(ipp_t* response, const char* name) {
+  std::vector<std::string> values;
+  ipp_attribute_t* attribute = ippFindAttribute(response, name, IPP_TAG_ZERO);
+  for (int i = 0; attribute && i < ippGetCount(attribute); ++i) {
+    if (const char* value = ippGetString(attribute, i, nullptr)) values.emplace_back(value);
+  }
+  return values;
+}
+
+bool contains(const std::vector<std::string>& values, std::string_view wanted) {
+  return std::find(values.begin(), values.end(), wanted) != values.end();
+}
+
+IppMessage getPrinterAttributes(http_t* http, const std::string& uri, const std::string& resource,
+                                std::initializer_list<const char*> wanted) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  std::vector<const char*> names(wanted);
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                static_cast<int>(names.size()), nullptr, names.data());
+  return IppMessage(cupsDoRequest(http, request, resource.c_str()));
+}
+
+}  // namespace
+
+bool cupsForwardsPrintScaling(std::string_view version) {
+  int major = 0, minor = 0, patch = 0;
+  const char* at = version.data();
+  const char* end = version.data() + version.size();
+  auto number = [&](int& value) {
+    auto [next, error] = std::from_chars(at, end, value);
+    if (error != std::errc()) return false;
+    at = next;
+    return true;
+  };
+  if (!number(major) || at == end || *at++ != '.' || !number(minor)) return false;
+  // "2.5b1" and "2.4" have no patch number: the release they name is newer than its .0.
+  if (at != end && *at == '.') {
+    ++at;
+    if (!number(patch)) patch = 0;
+  }
+  if (major != 2) return major > 2;
+  if (minor != 4) return minor > 4;
+  return patch >= 8;
+}
+
+bool isIppDevice(std::string_view deviceUri) {
+  return (deviceUri.starts_with("ipp://") && deviceUri.size() > 6) ||
+         (deviceUri.starts_with("ipps://") && deviceUri.size() > 7);
+}
+
+bool needsPrinterFacts(const RouteFacts& facts) {
+  return isIppDevice(facts.deviceUri) && !cupsForwardsPrintScaling(facts.cupsVersion);
+}
+
+PrintRoute chooseRoute(const RouteFacts& facts) {
+  if (!needsPrinterFacts(facts) || !facts.printerAsked) return PrintRoute::localQueue;
+  // cupsd passes a PDF straight to a printer that takes PDF (its cheapest filter), without the
+  // print-scaling the job asked for: the printer would apply its own default, commonly "auto",
+  // and fit the whole sheet into its margins. Only a job ticket written here avoids that.
+  if (!facts.printScalingSupported.empty() && contains(facts.documentFormats, "application/pdf")) {
+    return PrintRoute::printerDevice;
+  }
+  return PrintRoute::localQueue;
+}
+
+RouteFacts readQueueFacts(const std::string& destination) {
+  HttpConnection http = connectToPrintSystem();
+  const std::optional<std::string> uri = localQueueUri(destination);
+  if (!uri) throw PrintFailure(kPrinterNotInstalled);
+  IppMessage queueAttributes =
+      getPrinterAttributes(http.get(), *uri, "/", {"device-uri", "cups-version"});
+  const ipp_status_t status = cupsLastError();
+  if (printSystemUnavailable(status)) throw PrintFailure(kPrintSystemUnavailable);
+  if (!queueAttributes || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    throw PrintFailure(kPrinterNotInstalled);
+  }
+  RouteFacts facts;
+  if (auto values = strings(queueAttributes.get(), "device-uri"); !values.empty()) {
+    facts.deviceUri = values.front();
+  }
+  if (auto values = strings(queueAttributes.get(), "cups-version"); !values.empty()) {
+    facts.cupsVersion = values.front();
+  }
+  return facts;
+}
+
+RouteFacts readRouteFacts(const std::string& destination) {
+  RouteFacts facts = readQueueFacts(destination);
+  if (!needsPrinterFacts(facts)) return facts;
+  // Sending through a queue whose printer may apply its own scaling cannot be made exact, so a
+  // printer that does not answer is said plainly instead of being queued for later.
+  const std::string unreachable = printerUnreachable(destination);
+  auto device = connectToDevice(facts.deviceUri);
+  if (!device) throw PrintFailure(unreachable);
+  IppMessage printer =
+      getPrinterAttributes(device->http.get(), facts.deviceUri, device->resource,
+                           {"print-scaling-supported", "document-format-supported"});
+  if (!printer || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
+    throw PrintFailure(unreachable);
+  }
+  facts.printerAsked = true;
+  facts.printScalingSupported = strings(printer.get(), "print-scaling-supported");
+  facts.documentFormats = strings(printer.get(), "document-format-supported");
+  return facts;
+}
+
+std::string printerUnreachable(const std::string& destination) {
+  return "The printer behind \"" + std::string(queueName(destination)) +
+         "\" could not be reached to send the artwork at exact size. Make sure it is switched "
+         "on and connected, then try again.";
+}
+
+void requireUnscaledPrinting(const RouteFacts& facts, const std::string& destination) {
+  if (contains(facts.printScalingSupported, "none")) return;
+  throw PrintFailure("The printer \"" + std::string(queueName(destination)) +
+                     "\" cannot print pages without scaling them (print-scaling \"none\"), so "
+                     "the artwork would not print at exact size. Nothing was sent to it.");
+}
+
+}  // namespace vardelle::printing

@@ -1,0 +1,202 @@
+#include "printing/job/submission.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+
+#include "base/diagnostics.h"
+#include "base/files.h"
+#include "base/print_failure.h"
+#include "printing/cups/connection.h"
+#include "printing/cups/paper_measurement.h"
+#include "printing/cups/printers.h"
+#include "printing/cups/printers_internal.h"
+#include "printing/cups/queue_ppd.h"
+#include "printing/cups/same_sheet.h"
+#include "printing/job/ipp_job.h"
+#include "printing/job/job_options.h"
+#include "printing/job/print_view.h"
+#include "printing/job/raster_job.h"
+#include "printing/job/route.h"
+#include "printing/settings/exact_size_options.h"
+#include "printing/settings/print_color_entries.h"
+#include "printing/settings/restore.h"
+
+namespace vardelle::printing {
+namespace {
+
+void logCups(const char* what) { debugNote(std::string(what) + ": " + cupsLastErrorString()); }
+
+// The destination and its capabilities on `http`; a queue that vanished since the checks is
+// "not installed", a print system that stopped answering is said as such.
+std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std::string& name) {
+  Destination dest = namedDestination(http, name);
+  DestinationInfo info(cupsCopyDestInfo(http, dest.get()));
+  if (!info) {
+    logCups("cupsCopyDestInfo");
+    throw PrintFailure(kPrintSystemUnavailable);
+  }
+  return {std::move(dest), std::move(info)};
+}
+
+// The queue's own entry for `media`, the one the paper was measured from.
+MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const std::string& media) {
+  auto opened = openDestination(http, destination);
+  cups_size_t size{};
+  if (!cupsGetDestMediaByName(http, opened.first.get(), opened.second.get(), media.c_str(),
+                              CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
+    throw PrintFailure(kPaperChanged);
+  }
+  return {size.width, size.length, size.left, size.bottom, size.right, size.top};
+}
+
+// Sends the composed document as one job by `route`. Everything before Create-Job leaves the
+// printer untouched; from there on a failure may leave a job behind, so it is said with the
+// queue tail.
+void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
+             const std::vector<PrintOption>& options, const std::string& media,
+             const std::string& title, int documentFd, const char* format = CUPS_FORMAT_PDF,
+             const std::vector<FileSpan>& spans = {}) {
+  HttpConnection cupsd = connectToPrintSystem();
+  if (route == PrintRoute::localQueue) {
+    openDestination(cupsd.get(), destination);
+    const std::optional<std::string> uri = localQueueUri(destination);
+    if (!uri) throw PrintFailure(kPrinterNotInstalled);
+    const JobTarget target{cupsd.get(), *uri, localQueueResource(destination)};
+    const int jobId = createCheckedJob(target, title, options);
+    sendJobDocument(target, jobId, title, documentFd, format, spans);
+    return;
+  }
+  // The job ticket goes to the printer as written here; the local queue never sees the job.
+  const MediaEntry entry = queueMediaEntry(cupsd.get(), destination, media);
+  auto device = connectToDevice(facts.deviceUri);
+  if (!device) throw PrintFailure(printerUnreachable(destination));
+  const JobTarget target{device->http.get(), facts.deviceUri, device->resource};
+  const int jobId = createCheckedJob(target, title, deviceJobOptions(options, entry));
+  sendJobDocument(target, jobId, title, documentFd);
+}
+
+HelperResult submitted(const NativeSnapshot& snapshot, const DocumentInfo& document) {
+  HelperResult result;
+  result.ok = true;
+  result.summary = snapshot.summary;
+  result.document = document;
+  result.submitted = true;
+  return result;
+}
+
+}  // namespace
+
+void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies) {
+  if (!copies) return;
+  if (*copies < 1 || *copies > 99) {
+    throw PrintFailure("Copies must be a whole number between 1 and 99.");
+  }
+  if (!settings.setOption(PrintSettings::kCopies, std::to_string(*copies))) {
+    throw PrintFailure("The printer settings could not accept the requested number of copies.");
+  }
+}
+
+std::string jobTitle(const PrintRequest& request) {
+  if (!request.filePath) return "Artwork";
+  // The last component as a file path names it, a trailing slash ignored as a URL would.
+  std::filesystem::path path(*request.filePath);
+  std::string name = path.filename().string();
+  if (name.empty()) name = path.parent_path().filename().string();
+  return name.empty() ? "Artwork" : name;
+}
+
+HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
+                    const NativeSnapshot& snapshot, const DocumentInfo& document) {
+  if (document.fits != true) {
+    throw PrintFailure("The artwork exceeds the paper. Reduce scale or choose larger paper.");
+  }
+  if (document.requiresClipping && request.acceptMarginClipping != true) {
+    throw PrintFailure(
+        "The artwork extends into unprintable margins. Preview the clipped result and "
+        "acknowledge margin clipping before printing.");
+  }
+  const ColorManagement color = request.colorSettings();
+  requireDriverColorCorrectionDisabled(color);
+  requireInstalledPrinter(request.printerName);
+
+  PrintSettings settings = restorePrintInfo(snapshot);
+  verifyPrinter(settings, request);
+
+  const MeasuredPaper current = measurePaper(settings);
+  current.geometry.validate();
+  requireSamePaper(snapshot.paper, current.geometry);
+  std::optional<QueuePpd> ppd = QueuePpd::forQueue(settings.printerName());
+  if (ppd) requireExactSizeChoices(*ppd);
+
+  configurePrintPagination(settings, static_cast<int64_t>(artwork.pages.size()));
+  applyCopiesOverride(settings, request.copies);
+  configureApplicationColor(settings, color);
+
+  const std::string title = jobTitle(request);
+  const auto offset = request.offsetMM();
+  // The saved paper, not the measurement: the preview was drawn on it.
+  ArtworkPrintView view(artwork, snapshot.paper, request.scalePercent, title, offset.x, offset.y);
+
+  // The options exactly as the job will carry them: the colour entries must have survived into
+  // what reaches CUPS, not just into the settings they were made from.
+  const std::string media = settings.media().value_or(current.mediaName);
+  const std::vector<PrintOption> sent = jobOptions(settings, media, ppd ? &*ppd : nullptr);
+  verifyApplicationColor(sent, color);
+
+  // The road to the printer, read now: a driverless printer behind a cupsd that drops
+  // print-scaling gets the job straight from here (see chooseRoute).
+  const RouteFacts facts = readRouteFacts(settings.printerName());
+  const PrintRoute route = chooseRoute(facts);
+  if (route == PrintRoute::printerDevice) requireUnscaledPrinting(facts, settings.printerName());
+  // No filter turns a landscape sheet onto the printer's portrait media on the device route:
+  // the sheets arrive turned as the filters would have turned them.
+  const int rotation = route == PrintRoute::printerDevice
+                           ? sheetRotation(settings.orientation().value_or(Orientation::portrait))
+                           : 0;
+
+  if (takesRasterRoute(ppd ? &*ppd : nullptr, color, route)) {
+    // The converted 16 bits reach a Gutenprint driver only in a raster made here: the PDF route
+    // hands it 8 bits (see raster_job.h). Everything is settled and every sheet drawn before
+    // any job exists, as for a PDF.
+    const RasterJob raster = planRasterJob(*ppd, settings, sent, current.geometry);
+    std::vector<FileSpan> spans;
+    const PrivateTempFile rasterFile(
+        [&](const ByteSink& sink) {
+          spans = writeRasterDocument(raster, artwork, snapshot.paper, request.scalePercent,
+                                      offset.x, offset.y, sink);
+        },
+        "printing");
+    sendJob(route, facts, settings.printerName(), sent, media, title, rasterFile.fd(),
+            kCupsRasterFormat, spans);
+    return submitted(snapshot, document);
+  }
+
+  // Converted pixels are the printer's own values: the job marks them as matched and they go
+  // untagged, so no colour management applies the printer profile a second time.
+  // Into an unnamed file rather than memory: the document of a large photograph is as large as
+  // its converted samples.
+  const PrivateTempFile pdf(
+      [&](const ByteSink& sink) {
+        try {
+          view.printDocument(color.applicationManaged(), rotation, sink);
+        } catch (const PrintFailure&) {
+          // The sheet writer speaks of a preview; here it is the job's document that failed.
+          throw PrintFailure("The print document could not be created. Nothing was submitted.");
+        }
+      },
+      "printing");
+  if (view.renderingError()) {
+    // The whole document is composed before any job exists: the page's own sentence is the
+    // complete story, and nothing waits in the queue.
+    throw PrintFailure(view.renderingError()->message());
+  }
+
+  sendJob(route, facts, settings.printerName(), sent, media, title, pdf.fd());
+  return submitted(snapshot, document);
+}
+
+}  // namespace vardelle::printing

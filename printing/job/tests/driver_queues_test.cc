@@ -1,0 +1,408 @@
+// Queues made from the drivers Debian ships, printing to a file: settings through the real
+// dialog, then a ruler printed with an offset and measured where it lands in what the printer
+// receives, and in the preview, against where placement puts it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "artwork/paper_geometry.h"
+#include "printing/cups/queue_ppd.h"
+#include "printing/settings/print_settings.h"
+#include "printing/settings/snapshot.h"
+#include "testing/cups_rig.h"
+#include "testing/print_snapshot.h"
+#include "testing/ruler.h"
+#include "testing/run_process.h"
+#include "testing/temp_dir.h"
+#include "testing/xvfb.h"
+
+namespace vardelle::printing {
+namespace {
+
+using nlohmann::json;
+using testing::PointMm;
+
+constexpr double kMm = 72.0 / 25.4;
+constexpr int kDpi = 300;
+constexpr double kOffsetXmm = 4.5;
+constexpr double kOffsetYmm = -3;
+
+enum class Output { pdf, postscript, raster, gutenprint };
+
+struct DriverQueue {
+  const char* name;
+  const char* model;
+  Output output;
+};
+
+const DriverQueue kQueues[] = {
+    {"epson-p800", "gutenprint.5.3://escp2-p800/expert", Output::gutenprint},
+    {"canon-pro9000", "gutenprint.5.3://bjc-PIXMA-Pro9000mk2/expert", Output::gutenprint},
+    {"generic-ps", "drv:///sample.drv/generic.ppd", Output::postscript},
+    {"generic-pdf", "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", Output::pdf},
+    {"generic-pwg", "drv:///cupsfilters.drv/pwgrast.ppd", Output::raster},
+};
+
+// Where the ruler's squares should be on the sheet, in millimetres from its top-left corner.
+std::vector<PointMm> expectedSquares(const artwork::PaperGeometry& paper,
+                                     const testing::Ruler& ruler) {
+  const artwork::PagePlacement placed = artwork::placement(
+      {ruler.widthMm * kMm, ruler.heightMm * kMm}, 100, paper, kOffsetXmm, kOffsetYmm);
+  std::vector<PointMm> squares;
+  for (const PointMm& c : ruler.centres) {
+    const double x = placed.rect.x + c.x * kMm;
+    const double y = placed.rect.y + c.y * kMm;
+    squares.push_back({x / kMm, (paper.height - y) / kMm});
+  }
+  return squares;
+}
+
+// A landscape sheet as it lies on portrait media once the filters have turned it by `degrees`
+// (the PPD's *LandscapeOrientation: +90 turns it counter-clockwise, -90 clockwise).
+PointMm onPortraitMedia(PointMm landscape, double sheetWidthMm, double sheetHeightMm, int degrees) {
+  if (degrees > 0) return {landscape.y, sheetWidthMm - landscape.x};
+  return {sheetHeightMm - landscape.y, landscape.x};
+}
+
+struct Measurement {
+  double worstMm = INFINITY;  ///< the largest distance of a square from where it belongs
+  double scale = 0;           ///< measured over expected distance of the two farthest squares
+};
+
+Measurement measure(const std::vector<PointMm>& expected, const std::vector<PointMm>& found) {
+  Measurement m;
+  if (found.size() != expected.size()) return m;
+  m.worstMm = 0;
+  std::vector<PointMm> matched;
+  for (const PointMm& e : expected) {
+    const PointMm* nearest = nullptr;
+    double best = INFINITY;
+    for (const PointMm& f : found) {
+      const double d = std::hypot(f.x - e.x, f.y - e.y);
+      if (d < best) best = d, nearest = &f;
+    }
+    matched.push_back(*nearest);
+    m.worstMm = std::max(m.worstMm, best);
+  }
+  // The first and fourth squares of the standard ruler are its farthest pair.
+  const double want = std::hypot(expected[3].x - expected[0].x, expected[3].y - expected[0].y);
+  const double got = std::hypot(matched[3].x - matched[0].x, matched[3].y - matched[0].y);
+  m.scale = got / want;
+  return m;
+}
+
+class DriverQueues : public ::testing::Test {
+ protected:
+  json request(const std::string& queue, const std::string& artwork) const {
+    return {{"printerName", queue},        {"snapshotPath", dir.file(queue + ".json")},
+            {"scalePercent", 100},         {"filePath", artwork},
+            {"offsetXmm", kOffsetXmm},     {"offsetYmm", kOffsetYmm},
+            {"acceptMarginClipping", true}};
+  }
+
+  std::map<std::string, std::string> env() const {
+    auto e = rig.environment();
+    for (const auto& [k, v] : xvfb.env()) e[k] = v;
+    e["KORVANEL_PARENT_PID"] = testing::kUnset;
+    return e;
+  }
+
+  json run(const std::string& mode, const json& r) const {
+    const std::string path = dir.write(mode + "-request.json", r.dump());
+    testing::ProcessOutput out = testing::runVardelle(mode, path, env());
+    lastError = out.err;
+    return json::parse(out.out);
+  }
+
+  // `settings` through the dialog, confirmed with Return as a user would.
+  json saveSettings(const std::string& queue) const {
+    json r = request(queue, "");
+    r.erase("filePath");
+    const std::string path = dir.write("settings-request.json", r.dump());
+    std::thread user([&] { testing::answerWindow(xvfb.display(), "Printer Settings", "Return"); });
+    testing::ProcessOutput out = testing::runVardelle("settings", path, env());
+    user.join();
+    lastError = out.err;
+    return json::parse(out.out);
+  }
+
+  // A preset saved earlier with `entry` in `orientation`, so that the dialog starts there.
+  void presetEarlier(const std::string& queue, const std::string& entry,
+                     Orientation orientation) const {
+    PrintSettings settings(queue);
+    EXPECT_TRUE(settings.setOption(PrintSettings::kPageSize, entry));
+    settings.setOrientation(orientation);
+    NativeSnapshot saved = testing::savedSnapshot(settings, false);
+    dir.write(queue + ".json", saved.toFileBytes());
+  }
+
+  // The printed sheet, as the printer received it, as darkness at its own resolution.
+  std::optional<testing::DarknessImage> received(const DriverQueue& queue, int jobId) const {
+    const std::string output = rig.driverOutput(queue.name);
+    switch (queue.output) {
+      case Output::pdf: {
+        // The PDF printer's PPD wraps the document in PJL, which a PDF reader does not skip.
+        const std::string bytes = testing::readFile(output);
+        const size_t start = bytes.find("%PDF-");
+        const size_t end = bytes.rfind("%%EOF");
+        if (start == std::string::npos || end == std::string::npos) return std::nullopt;
+        const std::string pdf = dir.write("received.pdf", bytes.substr(start, end + 5 - start));
+        return testing::renderWithGhostscript(pdf, 1, kDpi);
+      }
+      case Output::postscript:
+        return testing::renderWithGhostscript(output, 1, kDpi);
+      case Output::raster: {
+        auto pages = testing::readCupsRaster(output);
+        if (!pages) return std::nullopt;
+        return pages->front();
+      }
+      case Output::gutenprint: {
+        // The driver's own output cannot be read back: the raster it was handed is made again
+        // from the spooled document with the options the driver received.
+        const std::string options = rig.driverOptions(jobId);
+        const std::string raster = dir.file(std::string(queue.name) + ".ras");
+        testing::ProcessOutput made = testing::runProcess(
+            {"/bin/sh", "-c",
+             "/usr/sbin/cupsfilter -p \"$0\" -i application/pdf -m application/vnd.cups-raster "
+             "-o \"$1\" \"$2\" >\"$3\" 2>/dev/null",
+             rig.queuePpd(queue.name), options, rig.spooledDocument(jobId), raster});
+        if (made.exitStatus != 0) return std::nullopt;
+        auto pages = testing::readCupsRaster(raster);
+        if (!pages) return std::nullopt;
+        return pages->front();
+      }
+    }
+    return std::nullopt;
+  }
+
+  testing::TempDir dir;
+  testing::CupsRig rig;
+  testing::Xvfb xvfb;
+  mutable std::string lastError;
+};
+
+TEST_F(DriverQueues, RulerLandsWherePlacementPutsItInPrintAndPreview) {
+  const testing::Ruler ruler = testing::standardRuler();
+  const std::string artwork = dir.write("ruler.pdf", testing::makeRulerPdf(ruler));
+  size_t jobsSoFar = 0;
+  for (const DriverQueue& queue : kQueues) {
+    rig.addDriverQueue(queue.name, queue.model);
+    auto ppd = QueuePpd::fromFile(rig.queuePpd(queue.name));
+    ASSERT_TRUE(ppd) << queue.name;
+    for (Orientation orientation : {Orientation::portrait, Orientation::landscape}) {
+      const bool landscape = orientation == Orientation::landscape;
+      SCOPED_TRACE(std::string(queue.name) + (landscape ? " landscape" : " portrait"));
+      if (landscape) presetEarlier(queue.name, "A4", orientation);
+
+      json saved = saveSettings(queue.name);
+      ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+      EXPECT_EQ(saved["summary"]["paperName"], "A4");
+      EXPECT_EQ(saved["summary"]["orientation"], landscape ? "landscape" : "portrait");
+      const json snapshot =
+          json::parse(testing::readFile(dir.file(std::string(queue.name) + ".json")));
+      const artwork::PaperGeometry paper =
+          artwork::PaperGeometry::fromJson(snapshot["paper"], "paper");
+      const std::vector<PointMm> expected = expectedSquares(paper, ruler);
+
+      json previewRequest = request(queue.name, artwork);
+      previewRequest["outputPath"] = dir.file("preview.pdf");
+      json previewed = run("preview", previewRequest);
+      ASSERT_EQ(previewed["ok"], true) << previewed.dump() << lastError;
+      auto preview = testing::renderWithGhostscript(dir.file("preview.pdf"), 1, kDpi);
+      ASSERT_TRUE(preview);
+      const Measurement onPreview = measure(expected, testing::findSquares(*preview));
+
+      json printed = run("print", request(queue.name, artwork));
+      ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+      const std::vector<int> jobs = rig.waitForCompletedJobs(queue.name, ++jobsSoFar);
+      ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
+      auto sheet = received(queue, jobs.back());
+      ASSERT_TRUE(sheet) << "the printed sheet could not be read";
+
+      std::vector<PointMm> want = expected;
+      if (landscape) {
+        for (PointMm& p : want) {
+          p = onPortraitMedia(p, paper.width / kMm, paper.height / kMm, ppd->landscapeDegrees());
+        }
+      }
+      const Measurement onSheet = measure(want, testing::findSquares(*sheet));
+      std::printf("%s %s: print worst %.3f mm scale %.5f; preview worst %.3f mm scale %.5f\n",
+                  queue.name, landscape ? "landscape" : "portrait", onSheet.worstMm, onSheet.scale,
+                  onPreview.worstMm, onPreview.scale);
+      EXPECT_LE(onSheet.worstMm, 0.1);
+      EXPECT_NEAR(onSheet.scale, 1, 0.0005);
+      EXPECT_LE(onPreview.worstMm, 0.1);
+      EXPECT_NEAR(onPreview.scale, 1, 0.0005);
+      if (queue.output == Output::gutenprint) {
+        EXPECT_NE(rig.driverOptions(jobs.back()).find("StpiShrinkOutput=Crop"), std::string::npos)
+            << rig.driverOptions(jobs.back());
+      }
+    }
+    jobsSoFar = 0;
+  }
+}
+
+// A PPD copy with `from` replaced by `to` on every line that holds it.
+std::string editedPpd(const std::string& ppd, const std::string& from, const std::string& to) {
+  std::string text = testing::readFile(ppd);
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+json savedArchive(const std::string& snapshotPath) {
+  const json snapshot = json::parse(testing::readFile(snapshotPath));
+  auto archive = base64Decode(snapshot["archive"].get<std::string>());
+  return archive ? json::parse(*archive) : json();
+}
+
+std::optional<std::string> savedOption(const std::string& snapshotPath, const std::string& name) {
+  const json archive = savedArchive(snapshotPath);
+  for (const json& option : archive["options"]) {
+    if (option["name"] == name) return option["value"].get<std::string>();
+  }
+  return std::nullopt;
+}
+
+TEST_F(DriverQueues, SameSizePapersAreSavedMeasuredAndSentByTheirOwnEntry) {
+  // Gutenprint's "4x6" and "KG" are both 288 × 432 pt; CUPS' media database keeps only one.
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  const std::string snapshot = dir.file("epson.json");
+  const std::string artwork =
+      dir.write("small.pdf", testing::makeRulerPdf({80, 120, 5, {{10, 10}, {70, 110}}}));
+  int job = 0;
+  for (auto [entry, name] : {std::pair{"w288h432J", "KG"}, {"w288h432", "4x6"}}) {
+    SCOPED_TRACE(name);
+    presetEarlier("epson", entry, Orientation::portrait);
+    json saved = saveSettings("epson");
+    ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+    EXPECT_EQ(saved["summary"]["paperName"], name);
+    EXPECT_EQ(savedOption(snapshot, "PageSize"), entry);
+    const json paper = json::parse(testing::readFile(snapshot))["paper"];
+    EXPECT_NEAR(paper["width"].get<double>(), 288, 0.02);
+    EXPECT_NEAR(paper["height"].get<double>(), 432, 0.02);
+
+    json printed = run("print", request("epson", artwork));
+    ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+    const std::vector<int> jobs = rig.waitForCompletedJobs("epson", ++job);
+    ASSERT_EQ(jobs.size(), static_cast<size_t>(job));
+    const std::string options = rig.driverOptions(jobs.back());
+    EXPECT_NE(options.find(std::string("PageSize=") + entry + " "), std::string::npos) << options;
+  }
+}
+
+TEST_F(DriverQueues, GutenprintPrintableAreaIsTheDriversAndInspectionSaysSo) {
+  // The PPD declares the whole sheet printable; the P800 really keeps about 3 mm at the sides
+  // of an A4 sheet unless it prints borderless.
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  const std::string snapshot = dir.file("epson.json");
+  const std::string fullSheet =
+      dir.write("a4.pdf", testing::makeRulerPdf({209.9, 297.0, 5, {{10, 10}, {199, 287}}}));
+  for (bool borderless : {false, true}) {
+    SCOPED_TRACE(borderless ? "borderless" : "with margins");
+    PrintSettings settings("epson");
+    ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, "A4"));
+    ASSERT_TRUE(settings.setOption("StpFullBleed", borderless ? "True" : "False"));
+    dir.write("epson.json", testing::savedSnapshot(settings, false).toFileBytes());
+    json saved = saveSettings("epson");
+    ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+    EXPECT_EQ(saved["summary"]["paperName"], borderless ? "A4 borderless" : "A4");
+    const json paper = json::parse(testing::readFile(snapshot))["paper"];
+    if (borderless) {
+      EXPECT_EQ(paper["imageableX"].get<double>(), 0);
+      EXPECT_EQ(paper["imageableWidth"].get<double>(), paper["width"].get<double>());
+    } else {
+      EXPECT_NEAR(paper["imageableX"].get<double>(), 9, 0.03);
+      EXPECT_NEAR(paper["width"].get<double>() - paper["imageableX"].get<double>() -
+                      paper["imageableWidth"].get<double>(),
+                  9, 0.03);
+    }
+    json r = request("epson", fullSheet);
+    r["offsetXmm"] = 0;
+    r["offsetYmm"] = 0;
+    json inspected = run("inspect", r);
+    ASSERT_EQ(inspected["ok"], true) << inspected.dump() << lastError;
+    EXPECT_EQ(inspected["document"]["requiresClipping"], !borderless);
+  }
+
+  // A custom size is the PPD's custom form, its margins the driver's as well.
+  PrintSettings custom("epson");
+  ASSERT_TRUE(custom.setOption(PrintSettings::kPageSize, "Custom.300.00x400.00"));
+  const artwork::PaperGeometry customPaper = testing::savedSnapshot(custom, false).paper;
+  EXPECT_NEAR(customPaper.width, 300, 0.02);
+  EXPECT_NEAR(customPaper.height, 400, 0.02);
+  EXPECT_NEAR(customPaper.imageableX, 9, 0.03);
+
+  // The Pro9000 keeps more at the bottom of the sheet (15 pt) than at its top (9 pt); its
+  // landscape sheets are turned Plus90, which puts the sheet's left edge on that bottom.
+  rig.addDriverQueue("canon", "gutenprint.5.3://bjc-PIXMA-Pro9000mk2/expert");
+  PrintSettings canon("canon");
+  ASSERT_TRUE(canon.setOption(PrintSettings::kPageSize, "A4"));
+  for (Orientation orientation : {Orientation::landscape, Orientation::reverseLandscape}) {
+    canon.setOrientation(orientation);
+    const artwork::PaperGeometry turned = testing::savedSnapshot(canon, false).paper;
+    EXPECT_NEAR(turned.width, 842, 0.02);
+    EXPECT_NEAR(turned.imageableX, 15, 0.03);
+    EXPECT_NEAR(turned.imageableY, 10, 0.03);
+  }
+}
+
+TEST_F(DriverQueues, APwgNameOnADriverQueueIsItsWholePointSheet) {
+  // Settings that name the paper only by its PWG name (saved before the queue's entry was kept)
+  // still measure: A4 in whole points is 20990 × 29704 hundredths, not a substitute.
+  rig.addDriverQueue("postscript", "drv:///sample.drv/generic.ppd");
+  PrintSettings settings("postscript");
+  ASSERT_TRUE(settings.setOption(PrintSettings::kMedia, "iso_a4_210x297mm"));
+  const artwork::PaperGeometry paper = testing::savedSnapshot(settings, false).paper;
+  EXPECT_EQ(paper.width, 20990 * 72.0 / 2540);
+  EXPECT_EQ(paper.height, 29704 * 72.0 / 2540);
+}
+
+TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  const std::string original = dir.write("p800.ppd", testing::readFile(rig.queuePpd("epson")));
+  const std::string artwork =
+      dir.write("ruler.pdf", testing::makeRulerPdf(testing::standardRuler()));
+  json saved = saveSettings("epson");
+  ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+  const std::string snapshotBefore = testing::readFile(dir.file("epson.json"));
+  auto refused = [&](const std::string& mode, const std::string& message) {
+    json out = mode == "settings" ? saveSettings("epson") : run(mode, request("epson", artwork));
+    EXPECT_EQ(out, (json{{"ok", false}, {"error", message}})) << mode << lastError;
+    EXPECT_EQ(rig.jobCount("epson"), 0u);
+  };
+
+  // A driver that no longer offers the exact-size choice.
+  rig.addQueueWithPpd(
+      "epson", dir.write("no-crop.ppd", editedPpd(original, "*StpiShrinkOutput Crop/", "*%")));
+  const std::string noCrop =
+      "The printer's driver cannot print at exact size: its setting \"Shrink Page If Necessary "
+      "to Fit Borders\" has no \"Crop\" choice. Install the printer with another driver.";
+  refused("print", noCrop);
+  refused("settings", noCrop);
+
+  // A PPD that no longer has the saved paper.
+  rig.addQueueWithPpd("epson", dir.write("no-a4.ppd", editedPpd(original, " A4/A4:", " A4x/A4x:")));
+  refused("print",
+          "The printer does not offer the paper size \"A4\". Choose another paper in Printer "
+          "Settings and save them again.");
+
+  // A model the installed libgutenprint does not know: nothing is saved, nothing prints.
+  rig.addQueueWithPpd(
+      "epson", dir.write("unknown.ppd", editedPpd(original, "\"escp2-p800\"", "\"escp2-p999\"")));
+  const std::string unknown =
+      "The installed Gutenprint library does not know the printer model \"escp2-p999\" that "
+      "this printer's driver names. Reinstall the printer with a driver of the installed "
+      "Gutenprint version.";
+  refused("print", unknown);
+  refused("settings", unknown);
+  EXPECT_EQ(testing::readFile(dir.file("epson.json")), snapshotBefore);
+}
+
+}  // namespace
+}  // namespace vardelle::printing

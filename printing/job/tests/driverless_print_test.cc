@@ -1,0 +1,271 @@
+// `print` to driverless printers that behave like firmware: they place every page by the
+// print-scaling they receive or default to. The ruler is measured on what the printer made.
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "artwork/paper_geometry.h"
+#include "base/print_failure.h"
+#include "printing/job/ipp_job.h"
+#include "printing/job/route.h"
+#include "printing/job/submission.h"
+#include "testing/cups_rig.h"
+#include "testing/pdf_maker.h"
+#include "testing/print_snapshot.h"
+#include "testing/raster_probe.h"
+#include "testing/run_process.h"
+#include "testing/temp_dir.h"
+
+namespace vardelle::printing {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kA4 = "iso_a4_210x297mm";
+constexpr double kSquare = 4 * 72 / 25.4;  // 4 mm
+constexpr int kDpi = 300;                  // the firmware printer's resolution
+
+// Ruler squares: lower-left corners in the artwork's own points.
+std::vector<std::pair<double, double>> rulerSquares(double width, double height) {
+  const double m = 20;
+  return {{m, m},
+          {width - m - kSquare, m},
+          {m, height - m - kSquare},
+          {width - m - kSquare, height - m - kSquare},
+          {width * 0.5, height * 0.4}};
+}
+
+std::string ruler(double width, double height) {
+  testing::FixturePage page;
+  page.mediaBox = {0, 0, width, height};
+  for (auto [x, y] : rulerSquares(width, height))
+    page.content += testing::fillRect(x, y, kSquare, kSquare, 0, 0, 0);
+  return testing::makeFixturePdf({page});
+}
+
+struct Point {
+  double x = 0, y = 0;  // points, paper coordinates of the sheet as printed (y up)
+};
+
+// The darkness-weighted centre of the square near `expected` on the rendered media. The
+// rendering is of the portrait media; a landscape sheet arrived turned a quarter clockwise, so
+// its paper x runs down the rendering and its paper y across it.
+std::optional<Point> squareCentre(const testing::DecodedImage& image, Point expected,
+                                  bool landscape) {
+  const double pt = 72.0 / kDpi, window = 6 * 72 / 25.4;
+  double sum = 0, sx = 0, sy = 0;
+  for (int j = 0; j < image.height; ++j) {
+    for (int i = 0; i < image.width; ++i) {
+      const double right = (i + 0.5) * pt, down = (j + 0.5) * pt;
+      const Point p = landscape ? Point{down, right} : Point{right, image.height * pt - down};
+      if (std::fabs(p.x - expected.x) > window || std::fabs(p.y - expected.y) > window) continue;
+      auto px = image.at(i, j);
+      const double dark = 255.0 - (px.r + px.g + px.b) / 3.0;
+      if (dark < 8) continue;
+      sum += dark, sx += dark * p.x, sy += dark * p.y;
+    }
+  }
+  if (sum <= 0) return std::nullopt;
+  return Point{sx / sum, sy / sum};
+}
+
+class DriverlessPrint : public ::testing::Test {
+ protected:
+  void save(const std::string& queue, Orientation orientation) {
+    snapshot = testing::savedSnapshot(testing::paperSettings(queue, kA4, orientation));
+    dir.write("preset.json", snapshot.toFileBytes());
+  }
+  json request(const std::string& queue, const std::string& artwork) const {
+    return {{"printerName", queue},
+            {"printerId", *snapshot.printerId},
+            {"snapshotPath", dir.file("preset.json")},
+            {"filePath", artwork},
+            {"scalePercent", 100}};
+  }
+  json print(const json& r) {
+    auto out =
+        testing::runVardelle("print", dir.write("request.json", r.dump()), rig.environment());
+    lastError = out.err;
+    try {
+      return json::parse(out.out);
+    } catch (const json::exception&) {
+      ADD_FAILURE() << "not one JSON line: " << out.out << "\n" << out.err;
+      return json::object();
+    }
+  }
+
+  void printRulers(const testing::CupsRig::FirmwarePrinter& printer, const char* label);
+
+  // The states of the jobs the queue `queue` of the rig's cupsd has held.
+  static std::vector<int> cupsdJobs(const std::string& queue) {
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                     "/printers/%s", queue.c_str());
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "job-state");
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    std::vector<int> ids;
+    for (ipp_attribute_t* a = ippFindAttribute(response, "job-state", IPP_TAG_ENUM); a;
+         a = ippFindNextAttribute(response, "job-state", IPP_TAG_ENUM)) {
+      ids.push_back(ippGetInteger(a, 0));
+    }
+    ippDelete(response);
+    return ids;
+  }
+
+  testing::CupsRig rig;
+  testing::TempDir dir;
+  NativeSnapshot snapshot;
+  std::string lastError;
+};
+
+TEST_F(DriverlessPrint, TheQueueAloneLetsTheFirmwareShrinkThePage) {
+  // What this machine's CUPS does with a driverless queue: the job's print-scaling stays
+  // behind, and the printer fits the whole sheet into its margins with its own default.
+  auto printer = rig.addFirmwarePrinter("firmware");
+  const std::string sheet = dir.write("sheet.pdf", ruler(595.2756, 841.8898));
+  auto lp = testing::runProcess({"/usr/bin/lp", "-d", printer.queue, "-o",
+                                 std::string("media=") + kA4, "-o", "print-scaling=none", sheet},
+                                rig.environment());
+  ASSERT_EQ(lp.exitStatus, 0) << lp.err;
+  auto jobs = testing::CupsRig::keptJobsIn(printer.jobs);
+  for (int i = 0; i < 600 && jobs.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    jobs = testing::CupsRig::keptJobsIn(printer.jobs);
+  }
+  ASSERT_EQ(jobs.size(), 1u);
+  if (!cupsForwardsPrintScaling(readQueueFacts(printer.queue).cupsVersion)) {
+    EXPECT_EQ(jobs[0].attributes.count("IPP_PRINT_SCALING"), 0u);
+  }
+  const std::string render = testing::readFile(jobs[0].file + ".render");
+  std::printf("through the queue: %s", render.c_str());
+  EXPECT_NE(render.find("page 1 fit scale 0.96"), std::string::npos) << render;
+}
+
+// Prints the ruler with an offset, portrait and landscape, on `printer` and measures every
+// square in what the printer made against where placement puts it.
+void DriverlessPrint::printRulers(const testing::CupsRig::FirmwarePrinter& printer,
+                                  const char* label) {
+  int printed = 0;
+  for (Orientation orientation : {Orientation::portrait, Orientation::landscape}) {
+    const bool landscape = orientation == Orientation::landscape;
+    SCOPED_TRACE(landscape ? "landscape" : "portrait");
+    save(printer.queue, orientation);
+    const double w = (landscape ? 260 : 180) * 72 / 25.4, h = (landscape ? 180 : 260) * 72 / 25.4;
+    json r = request(printer.queue, dir.write("ruler.pdf", ruler(w, h)));
+    r["offsetXmm"] = 4.5;
+    r["offsetYmm"] = -3;
+    json result = print(r);
+    ASSERT_EQ(result["ok"], true) << result.dump() << lastError;
+    ASSERT_EQ(result["submitted"], true);
+    ++printed;
+
+    std::vector<testing::CupsRig::KeptJob> jobs;
+    for (int i = 0; i < 600 && jobs.size() < size_t(printed); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      jobs = testing::CupsRig::keptJobsIn(printer.jobs);
+    }
+    ASSERT_EQ(jobs.size(), size_t(printed));
+    const auto& job = jobs.back();
+    EXPECT_NE(job.attributes.at("IPP_MEDIA_COL").find("media-top-margin=600"), std::string::npos);
+    const std::string render = testing::readFile(job.file + ".render");
+    if (render.find(" raster ") == std::string::npos) {  // a PDF the printer placed
+      EXPECT_EQ(job.attributes.at("IPP_PRINT_SCALING"), "none");
+      EXPECT_EQ(render, "page 1 none scale 1\n");
+    }
+
+    auto image = testing::decodePng(testing::readFile(job.file + "-page1.png"));
+    ASSERT_TRUE(image) << render;
+    const artwork::PagePlacement placed = artwork::placement({w, h}, 100, snapshot.paper, 4.5, -3);
+    std::vector<Point> expected, measured;
+    double worst = 0;
+    for (auto [x, y] : rulerSquares(w, h)) {
+      const Point e{placed.rect.x + x + kSquare / 2, placed.rect.y + y + kSquare / 2};
+      auto m = squareCentre(*image, e, landscape);
+      ASSERT_TRUE(m) << "no square near " << e.x << ", " << e.y;
+      worst = std::max({worst, std::fabs(m->x - e.x), std::fabs(m->y - e.y)});
+      expected.push_back(e);
+      measured.push_back(*m);
+    }
+    const auto distance = [](Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); };
+    const double scale = distance(measured[0], measured[3]) / distance(expected[0], expected[3]);
+    std::printf("%s %s: worst square error %.4f mm, scale %.6f\n", label,
+                landscape ? "landscape" : "portrait", artwork::millimeters(worst), scale);
+    EXPECT_LE(artwork::millimeters(worst), 0.1);
+    EXPECT_NEAR(scale, 1, 0.0005);
+  }
+}
+
+TEST_F(DriverlessPrint, TheRulerLandsWherePlacementPutsItPortraitAndLandscape) {
+  auto printer = rig.addFirmwarePrinter("firmware");
+  printRulers(printer, "firmware printer (PDF, print-scaling auto by default)");
+  // The jobs went to the printer itself: the local queue never held them.
+  EXPECT_TRUE(cupsdJobs(printer.queue).empty());
+}
+
+TEST_F(DriverlessPrint, ARasterOnlyPrinterGetsExactSheetsThroughItsQueue) {
+  // cupsd rasterises for it with filters that honour print-scaling=none, so the queue is kept.
+  auto printer = rig.addFirmwarePrinter(
+      "raster", std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/raster-firmware.attrs");
+  printRulers(printer, "raster-only printer");
+  EXPECT_EQ(cupsdJobs(printer.queue).size(), 2u);
+}
+
+TEST_F(DriverlessPrint, APrinterThatCannotPrintUnscaledIsRefusedBeforeAnyJob) {
+  // Its firmware offers only scaling modes: no job ticket could keep the artwork's size.
+  std::string attributes =
+      testing::readFile(std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/firmware.attrs");
+  const std::string all = R"("auto","auto-fit","fill","fit","none")";
+  attributes.replace(attributes.find(all), all.size(), R"("auto","fit")");
+  auto printer = rig.addFirmwarePrinter("scaling_only", dir.write("scaling.attrs", attributes));
+  save(printer.queue, Orientation::portrait);
+  json result = print(request(printer.queue, dir.write("ruler.pdf", ruler(400, 500))));
+  EXPECT_EQ(result["ok"], false);
+  EXPECT_EQ(result["error"],
+            "The printer \"scaling_only\" cannot print pages without scaling them (print-scaling "
+            "\"none\"), so the artwork would not print at exact size. Nothing was sent to it.");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(testing::CupsRig::keptJobsIn(printer.jobs).empty());
+}
+
+TEST_F(DriverlessPrint, ASubstitutedAttributeCancelsTheJobBeforeItsDocument) {
+  // The plain queue has no borderless A4: cupsd accepts a job asking for it with
+  // successful-ok-ignored-or-substituted-attributes and other margins.
+  http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                              5000, nullptr);
+  ASSERT_NE(http, nullptr);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                   "/printers/%s", rig.queue().c_str());
+  const JobTarget target{http, uri, "/printers/" + rig.queue()};
+  const std::vector<PrintOption> options = {
+      {"media-col",
+       "{media-size={x-dimension=21000 y-dimension=29700} media-bottom-margin=0 "
+       "media-left-margin=0 media-right-margin=0 media-top-margin=0}"},
+      {"print-scaling", "none"},
+  };
+  try {
+    createCheckedJob(target, "borderless", options);
+    ADD_FAILURE() << "a substituted media-col was accepted";
+  } catch (const PrintFailure& failure) {
+    EXPECT_EQ(std::string(failure.what()),
+              std::string("The printer would have ignored or changed media-col for this job, so "
+                          "it would not print at exact size; the job was cancelled.") +
+                  kCheckPrintQueue);
+  }
+  httpClose(http);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_TRUE(rig.keptJobs().empty()) << "the cancelled job printed";
+  EXPECT_EQ(cupsdJobs(rig.queue()), std::vector<int>{IPP_JSTATE_CANCELED});
+}
+
+}  // namespace
+}  // namespace vardelle::printing

@@ -1,0 +1,152 @@
+#include "printing/job/submission.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "base/print_failure.h"
+#include "printing/cups/same_sheet.h"
+#include "printing/job/job_options.h"
+#include "printing/settings/print_color_entries.h"
+#include "testing/ppd_fixtures.h"
+
+namespace vardelle::printing {
+namespace {
+
+TEST(Submission, CopiesOverrideAndPaperToleranceAndTitle) {
+  PrintSettings settings("q");
+  ASSERT_TRUE(settings.setOption("copies", "4"));
+  applyCopiesOverride(settings, std::nullopt);
+  EXPECT_EQ(settings.copies(), 4);
+  applyCopiesOverride(settings, 99);
+  EXPECT_EQ(settings.copies(), 99);
+  for (int64_t bad : {0, 100, -1}) {
+    EXPECT_THROW(applyCopiesOverride(settings, bad), PrintFailure) << bad;
+  }
+  EXPECT_EQ(settings.copies(), 99);
+
+  const artwork::PaperGeometry saved{595, 842, 10, 10, 575, 822};
+  for (double artwork::PaperGeometry::*field :
+       {&artwork::PaperGeometry::width, &artwork::PaperGeometry::height,
+        &artwork::PaperGeometry::imageableX, &artwork::PaperGeometry::imageableY,
+        &artwork::PaperGeometry::imageableWidth, &artwork::PaperGeometry::imageableHeight}) {
+    artwork::PaperGeometry moved = saved;
+    moved.*field += 0.02;
+    EXPECT_NO_THROW(requireSamePaper(saved, moved));
+    moved.*field = saved.*field - 0.03;
+    EXPECT_THROW(requireSamePaper(saved, moved), PrintFailure);
+    moved.*field = std::nan("");
+    EXPECT_THROW(requireSamePaper(saved, moved), PrintFailure);
+  }
+
+  PrintRequest request;
+  EXPECT_EQ(jobTitle(request), "Artwork");
+  request.filePath = "/art/Poster final.v2.pdf";
+  EXPECT_EQ(jobTitle(request), "Poster final.v2.pdf");
+}
+
+TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
+  PrintSettings settings("q");
+  for (auto [name, value] : {std::pair{"media", "na_letter_8.5x11in"},
+                             {"ColorModel", "RGB"},
+                             {"orientation-requested", "4"},
+                             {"landscape", "true"},
+                             {"Print-Scaling", "fit"},
+                             {"sides", "two-sided-long-edge"},
+                             {"cm-calibration", "x"}}) {
+    ASSERT_TRUE(settings.setOption(name, value));
+  }
+  auto options = jobOptions(settings, "iso_a4_210x297mm");
+  std::map<std::string, std::string> byName;
+  for (const auto& option : options) {
+    EXPECT_TRUE(byName.emplace(option.name, option.value).second) << "twice: " << option.name;
+  }
+  EXPECT_EQ(byName, (std::map<std::string, std::string>{{"ColorModel", "RGB"},
+                                                        {"media", "iso_a4_210x297mm"},
+                                                        {"print-scaling", "none"},
+                                                        {"fit-to-page", "false"},
+                                                        {"fitplot", "false"},
+                                                        {"natural-scaling", "100"},
+                                                        {"number-up", "1"},
+                                                        {"page-border", "none"},
+                                                        {"job-sheets", "none,none"},
+                                                        {"mirror", "false"},
+                                                        {"page-set", "all"},
+                                                        {"outputorder", "normal"},
+                                                        {"sides", "one-sided"},
+                                                        {"copies", "1"}}));
+
+  ColorManagement color;
+  color.mode = "application";
+  color.renderingIntent = "perceptual";
+  color.profileId = "id";
+  color.profilePath = "/p.icc";
+  color.driverColorManagementDisabled = true;
+  configureApplicationColor(settings, color);
+  options = jobOptions(settings, "iso_a4_210x297mm");
+  EXPECT_EQ(options.back(), (PrintOption{"cm-calibration", "true"}));
+  for (const auto& option : options) {
+    EXPECT_NE(option.name, kColorMatchingModeKey);
+    EXPECT_NE(option.name, kCustomProfilePathKey);
+  }
+  EXPECT_NO_THROW(verifyApplicationColor(options, color));
+
+  // What is checked is what would be sent: settings whose matching entry was lost on the way
+  // carry no marker, and the job is refused before it is made.
+  PrintSettings lost = settings;
+  ASSERT_TRUE(lost.setOption(kColorMatchingModeKey, "AP_PrinterColorMatching"));
+  const std::vector<PrintOption> unmarked = jobOptions(lost, "iso_a4_210x297mm");
+  try {
+    verifyApplicationColor(unmarked, color);
+    ADD_FAILURE() << "unmarked job options passed";
+  } catch (const PrintFailure& failure) {
+    EXPECT_STREQ(failure.what(),
+                 "macOS did not retain the requested application-managed color settings. "
+                 "Nothing was submitted.");
+  }
+  EXPECT_NO_THROW(verifyApplicationColor(unmarked, ColorManagement::printer()));
+}
+
+TEST(QueuePpd, DriverOverridesAndThePaperEntryGoOnlyToAQueueWithThatPpd) {
+  testing::TempDir dir;
+  QueuePpd ppd = testing::openPpd(dir, testing::driverPpd(testing::kShrinkAndCrop, ""));
+  PrintSettings settings("q");
+  ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, "w288h432J"));
+  ASSERT_TRUE(settings.setOption("StpiShrinkOutput", "Shrink"));
+  auto has = [](const std::vector<PrintOption>& options, const PrintOption& wanted) {
+    return std::count(options.begin(), options.end(), wanted) == 1;
+  };
+  auto withPpd = jobOptions(settings, "na_index-4x6_4x6in", &ppd);
+  EXPECT_TRUE(has(withPpd, {"PageSize", "w288h432J"}));
+  EXPECT_TRUE(has(withPpd, {"StpiShrinkOutput", "Crop"}));
+  EXPECT_FALSE(has(withPpd, {"StpiShrinkOutput", "Shrink"}));
+  auto withoutPpd = jobOptions(settings, "na_index-4x6_4x6in");
+  for (const PrintOption& option : withoutPpd) {
+    EXPECT_NE(option.name, "PageSize");
+    EXPECT_NE(option.name, "StpiShrinkOutput");
+  }
+  EXPECT_TRUE(has(withoutPpd, {"media", "na_index-4x6_4x6in"}));
+
+  EXPECT_NO_THROW(requireExactSizeChoices(ppd));
+  QueuePpd shrinkOnly =
+      testing::openPpd(dir, testing::driverPpd("*StpiShrinkOutput Shrink/Shrink: \"\"\n", ""));
+  EXPECT_THROW(requireExactSizeChoices(shrinkOnly), PrintFailure);
+}
+
+// The driverless printer hears the preset's grey mode in its own words, whatever the driver
+// called it.
+TEST(DeviceJobOptions, AKGrayPresetAsksTheDriverlessPrinterForMonochrome) {
+  PrintSettings settings("hp");
+  ASSERT_TRUE(settings.setOption(PrintSettings::kColorModel, "KGray"));
+  const std::vector<PrintOption> sent = deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm"),
+                                                         MediaEntry{21000, 29700, 0, 0, 0, 0});
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), PrintOption{"print-color-mode", "monochrome"}), 1);
+  EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
+                          [](const PrintOption& o) { return o.name == "print-color-mode"; }),
+            1);
+}
+
+}  // namespace
+}  // namespace vardelle::printing
