@@ -181,6 +181,31 @@ std::optional<CupsRasterFacts> cupsRasterFacts(const std::string& path) {
   return facts;
 }
 
+std::optional<std::set<std::array<uint16_t, 3>>> distinctRgb16Pixels(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  std::set<std::array<uint16_t, 3>> pixels;
+  cups_page_header2_t header;
+  bool ok = raster != nullptr, any = false;
+  while (ok && cupsRasterReadHeader2(raster, &header)) {
+    any = true;
+    ok = header.cupsBitsPerColor == 16 && header.cupsColorOrder == CUPS_ORDER_CHUNKED &&
+         header.cupsColorSpace == CUPS_CSPACE_RGB &&
+         header.cupsBytesPerLine == header.cupsWidth * 6;
+    std::vector<std::array<uint16_t, 3>> line(header.cupsWidth);
+    for (unsigned y = 0; ok && y < header.cupsHeight; ++y) {
+      ok = cupsRasterReadPixels(raster, reinterpret_cast<unsigned char*>(line.data()),
+                                header.cupsBytesPerLine) == header.cupsBytesPerLine;
+      pixels.insert(line.begin(), line.end());
+    }
+  }
+  if (raster) cupsRasterClose(raster);
+  ::close(fd);
+  if (!ok || !any) return std::nullopt;
+  return pixels;
+}
+
 std::vector<PointMm> findSquares(const DarknessImage& image, double minimumAreaMm2) {
   std::vector<PointMm> centres;
   std::vector<bool> seen(image.darkness.size(), false);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,6 +69,10 @@ struct CupsRasterFacts {
 /// The pages of the raster file at `path` and the levels of its colours; none when libcups
 /// cannot read it whole.
 std::optional<CupsRasterFacts> cupsRasterFacts(const std::string& path);
+
+/// The distinct pixels of the 16-bit chunky RGB pages of the raster file at `path` (R, G, B as
+/// libcups hands them over); none when it cannot be read whole or a page is another kind.
+std::optional<std::set<std::array<uint16_t, 3>>> distinctRgb16Pixels(const std::string& path);
 
 /// The centres of the dark squares on `image`, in millimetres from the sheet's top-left corner
 /// (x right, y down), each the darkness-weighted centroid of a connected dark area of at least

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
 #include "color/output_profile.h"
 #include "printing/cups/queue_ppd.h"
@@ -547,6 +548,31 @@ TEST_F(DriverQueues, A16BitRampReachesGutenprintWithItsLevelsAndItsCopies) {
   ASSERT_EQ(sixteen->pages.size(), 2u);
   EXPECT_EQ(sixteen->pages[1].bitsPerColor, 16u);
   EXPECT_GE(sixteen->mostLevels, 4096u);
+
+  // The driver receives the converted samples themselves: every pixel of the raster outside
+  // the white sheet is one the conversion made, and each one it made is there (720 × 360 dpi
+  // shows every pixel of a 300 dpi ramp).
+  ColorManagement settings;
+  settings.mode = "application";
+  settings.profileId = r["colorManagement"]["profileId"];
+  settings.profilePath = r["colorManagement"]["profilePath"];
+  settings.renderingIntent = r["colorManagement"]["renderingIntent"];
+  settings.driverColorManagementDisabled = true;
+  const artwork::Artwork converted =
+      artwork::Artwork::load(artwork, std::nullopt).applyingColorManagement(settings, 100, true);
+  const auto* samples =
+      reinterpret_cast<const uint16_t*>(converted.pages[0].png()->pixels->bytes.data());
+  std::set<std::array<uint16_t, 3>> made;
+  for (size_t i = 0; i < size_t(ramp.width) * ramp.height; ++i) {
+    made.insert({samples[3 * i], samples[3 * i + 1], samples[3 * i + 2]});
+  }
+  auto received = testing::distinctRgb16Pixels(rig.spooledDocument(jobs.back()));
+  ASSERT_TRUE(received);
+  constexpr std::array<uint16_t, 3> kWhite{65535, 65535, 65535};
+  made.erase(kWhite);
+  received->erase(kWhite);
+  EXPECT_TRUE(*received == made) << received->size() << " pixels received, " << made.size()
+                                 << " made by the conversion";
 
   // Printer-managed, the same ramp goes as PDF and reaches the driver in 8 bits.
   r.erase("colorManagement");
