@@ -168,7 +168,7 @@ bool collatedCopies(const CupsOptions& options) {
 }  // namespace
 
 bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route) {
-  return color.mode == "application" && route == PrintRoute::localQueue && ppd &&
+  return color.applicationManaged() && route == PrintRoute::localQueue && ppd &&
          ppd->attribute("StpDriverName") && takesCupsRaster(*ppd);
 }
 

@@ -135,8 +135,16 @@ TEST(RasterDocument, CopiesAndTheirCollationAreReadAsPdftopdfReadsThem) {
   EXPECT_FALSE(plan({{"sheet-collate", "uncollated"}}).collated);
 
   // The raster is the measured sheet: a PageSize that is not the saved entry is the paper
-  // having changed.
+  // having changed. A custom size is the PPD's custom form.
   EXPECT_THROW(planRasterJob(p800, settings, {{"PageSize", "Letter"}}, a4), PrintFailure);
+  PrintSettings custom("p800");
+  ASSERT_TRUE(custom.setOption(PrintSettings::kPageSize, "Custom.300.00x400.00"));
+  const artwork::PaperGeometry customSheet{300, 400, 9, 9, 282, 382};
+  const RasterJob customJob =
+      planRasterJob(p800, custom, {{"PageSize", "Custom.300.00x400.00"}}, customSheet);
+  EXPECT_EQ(customJob.grid.media.width, 300);
+  EXPECT_EQ(customJob.grid.media.height, 400);
+  EXPECT_EQ(customJob.header.cupsWidth, 3000u);
   // A landscape sheet lies turned on portrait media as the PPD's Plus90 turns it.
   settings.setOrientation(Orientation::landscape);
   const artwork::PaperGeometry turned{a4.height, a4.width, 0, 0, 842, 595};
