@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "artwork/pdf_document.h"
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 #include "color/png_source_color.h"
 
@@ -122,8 +123,9 @@ Artwork loadPdf(const std::string& path) {
       throw;
     } catch (const std::bad_alloc&) {
       throw;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
       // qpdf resolves objects lazily: a damaged object surfaces while its page is read.
+      debugNote(std::string("qpdf: ") + e.what());
       throw PrintFailure("PDF page " + std::to_string(i + 1) + " could not be read.");
     }
   }

@@ -119,6 +119,9 @@ struct Artwork {
 inline constexpr const char* kPrinterManaged = "Printer-managed";
 inline constexpr const char* kPrinterColorWarning =
     "Color is handled by macOS and the printer; no app ICC conversion is applied.";
+/// What a warning says when it is about colour left to the printer: the parent application and
+/// this helper agree that converting the colours drops every warning that contains it.
+inline constexpr std::string_view kPrinterColorMarker = "no app ICC conversion";
 inline constexpr const char* kDpiOverrideWarning =
     "PNG size uses the explicit DPI override in this preset.";
 inline constexpr const char* kPdfSourceColorProfile =

@@ -240,10 +240,9 @@ void BandDeflate::finish() {
   impl_->submit(true);
   impl_->drain(true);
   const uLong a = impl_->adler;
-  const unsigned char trailer[4] = {static_cast<unsigned char>(a >> 24),
-                                    static_cast<unsigned char>(a >> 16),
-                                    static_cast<unsigned char>(a >> 8),
-                                    static_cast<unsigned char>(a)};
+  const unsigned char trailer[4] = {
+      static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),
+      static_cast<unsigned char>(a >> 8), static_cast<unsigned char>(a)};
   impl_->out({reinterpret_cast<const char*>(trailer), 4});
 }
 

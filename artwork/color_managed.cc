@@ -120,11 +120,6 @@ class BandConverter {
   std::vector<std::uint16_t> converted_;
 };
 
-std::string matrixOperator(const AffineTransform& m) {
-  return pdfNumber(m.a, 10) + " " + pdfNumber(m.b, 10) + " " + pdfNumber(m.c, 10) + " " +
-         pdfNumber(m.d, 10) + " " + pdfNumber(m.tx, 10) + " " + pdfNumber(m.ty, 10) + " cm";
-}
-
 /// Renders the page's visible box upright onto exactly width × height pixels of 16-bit RGB in
 /// the working space, and converts it.
 std::shared_ptr<Pixels> convertPdfPage(const ArtworkPage& page, const PdfPage& pdf, RasterSize size,
@@ -136,9 +131,9 @@ std::shared_ptr<Pixels> convertPdfPage(const ArtworkPage& page, const PdfPage& p
   SheetDocument sheet;
   sheet.beginSheet(sheetSize);
   const std::string form = sheet.formXObjectFor(pdf);
-  sheet.appendContent("q\n" +
-                      matrixOperator(pdfTransform(pdf, {0, 0, sheetSize.width, sheetSize.height})) +
-                      "\n" + form + " Do\nQ\n");
+  sheet.appendContent(
+      "q\n" + pdfMatrixOperator(pdfTransform(pdf, {0, 0, sheetSize.width, sheetSize.height})) +
+      "\n" + form + " Do\nQ\n");
   // The converted page is allocated once Ghostscript has finished and its rows are read back, so
   // that its bands and the converted page never take memory at the same time.
   std::shared_ptr<Pixels> pixels;
@@ -367,7 +362,7 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
   result.sourceColorProfile = sourceColorProfile;
   result.pages = std::move(converted);
   for (const std::string& warning : warnings) {
-    if (warning.find("no app ICC conversion") == std::string::npos) {
+    if (warning.find(kPrinterColorMarker) == std::string::npos) {
       result.warnings.push_back(warning);
     }
   }

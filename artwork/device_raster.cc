@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "artwork/placement.h"
 #include "base/files.h"
 #include "base/print_failure.h"
 

@@ -1,4 +1,5 @@
 #include "artwork/artwork.h"
+#include "artwork/placement.h"
 
 namespace vardelle::artwork {
 

@@ -1,4 +1,5 @@
 #include "artwork/page_drawing.h"
+#include "artwork/placement.h"
 
 #include "base/print_failure.h"
 
@@ -9,13 +10,6 @@ namespace {
 std::string rectangle(const Rect& r) {
   return pdfNumber(r.x) + " " + pdfNumber(r.y) + " " + pdfNumber(r.width) + " " +
          pdfNumber(r.height) + " re";
-}
-
-// Matrix coefficients carry more decimals than coordinates: a tiny scale (a large UserUnit page
-// shrunk) must not lose its relative precision.
-std::string matrix(const AffineTransform& m) {
-  return pdfNumber(m.a, 10) + " " + pdfNumber(m.b, 10) + " " + pdfNumber(m.c, 10) + " " +
-         pdfNumber(m.d, 10) + " " + pdfNumber(m.tx) + " " + pdfNumber(m.ty) + " cm";
 }
 
 }  // namespace
@@ -36,13 +30,13 @@ void drawArtworkPage(const ArtworkPage& page, SheetDocument& sheet, const PaperG
   std::string operators = "q\n" + rectangle(paper.imageable()) + " W n\n";
   if (const PdfPage* pdf = page.pdf()) {
     const std::string form = sheet.formXObjectFor(*pdf);
-    operators +=
-        rectangle(p.rect) + " W n\n" + matrix(pdfTransform(*pdf, p.rect)) + "\n" + form + " Do\n";
+    operators += rectangle(p.rect) + " W n\n" + pdfMatrixOperator(pdfTransform(*pdf, p.rect)) +
+                 "\n" + form + " Do\n";
   } else if (const PngPage* png = page.png()) {
     const std::string image = sheet.imageXObjectFor(*png);
     // An image fills the unit square; scale it onto the placed rectangle.
-    operators +=
-        matrix({p.rect.width, 0, 0, p.rect.height, p.rect.x, p.rect.y}) + "\n" + image + " Do\n";
+    operators += pdfMatrixOperator({p.rect.width, 0, 0, p.rect.height, p.rect.x, p.rect.y}) + "\n" +
+                 image + " Do\n";
   }
   operators += "Q\n";
   sheet.appendContent(operators);

@@ -9,10 +9,6 @@
 
 namespace vardelle::artwork {
 
-namespace {
-constexpr double kTolerancePt = 0.02;
-}
-
 Rect Rect::null() {
   const double inf = std::numeric_limits<double>::infinity();
   return {inf, inf, 0, 0};
@@ -111,32 +107,6 @@ PaperGeometry PaperGeometry::fromJson(const nlohmann::json& object, const std::s
   return {f.requiredNumber("width"),          f.requiredNumber("height"),
           f.requiredNumber("imageableX"),     f.requiredNumber("imageableY"),
           f.requiredNumber("imageableWidth"), f.requiredNumber("imageableHeight")};
-}
-
-PagePlacement placement(Size naturalSize, double scalePercent, const PaperGeometry& paper,
-                        double offsetXmm, double offsetYmm) {
-  paper.validate();
-  if (!finitePositive(naturalSize) || !std::isfinite(scalePercent) || scalePercent < 10 ||
-      scalePercent > 200) {
-    throw PrintFailure("The document contains invalid physical dimensions or scale.");
-  }
-  const double scaledWidth = naturalSize.width * scalePercent / 100;
-  const double scaledHeight = naturalSize.height * scalePercent / 100;
-  if (!finitePositive({scaledWidth, scaledHeight})) {
-    throw PrintFailure("The scaled page has invalid dimensions.");
-  }
-  if (!std::isfinite(offsetXmm) || !std::isfinite(offsetYmm) || std::fabs(offsetXmm) > 50 ||
-      std::fabs(offsetYmm) > 50) {
-    throw PrintFailure("Invalid printer offset.");
-  }
-  const double x = offsetXmm * 72 / 25.4 + (paper.width - scaledWidth) * 0.5;
-  const double y = (paper.height - scaledHeight) * 0.5 - offsetYmm * 72 / 25.4;
-  PagePlacement result;
-  result.rect = {x, y, scaledWidth, scaledHeight};
-  result.fitsPaper =
-      scaledWidth <= paper.width + kTolerancePt && scaledHeight <= paper.height + kTolerancePt;
-  result.requiresClipping = !paper.imageable().outset(kTolerancePt).contains(result.rect);
-  return result;
 }
 
 }  // namespace vardelle::artwork

@@ -63,16 +63,4 @@ struct PaperGeometry {
   static PaperGeometry fromJson(const nlohmann::json& object, const std::string& where);
 };
 
-/// Where a scaled page lies on the sheet and the two verdicts about it.
-struct PagePlacement {
-  Rect rect;
-  bool fitsPaper = false;
-  bool requiresClipping = false;
-};
-
-/// The one placement rule: the scaled page centred on the whole sheet, then moved by the offset
-/// (positive x right, positive y down), judged with a 0.02 pt tolerance. Throws PrintFailure.
-PagePlacement placement(Size naturalSize, double scalePercent, const PaperGeometry& paper,
-                        double offsetXmm, double offsetYmm);
-
 }  // namespace vardelle::artwork

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/diagnostics.h"
+#include "base/file_descriptor.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -23,13 +25,10 @@ namespace {
 
 const char* kUnreadablePdf = "This PDF could not be opened. It may be incomplete or damaged.";
 
-std::shared_ptr<QPDFLogger> silentLogger() {
-  // qpdf's own logger sends information to standard output, which belongs to the result line.
-  auto logger = QPDFLogger::create();
-  logger->setInfo(logger->discard());
-  logger->setWarn(logger->discard());
-  logger->setError(logger->discard());
-  return logger;
+// The user hears that the file is damaged; the developer hears where qpdf found it so.
+[[noreturn]] void unreadable(const std::exception& e) {
+  debugNote(std::string("qpdf: ") + e.what());
+  throw PrintFailure(kUnreadablePdf);
 }
 
 // qpdf's own file source seeks through stdio before every object it reads, which throws away the
@@ -40,16 +39,14 @@ std::shared_ptr<QPDFLogger> silentLogger() {
 class BlockCachedFileSource : public InputSource {
  public:
   explicit BlockCachedFileSource(const std::string& path) : name_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
       throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
     }
     size_ = st.st_size;
   }
-  ~BlockCachedFileSource() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
+  ~BlockCachedFileSource() override = default;
   BlockCachedFileSource(const BlockCachedFileSource&) = delete;
   BlockCachedFileSource& operator=(const BlockCachedFileSource&) = delete;
 
@@ -123,9 +120,9 @@ class BlockCachedFileSource : public InputSource {
     victim->lastUse = clock_;
     victim->length = 0;
     while (victim->length < size_t(kBlockSize)) {
-      const ssize_t n =
-          ::pread(fd_, victim->bytes.data() + victim->length, size_t(kBlockSize) - victim->length,
-                  off_t(index * kBlockSize + qpdf_offset_t(victim->length)));
+      const ssize_t n = ::pread(fd_.get(), victim->bytes.data() + victim->length,
+                                size_t(kBlockSize) - victim->length,
+                                off_t(index * kBlockSize + qpdf_offset_t(victim->length)));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         victim->index = -1;
@@ -138,7 +135,7 @@ class BlockCachedFileSource : public InputSource {
   }
 
   std::string name_;
-  int fd_ = -1;
+  FileDescriptor fd_;
   qpdf_offset_t size_ = 0;
   qpdf_offset_t offset_ = 0;
   uint64_t clock_ = 0;
@@ -147,23 +144,35 @@ class BlockCachedFileSource : public InputSource {
 
 }  // namespace
 
+void silenceQpdf(QPDF& pdf) {
+  // One logger for every document: it only discards.
+  static const std::shared_ptr<QPDFLogger> discarding = [] {
+    auto logger = QPDFLogger::create();
+    logger->setInfo(logger->discard());
+    logger->setWarn(logger->discard());
+    logger->setError(logger->discard());
+    return logger;
+  }();
+  pdf.setLogger(discarding);
+  pdf.setSuppressWarnings(true);
+}
+
 std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   auto document = std::shared_ptr<PdfDocument>(new PdfDocument);
   document->qpdf_ = std::make_shared<QPDF>();
   QPDF& pdf = *document->qpdf_;
-  pdf.setLogger(silentLogger());
-  pdf.setSuppressWarnings(true);
+  silenceQpdf(pdf);
   try {
     pdf.processInputSource(std::make_shared<BlockCachedFileSource>(path), "");
   } catch (const QPDFExc& e) {
     if (e.getErrorCode() == qpdf_e_password) {
       throw PrintFailure("Unlock this password-protected PDF before printing.");
     }
-    throw PrintFailure(kUnreadablePdf);
+    unreadable(e);
   } catch (const std::bad_alloc&) {
     throw;
-  } catch (const std::exception&) {
-    throw PrintFailure(kUnreadablePdf);
+  } catch (const std::exception& e) {
+    unreadable(e);
   }
   bool printable = false;
   try {
@@ -171,8 +180,8 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
     printable = pdf.allowPrintLowRes();
   } catch (const std::bad_alloc&) {
     throw;
-  } catch (const std::exception&) {
-    throw PrintFailure(kUnreadablePdf);
+  } catch (const std::exception& e) {
+    unreadable(e);
   }
   if (!printable) throw PrintFailure("This PDF does not allow printing.");
   try {
@@ -181,9 +190,9 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
     }
   } catch (const std::bad_alloc&) {
     throw;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // A page tree that cannot be walked leaves no page count to report.
-    throw PrintFailure(kUnreadablePdf);
+    unreadable(e);
   }
   return document;
 }

@@ -12,6 +12,11 @@
 
 namespace vardelle::artwork {
 
+/// Makes `pdf` silent: qpdf's own logger writes to standard output, which belongs to the result
+/// line, and its warnings about damaged files are of no use to the user. Every QPDF object this
+/// helper makes goes through here.
+void silenceQpdf(QPDF& pdf);
+
 /// An open PDF document and its page objects, in page order. Shared by every page taken from it,
 /// so the document stays open while any of them is used. Warnings are suppressed and qpdf's
 /// logger writes nowhere, so a damaged file never reaches standard output.

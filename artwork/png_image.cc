@@ -4,9 +4,9 @@
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <csetjmp>
 #include <cstdio>
@@ -17,6 +17,7 @@
 
 #include "artwork/artwork.h"
 #include "artwork/rows_ahead.h"
+#include "base/file_descriptor.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -29,20 +30,6 @@ constexpr int kColorScanChunkLimit = 10000;
 // 8-byte reads.
 constexpr int kOrientationScanChunkLimit = 1000000;
 constexpr uint32_t kMaxExifLength = 16u * 1024u * 1024u;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 [[noreturn]] void throwSystemError(const std::string& path) {
   throw PlatformError("Could not read \xE2\x80\x9C" + path +
@@ -262,25 +249,6 @@ PngChunkScan scanPngChunks(const std::string& path) {
   return scan;
 }
 
-namespace {
-
-uint32_t crc32Of(uint32_t crc, const unsigned char* data, size_t size) {
-  static const auto table = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t n = 0; n < 256; ++n) {
-      uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-      t[n] = c;
-    }
-    return t;
-  }();
-  crc = ~crc;
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xff] ^ (crc >> 8);
-  return ~crc;
-}
-
-}  // namespace
-
 bool pngDataPassesThrough(const PngHeader& header) {
   return !header.interlaced && !header.hasAlpha &&
          (header.colorType == PngColorType::gray || header.colorType == PngColorType::rgb) &&
@@ -306,7 +274,7 @@ std::string readPngImageData(const std::string& path, const PngHeader& expected)
     // Type, data and CRC; the CRC covers type and data.
     chunk.resize(size_t(length) + 8);
     if (readAt(fd.get(), chunk.data(), chunk.size(), offset + 4, path) != chunk.size() ||
-        crc32Of(0, chunk.data(), size_t(length) + 4) != bigEndian32(chunk.data() + length + 4)) {
+        crc32_z(0, chunk.data(), size_t(length) + 4) != bigEndian32(chunk.data() + length + 4)) {
       throw PrintFailure(kPngUnreadable);
     }
     const unsigned char* body = chunk.data() + 4;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "artwork/page_drawing.h"
+#include "artwork/placement.h"
 #include "artwork/png_writer.h"
 #include "artwork/raster_thumbnail.h"
 #include "artwork/rasterizer.h"

@@ -17,7 +17,6 @@
 #include "artwork/pdf_document.h"
 // pdf_document.h has set up qpdf's headers.
 #include <qpdf/QPDFExc.hh>
-#include <qpdf/QPDFLogger.hh>
 
 #include "base/diagnostics.h"
 #include "base/files.h"
@@ -184,12 +183,7 @@ std::string number(double value) {
 // first. Other damage is left to Ghostscript, which repairs what it can.
 void refuseLockedPdf(std::string_view bytes) {
   QPDF pdf;
-  auto logger = QPDFLogger::create();
-  logger->setInfo(logger->discard());
-  logger->setWarn(logger->discard());
-  logger->setError(logger->discard());
-  pdf.setLogger(logger);
-  pdf.setSuppressWarnings(true);
+  silenceQpdf(pdf);
   try {
     pdf.processMemoryFile("raster input", bytes.data(), bytes.size(), "");
   } catch (const QPDFExc& e) {

@@ -3,7 +3,6 @@
 #include "artwork/pdf_document.h"
 // pdf_document.h has set up qpdf's headers.
 #include <qpdf/Buffer.hh>
-#include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "artwork/band_deflate.h"
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -37,8 +37,39 @@ QPDFObjectHandle rectangleArray(const Rect& r) {
 
 QPDFObjectHandle name(const char* text) { return QPDFObjectHandle::newName(text); }
 
-/// Splits decoded rows into the colour plane and the alpha plane of a PDF image, in PDF order
-/// (16-bit samples big-endian), written straight into the buffers the streams will own.
+/// Writes the samples `first` to `first + count - 1` of each of the `width` pixels of the row
+/// `in` (of `channels` samples each) to `out`, in PDF order: 16-bit samples arrive in host order
+/// and leave big-endian.
+void planeRow(const unsigned char* in, uint32_t width, int channels, size_t bytesPerSample,
+              int first, int count, unsigned char* out) {
+  const bool whole = first == 0 && count == channels;
+  if (bytesPerSample == 1) {
+    if (whole) {
+      std::memcpy(out, in, size_t(width) * channels);
+      return;
+    }
+    for (uint32_t x = 0; x < width; ++x, in += channels) {
+      for (int c = first; c < first + count; ++c) *out++ = in[c];
+    }
+    return;
+  }
+  auto put = [&out](const unsigned char* sample) {
+    uint16_t v;
+    std::memcpy(&v, sample, 2);
+    *out++ = static_cast<unsigned char>(v >> 8);
+    *out++ = static_cast<unsigned char>(v & 0xff);
+  };
+  if (whole) {
+    for (size_t i = 0, n = size_t(width) * channels; i < n; ++i) put(in + 2 * i);
+    return;
+  }
+  for (uint32_t x = 0; x < width; ++x, in += size_t(channels) * 2) {
+    for (int c = first; c < first + count; ++c) put(in + 2 * c);
+  }
+}
+
+/// Splits decoded rows into the colour plane and the alpha plane of a PDF image, written straight
+/// into the buffers the streams will own.
 class PlaneSplitter {
  public:
   PlaneSplitter(const Pixels& layout, int colorChannels, bool alpha)
@@ -52,14 +83,12 @@ class PlaneSplitter {
   }
 
   void row(uint32_t y, const unsigned char* in) {
-    unsigned char* color =
-        color_->getBuffer() + size_t(y) * width_ * colorChannels_ * bytesPerSample_;
-    unsigned char* alpha =
-        alpha_ ? alpha_->getBuffer() + size_t(y) * width_ * bytesPerSample_ : nullptr;
-    for (uint32_t x = 0; x < width_; ++x) {
-      const unsigned char* pixel = in + size_t(x) * channels_ * bytesPerSample_;
-      for (int c = 0; c < colorChannels_; ++c) color = put(color, pixel + c * bytesPerSample_);
-      if (alpha) alpha = put(alpha, pixel + colorChannels_ * bytesPerSample_);
+    const size_t pixels = size_t(y) * width_ * bytesPerSample_;
+    planeRow(in, width_, channels_, bytesPerSample_, 0, colorChannels_,
+             color_->getBuffer() + pixels * colorChannels_);
+    if (alpha_) {
+      planeRow(in, width_, channels_, bytesPerSample_, colorChannels_, 1,
+               alpha_->getBuffer() + pixels);
     }
   }
 
@@ -67,19 +96,6 @@ class PlaneSplitter {
   std::shared_ptr<Buffer> alpha() const { return alpha_; }
 
  private:
-  // 16-bit samples arrive in host order.
-  unsigned char* put(unsigned char* out, const unsigned char* sample) const {
-    if (bytesPerSample_ == 1) {
-      *out = *sample;
-      return out + 1;
-    }
-    uint16_t v;
-    std::memcpy(&v, sample, 2);
-    out[0] = static_cast<unsigned char>(v >> 8);
-    out[1] = static_cast<unsigned char>(v & 0xff);
-    return out + 2;
-  }
-
   uint32_t width_;
   int channels_;
   size_t bytesPerSample_;
@@ -106,46 +122,20 @@ class PlaneProvider : public QPDFObjectHandle::StreamDataProvider {
   void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
     const Pixels p = page_.layout();
     const size_t bytesPerSample = p.bitDepth == 16 ? 2 : 1;
-    const size_t pixelWords = size_t(p.channels);
     const int first = alphaPlane_ ? colorChannels_ : 0;
     const int count = alphaPlane_ ? 1 : colorChannels_;
-    const bool whole = first == 0 && count == p.channels;
     const size_t rowBytes = size_t(p.width) * count * bytesPerSample;
     std::vector<unsigned char> row(rowBytes);
     BandDeflate deflate(kMadeRasterLevel, [pipeline](std::string_view bytes) {
       pipeline->write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     });
     page_.forEachRow([&](uint32_t, const unsigned char* in) {
-      if (bytesPerSample == 1) {
-        if (whole) {
-          deflate.write(in, rowBytes);
-          return;
-        }
-        unsigned char* out = row.data();
-        for (uint32_t x = 0; x < p.width; ++x, in += pixelWords) {
-          for (int c = first; c < first + count; ++c) *out++ = in[c];
-        }
-      } else {
-        // Host order in memory, big-endian in PDF.
-        unsigned char* out = row.data();
-        if (whole) {
-          for (size_t i = 0; i < rowBytes; i += 2) {
-            uint16_t v;
-            std::memcpy(&v, in + i, 2);
-            out[i] = static_cast<unsigned char>(v >> 8);
-            out[i + 1] = static_cast<unsigned char>(v & 0xff);
-          }
-        } else {
-          for (uint32_t x = 0; x < p.width; ++x, in += pixelWords * 2) {
-            for (int c = first; c < first + count; ++c) {
-              uint16_t v;
-              std::memcpy(&v, in + 2 * c, 2);
-              *out++ = static_cast<unsigned char>(v >> 8);
-              *out++ = static_cast<unsigned char>(v & 0xff);
-            }
-          }
-        }
+      // Rows of 8-bit samples that are the whole plane are already in PDF order.
+      if (bytesPerSample == 1 && first == 0 && count == p.channels) {
+        deflate.write(in, rowBytes);
+        return;
       }
+      planeRow(in, p.width, p.channels, bytesPerSample, first, count, row.data());
       deflate.write(row.data(), rowBytes);
     });
     deflate.finish();
@@ -199,13 +189,7 @@ struct SheetDocument::Impl {
 };
 
 SheetDocument::SheetDocument() : impl_(std::make_unique<Impl>()) {
-  // qpdf's default logger writes information to standard output, which belongs to the result.
-  auto logger = QPDFLogger::create();
-  logger->setInfo(logger->discard());
-  logger->setWarn(logger->discard());
-  logger->setError(logger->discard());
-  impl_->pdf.setLogger(logger);
-  impl_->pdf.setSuppressWarnings(true);
+  silenceQpdf(impl_->pdf);
   impl_->pdf.emptyPDF();
 }
 
@@ -302,7 +286,8 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
       impl_->forms.emplace(key, entry);
       impl_->versions.insert(page.document->qpdf().getPDFVersion());
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    debugNote(std::string("qpdf could not copy a page: ") + e.what());
     throw PrintFailure(kPreviewFailed);
   }
   if (impl_->sources.empty() || impl_->sources.back() != page.document) {
@@ -449,8 +434,9 @@ void SheetDocument::write(const std::function<void(std::string_view)>& sink) {
     writer.write();
   } catch (const PrintFailure&) {
     throw;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     if (out.failure()) std::rethrow_exception(out.failure());
+    debugNote(std::string("qpdf could not write the document: ") + e.what());
     throw PrintFailure(kPreviewFailed);
   }
 }
@@ -472,6 +458,11 @@ std::string pdfNumber(double value, int decimals) {
   }
   if (s == "-0") s = "0";
   return s;
+}
+
+std::string pdfMatrixOperator(const AffineTransform& m) {
+  return pdfNumber(m.a, 10) + " " + pdfNumber(m.b, 10) + " " + pdfNumber(m.c, 10) + " " +
+         pdfNumber(m.d, 10) + " " + pdfNumber(m.tx) + " " + pdfNumber(m.ty) + " cm";
 }
 
 }  // namespace vardelle::artwork

@@ -7,6 +7,7 @@
 
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
+#include "artwork/pdf_transform.h"
 
 namespace vardelle::artwork {
 
@@ -72,5 +73,9 @@ class SheetDocument {
 /// A number in PDF syntax: fixed notation (PDF has no exponents), at most 6 decimals for
 /// coordinates, trailing zeros removed.
 std::string pdfNumber(double value, int decimals = 6);
+
+/// The "a b c d e f cm" operator for `m`. The coefficients carry 10 decimals, more than
+/// coordinates: a tiny scale (a large UserUnit page shrunk) must not lose its relative precision.
+std::string pdfMatrixOperator(const AffineTransform& m);
 
 }  // namespace vardelle::artwork

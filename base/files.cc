@@ -16,6 +16,7 @@
 #include <mutex>
 #include <utility>
 
+#include "base/file_descriptor.h"
 #include "base/print_failure.h"
 
 namespace vardelle {
@@ -25,25 +26,6 @@ namespace {
 std::string describe(const std::string& what, const std::string& path, int err) {
   return "The file \xE2\x80\x9C" + path + "\xE2\x80\x9D " + what + ": " + std::strerror(err) + ".";
 }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -106,7 +88,7 @@ int produceInto(int fd, const std::function<void(const ByteSink&)>& produce) {
 }  // namespace
 
 std::string readWholeFile(const std::string& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throw PlatformError(describe("couldn\xE2\x80\x99t be opened", path, errno));
   std::string bytes;
   struct stat st {};
@@ -218,15 +200,15 @@ void writeFileAtomically(const std::string& path,
     throw PlatformError(describe("couldn\xE2\x80\x99t be saved", path, err));
   };
 
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() < 0) fail(errno);
   long nameMax = ::fpathconf(dir.get(), _PC_NAME_MAX);
   if (nameMax <= 0) nameMax = NAME_MAX;
 
   // The open applies the umask to 0666, as for any ordinary new file.
-  Fd fd(route == AtomicRoute::hiddenFile
-            ? -1
-            : ::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  FileDescriptor fd(route == AtomicRoute::hiddenFile
+                        ? -1
+                        : ::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
   std::string hidden;
   if (fd.get() < 0) {
     if (route != AtomicRoute::hiddenFile && !noUnnamedFiles(errno)) fail(errno);
@@ -287,7 +269,7 @@ void writeFileAtomically(const std::string& path,
     pendingHiddenFile.clear();
   }
   // The bytes were fsynced before the rename; closing can no longer lose them.
-  ::close(fd.release());
+  fd.reset();
   ::fsync(dir.get());
 }
 
@@ -298,40 +280,36 @@ PrivateTempFile::PrivateTempFile(const std::function<void(const ByteSink&)>& pro
                                  std::string_view what) {
   const std::string folder = temporaryFolder();
   auto fail = [&](const char* step, int err) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
     if (isNoSpace(err)) throw PrintFailure(noSpaceLeftMessage(folder, std::string(what)));
     throw PlatformError("A temporary file for " + std::string(what) + " could not be " + step +
                         " in \xE2\x80\x9C" + folder + "\xE2\x80\x9D: " + std::strerror(err) + ".");
   };
-  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
+  fd_.reset(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (!fd_) {
     if (!noUnnamedFiles(errno)) fail("created", errno);
     // No unnamed files here: a named one, unlinked at once, lives on through its descriptor.
     std::string name = folder + "/vardelle-XXXXXX";
-    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd_ < 0) fail("created", errno);
+    fd_.reset(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd_) fail("created", errno);
     ::unlink(name.c_str());
   }
-  path_ = fdPath(fd_);
+  path_ = fdPath(fd_.get());
   int written;
   try {
-    written = produceInto(fd_, produce);
+    written = produceInto(fd_.get(), produce);
   } catch (...) {
-    ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
     throw;
   }
   if (written != 0) fail("written", written);
 }
 
-PrivateTempFile::~PrivateTempFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+PrivateTempFile::~PrivateTempFile() = default;
 
 unsigned long long PrivateTempFile::availableBytes() const {
   struct statvfs st {};
-  if (::fstatvfs(fd_, &st) != 0) return ~0ULL;
+  if (::fstatvfs(fd_.get(), &st) != 0) return ~0ULL;
   return static_cast<unsigned long long>(st.f_bavail) * st.f_frsize;
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_descriptor.h"
+
 namespace vardelle {
 
 /// Reads a whole file into memory (no size limit, no mapping). Throws PlatformError naming the
@@ -63,12 +65,12 @@ class PrivateTempFile {
   PrivateTempFile& operator=(const PrivateTempFile&) = delete;
 
   const std::string& path() const { return path_; }
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   /// Bytes free for this file on its file system (for the caller's own estimate of what fits).
   unsigned long long availableBytes() const;
 
  private:
-  int fd_ = -1;
+  FileDescriptor fd_;
   std::string path_;
 };
 

@@ -9,12 +9,15 @@
 #include "base/print_failure.h"
 #include "color/output_profile.h"
 #include "color/png_source_color.h"
+#include "testing/failure.h"
 #include "testing/icc_fixtures.h"
 #include "testing/png_fixtures.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::artwork {
 namespace {
+
+using testing::failureOf;
 
 using testing::makePng;
 using testing::PngOptions;
@@ -36,15 +39,6 @@ struct Printer {
     return s;
   }
 };
-
-std::string failureOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const PrintFailure& failure) {
-    return failure.message();
-  }
-  return "no failure";
-}
 
 ArtworkPage pdfPageOfSize(double width, double height) { return {PdfPage{}, {width, height}}; }
 
@@ -108,8 +102,7 @@ TEST(ApplyingColorManagement, LimitsAreCheckedForTheWholeDocumentBeforeAnyConver
             "The imported ICC profile changed. Import it again before printing.");
   ColorManagement invalid = printer.settings();
   invalid.renderingIntent = "vivid";
-  EXPECT_NE(failureOf([&] { pageOver.applyingColorManagement(invalid, 100, false); }),
-            "no failure");
+  EXPECT_NE(failureOf([&] { pageOver.applyingColorManagement(invalid, 100, false); }), "");
 }
 
 TEST(ApplyingColorManagement, PrinterColourLeavesTheArtworkAsItWas) {

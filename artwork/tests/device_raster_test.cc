@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "artwork/placement.h"
 #include "base/print_failure.h"
 #include "testing/converted_page.h"
 

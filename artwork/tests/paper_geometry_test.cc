@@ -6,27 +6,16 @@
 #include <limits>
 
 #include "base/print_failure.h"
+#include "testing/failure.h"
 
 namespace vardelle::artwork {
 namespace {
 
 const char* kInvalidPaper =
     "The preset has invalid paper or printable-area dimensions. Save Printer Settings again.";
-const char* kInvalidScale = "The document contains invalid physical dimensions or scale.";
-const char* kInvalidOffset = "Invalid printer offset.";
 
-// A4 with the whole sheet printable, and A4 with 18 pt margins on every side.
-const PaperGeometry kBorderless{595.28, 841.89, 0, 0, 595.28, 841.89};
+// A4 with 18 pt margins on every side.
 const PaperGeometry kMargins{595.28, 841.89, 18, 18, 559.28, 805.89};
-
-std::string failureOf(Size size, double scale, const PaperGeometry& paper, double dx, double dy) {
-  try {
-    placement(size, scale, paper, dx, dy);
-  } catch (const PrintFailure& e) {
-    return e.what();
-  }
-  return "";
-}
 
 TEST(PaperGeometry, AcceptsAPrintableAreaOverlappingTheSheet) {
   EXPECT_NO_THROW(kMargins.validate());
@@ -74,118 +63,6 @@ TEST(PaperGeometry, MakeTakesAbsoluteImageableSizes) {
   EXPECT_EQ(g.imageableY, 20);
   EXPECT_EQ(g.imageableWidth, 50);
   EXPECT_EQ(g.imageableHeight, 60);
-}
-
-TEST(Placement, CentresThePageOnTheWholeSheet) {
-  // Margins are unequal, so centring on the printable area would give a different origin.
-  const PaperGeometry lopsided{600, 800, 10, 50, 580, 700};
-  const PagePlacement p = placement({200, 100}, 100, lopsided, 0, 0);
-  EXPECT_EQ(p.rect.x, 200);
-  EXPECT_EQ(p.rect.y, 350);
-  EXPECT_EQ(p.rect.width, 200);
-  EXPECT_EQ(p.rect.height, 100);
-  EXPECT_TRUE(p.fitsPaper);
-  EXPECT_FALSE(p.requiresClipping);
-}
-
-TEST(Placement, ScalesBeforeCentringMultiplyingFirst) {
-  const PagePlacement p = placement({595.28, 841.89}, 50, kBorderless, 0, 0);
-  EXPECT_EQ(p.rect.width, 595.28 * 50 / 100);
-  EXPECT_EQ(p.rect.height, 841.89 * 50 / 100);
-  EXPECT_EQ(p.rect.x, (595.28 - 595.28 * 50 / 100) * 0.5);
-}
-
-TEST(Placement, OffsetsMoveRightAndDown) {
-  const PagePlacement centred = placement({595.28, 841.89}, 100, kMargins, 0, 0);
-  const PagePlacement right = placement({595.28, 841.89}, 100, kMargins, 10, 0);
-  EXPECT_EQ(right.rect.x, 10 * 72 / 25.4 + (595.28 - 595.28) * 0.5);
-  EXPECT_NEAR(right.rect.x - centred.rect.x, 28.3465, 1e-4);
-  EXPECT_EQ(right.rect.y, centred.rect.y);
-
-  // A positive y offset lowers the rectangle: towards the bottom edge of the sheet.
-  const PagePlacement down = placement({100, 100}, 100, kMargins, 0, 5);
-  const PagePlacement up = placement({100, 100}, 100, kMargins, 0, -5);
-  EXPECT_EQ(down.rect.y, (841.89 - 100) * 0.5 - 5 * 72 / 25.4);
-  EXPECT_LT(down.rect.y, up.rect.y);
-  EXPECT_EQ(down.rect.x, up.rect.x);
-}
-
-TEST(Placement, OffsetLimitsAreInclusive) {
-  for (double d : {-50.0, 50.0}) {
-    EXPECT_NO_THROW(placement({100, 100}, 100, kMargins, d, 0));
-    EXPECT_NO_THROW(placement({100, 100}, 100, kMargins, 0, d));
-  }
-  const double beyond[] = {50.0001, -50.0001, std::nan(""),
-                           std::numeric_limits<double>::infinity()};
-  for (double d : beyond) {
-    EXPECT_EQ(failureOf({100, 100}, 100, kMargins, d, 0), kInvalidOffset);
-    EXPECT_EQ(failureOf({100, 100}, 100, kMargins, 0, d), kInvalidOffset);
-  }
-}
-
-TEST(Placement, ScaleLimitsAreInclusive) {
-  EXPECT_NO_THROW(placement({100, 100}, 10, kMargins, 0, 0));
-  EXPECT_NO_THROW(placement({100, 100}, 200, kMargins, 0, 0));
-  for (double s : {9.999, 200.001, std::nan(""), 0.0, -100.0}) {
-    EXPECT_EQ(failureOf({100, 100}, s, kMargins, 0, 0), kInvalidScale) << s;
-  }
-  for (Size bad : {Size{0, 10}, Size{10, -1}, Size{std::nan(""), 10},
-                   Size{10, std::numeric_limits<double>::infinity()}}) {
-    EXPECT_EQ(failureOf(bad, 100, kMargins, 0, 0), kInvalidScale);
-  }
-}
-
-TEST(Placement, ScaledSizeMustStayFinite) {
-  EXPECT_EQ(failureOf({1e308, 10}, 200, kMargins, 0, 0), "The scaled page has invalid dimensions.");
-  EXPECT_EQ(failureOf({10, 5e-324}, 10, kMargins, 0, 0), "The scaled page has invalid dimensions.");
-}
-
-TEST(Placement, ChecksInTheFixedOrder) {
-  const PaperGeometry badPaper{0, 0, 0, 0, 0, 0};
-  // Paper first, then the scale, then the offset.
-  EXPECT_EQ(failureOf({0, 0}, 5, badPaper, 99, 99), kInvalidPaper);
-  EXPECT_EQ(failureOf({0, 0}, 100, kMargins, 99, 99), kInvalidScale);
-  EXPECT_EQ(failureOf({100, 100}, 5, kMargins, 99, 99), kInvalidScale);
-  EXPECT_EQ(failureOf({1e308, 1}, 200, kMargins, 99, 99),
-            "The scaled page has invalid dimensions.");
-}
-
-TEST(Placement, SheetSizedPageOnBorderlessPaperFitsWithoutClipping) {
-  const PagePlacement p = placement({595.28, 841.89}, 100, kBorderless, 0, 0);
-  EXPECT_EQ(p.rect.x, 0);
-  EXPECT_EQ(p.rect.y, 0);
-  EXPECT_TRUE(p.fitsPaper);
-  EXPECT_FALSE(p.requiresClipping);
-}
-
-TEST(Placement, PaperToleranceIsTwoHundredthsOfAPoint) {
-  const PagePlacement within = placement({595.28 + 0.01, 841.89}, 100, kBorderless, 0, 0);
-  EXPECT_TRUE(within.fitsPaper);
-  EXPECT_FALSE(within.requiresClipping);
-  const PagePlacement beyond = placement({595.28 + 0.03, 841.89}, 100, kBorderless, 0, 0);
-  EXPECT_FALSE(beyond.fitsPaper);
-  // Centred, it crosses each edge by only 0.015 pt: too large, yet not clipped.
-  EXPECT_FALSE(beyond.requiresClipping);
-  EXPECT_FALSE(placement({595.28, 841.89 + 0.03}, 100, kBorderless, 0, 0).fitsPaper);
-}
-
-TEST(Placement, MarginToleranceIsTwoHundredthsOfAPoint) {
-  // Printable area 18..577.28 horizontally: a page 559.28 + 0.03 wide crosses it by 0.015 on each
-  // side (inside the tolerance); one 0.05 wider crosses by 0.025 (outside).
-  EXPECT_FALSE(placement({559.28 + 0.03, 100}, 100, kMargins, 0, 0).requiresClipping);
-  EXPECT_TRUE(placement({559.28 + 0.05, 100}, 100, kMargins, 0, 0).requiresClipping);
-}
-
-TEST(Placement, FittingPageCrossingTheMarginsNeedsClipping) {
-  const PagePlacement p = placement({595.28, 841.89}, 100, kMargins, 0, 0);
-  EXPECT_TRUE(p.fitsPaper);
-  EXPECT_TRUE(p.requiresClipping);
-}
-
-TEST(Placement, FitDependsOnSizeAloneNotOnTheOffset) {
-  const PagePlacement shifted = placement({500, 500}, 100, kBorderless, 50, 50);
-  EXPECT_TRUE(shifted.fitsPaper);
-  EXPECT_TRUE(shifted.requiresClipping);
 }
 
 }  // namespace

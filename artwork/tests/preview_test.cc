@@ -9,6 +9,7 @@
 #include <set>
 
 #include "artwork/paper_geometry.h"
+#include "artwork/placement.h"
 #include "artwork/sheet_document.h"
 #include "base/print_failure.h"
 #include "testing/pdf_maker.h"

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "artwork/color_managed.h"
+#include "artwork/placement.h"
 #include "artwork/preview.h"
 #include "color/output_profile.h"
 #include "testing/icc_fixtures.h"

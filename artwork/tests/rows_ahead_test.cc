@@ -54,13 +54,11 @@ TEST(RowsAhead, AFailureOnEitherSideReachesTheCallerAndStopsTheOther) {
 
   // The consumer fails at once: the decoder stops long before the end of a huge image.
   std::atomic<std::uint32_t> produced{0};
-  EXPECT_THROW(forEachRowAhead(
-                   1000,
-                   [&](const RowCallback& onRow) {
-                     numberedRows(onRow, 10'000'000, 1000, &produced);
-                   },
-                   [&](std::uint32_t, const unsigned char*) { throw std::logic_error("full"); }),
-               std::logic_error);
+  EXPECT_THROW(
+      forEachRowAhead(
+          1000, [&](const RowCallback& onRow) { numberedRows(onRow, 10'000'000, 1000, &produced); },
+          [&](std::uint32_t, const unsigned char*) { throw std::logic_error("full"); }),
+      std::logic_error);
   EXPECT_LT(produced.load(), 100'000u);
 }
 

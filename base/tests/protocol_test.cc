@@ -5,17 +5,13 @@
 
 #include "base/print_failure.h"
 #include "base/protocol_json.h"
+#include "testing/failure.h"
 
 namespace vardelle {
 namespace {
 
 std::string failureOf(const PrintRequest& r) {
-  try {
-    r.validate();
-  } catch (const PrintFailure& e) {
-    return e.what();
-  }
-  return "";
+  return testing::failureOf([&] { r.validate(); });
 }
 
 PrintRequest validRequest() {

@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 
 namespace vardelle::printing {
@@ -39,6 +40,8 @@ std::optional<DeviceConnection> connectToDevice(const std::string& uri) {
   httpSetTimeout(http.get(), kSilenceSeconds, giveUp, nullptr);
   return DeviceConnection{std::move(http), resource};
 }
+
+void cupsNote(const char* what) { debugNote(std::string(what) + ": " + cupsLastErrorString()); }
 
 bool printSystemUnavailable(ipp_status_t status) {
   return status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || status == IPP_STATUS_ERROR_INTERNAL ||

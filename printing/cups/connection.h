@@ -72,6 +72,9 @@ struct DeviceConnection {
 /// of connectToPrintSystem; none when the URI cannot be parsed or nobody answers.
 std::optional<DeviceConnection> connectToDevice(const std::string& uri);
 
+/// A VARDELLE_DEBUG note of what libcups last said, after `what` ("Create-Job: …").
+void cupsNote(const char* what);
+
 /// True for the IPP statuses libcups reports when the print system itself could not serve a
 /// request (unreachable, timed out, shutting down), as opposed to a refusal of the request.
 bool printSystemUnavailable(ipp_status_t status);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/file_descriptor.h"
 #include "base/print_failure.h"
 #include "printing/cups/connection.h"
 #include "printing/cups/printers_internal.h"
@@ -27,26 +28,6 @@ struct QueuePpd::File {
   }
 };
 
-namespace {
-
-// A file descriptor closed when it goes, unless handed on.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-}  // namespace
-
 QueuePpd::QueuePpd(std::unique_ptr<File> file) : file_(std::move(file)) {}
 QueuePpd::~QueuePpd() = default;
 QueuePpd::QueuePpd(QueuePpd&&) noexcept = default;
@@ -64,7 +45,7 @@ std::optional<QueuePpd> QueuePpd::forQueue(const std::string& printerName) {
   // Asked over HTTP rather than with cupsGetPPD3, which for a server named "localhost" reads
   // /etc/cups/ppd of this machine instead, whatever cupsd the connection talks to. Held in
   // memory: nothing is left on disk.
-  Descriptor fd(memfd_create("vardelle-ppd", MFD_CLOEXEC));
+  FileDescriptor fd(memfd_create("vardelle-ppd", MFD_CLOEXEC));
   if (fd.get() < 0) throw PrintFailure("The printer's description could not be read.");
   const std::string resource = localQueueResource(printerName) + ".ppd";
   const http_status_t status = cupsGetFd(http.get(), resource.c_str(), fd.get());

@@ -22,8 +22,6 @@ bool ippSucceeded(ipp_status_t status) { return status <= IPP_STATUS_OK_EVENTS_C
   throw PrintFailure(reason + kCheckPrintQueue);
 }
 
-void logCups(const char* what) { debugNote(std::string(what) + ": " + cupsLastErrorString()); }
-
 std::string joined(const std::vector<std::string>& names) {
   std::string text;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -102,19 +100,19 @@ int createCheckedJob(const JobTarget& target, const std::string& title,
   const int jobId = id ? ippGetInteger(id, 0) : 0;
 
   if (!ippSucceeded(status) || jobId <= 0) {
-    logCups("Create-Job");
+    cupsNote("Create-Job");
     if (!changed.empty()) failLate("The printer refused the job's " + joined(changed) + ".");
     failLate(kNotConfirmed);
   }
   if (!changed.empty()) {
     // Accepted, but not as asked: printed so, it would not match the preview. The job holds no
     // document yet, so cancelling it prints nothing.
-    logCups("Create-Job accepted the job with ignored or substituted attributes");
+    cupsNote("Create-Job accepted the job with ignored or substituted attributes");
     cancelJob(target, jobId);
     failLate("The printer would have ignored or changed " + joined(changed) +
              " for this job, so it would not print at exact size; the job was cancelled.");
   }
-  if (status != IPP_STATUS_OK) logCups("Create-Job accepted the job with a remark");
+  if (status != IPP_STATUS_OK) cupsNote("Create-Job accepted the job with a remark");
   return jobId;
 }
 
@@ -133,7 +131,7 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
   // A job whose document did not arrive whole is cancelled rather than left to print a
   // truncated file; the user is still sent to the queue, since the cancel may not get through.
   auto abandon = [&](const char* what) {
-    logCups(what);
+    cupsNote(what);
     cancelJob(target, jobId);
     failLate(kNotConfirmed);
   };
@@ -164,7 +162,7 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
   }
   IppMessage response(cupsGetResponse(target.http, target.resource.c_str()));
   if (!response || !ippSucceeded(cupsLastError())) {
-    logCups("Send-Document");
+    cupsNote("Send-Document");
     failLate(kNotConfirmed);
   }
 }
@@ -175,7 +173,7 @@ void cancelJob(const JobTarget& target, int jobId) {
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
   IppMessage response(cupsDoRequest(target.http, request, target.resource.c_str()));
-  if (!ippSucceeded(cupsLastError())) logCups("Cancel-Job");
+  if (!ippSucceeded(cupsLastError())) cupsNote("Cancel-Job");
 }
 
 }  // namespace vardelle::printing

@@ -1,83 +1,23 @@
 #include "printing/job/submission.h"
 
-#include <algorithm>
-#include <cctype>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <string_view>
 
-#include "base/diagnostics.h"
 #include "base/files.h"
 #include "base/print_failure.h"
-#include "printing/cups/connection.h"
 #include "printing/cups/paper_measurement.h"
 #include "printing/cups/printers.h"
-#include "printing/cups/printers_internal.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/cups/same_sheet.h"
-#include "printing/job/ipp_job.h"
 #include "printing/job/job_options.h"
 #include "printing/job/print_view.h"
 #include "printing/job/raster_job.h"
 #include "printing/job/route.h"
-#include "printing/settings/exact_size_options.h"
+#include "printing/job/send_job.h"
 #include "printing/settings/print_color_entries.h"
 #include "printing/settings/restore.h"
 
 namespace vardelle::printing {
 namespace {
-
-void logCups(const char* what) { debugNote(std::string(what) + ": " + cupsLastErrorString()); }
-
-// The destination and its capabilities on `http`; a queue that vanished since the checks is
-// "not installed", a print system that stopped answering is said as such.
-std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std::string& name) {
-  Destination dest = namedDestination(http, name);
-  DestinationInfo info(cupsCopyDestInfo(http, dest.get()));
-  if (!info) {
-    logCups("cupsCopyDestInfo");
-    throw PrintFailure(kPrintSystemUnavailable);
-  }
-  return {std::move(dest), std::move(info)};
-}
-
-// The queue's own entry for `media`, the one the paper was measured from.
-MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const std::string& media) {
-  auto opened = openDestination(http, destination);
-  cups_size_t size{};
-  if (!cupsGetDestMediaByName(http, opened.first.get(), opened.second.get(), media.c_str(),
-                              CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
-    throw PrintFailure(kPaperChanged);
-  }
-  return {size.width, size.length, size.left, size.bottom, size.right, size.top};
-}
-
-// Sends the composed document as one job by `route`. Everything before Create-Job leaves the
-// printer untouched; from there on a failure may leave a job behind, so it is said with the
-// queue tail.
-void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
-             const std::vector<PrintOption>& options, const std::string& media,
-             const std::string& title, int documentFd, const char* format = CUPS_FORMAT_PDF,
-             const std::vector<FileSpan>& spans = {}) {
-  HttpConnection cupsd = connectToPrintSystem();
-  if (route == PrintRoute::localQueue) {
-    openDestination(cupsd.get(), destination);
-    const std::optional<std::string> uri = localQueueUri(destination);
-    if (!uri) throw PrintFailure(kPrinterNotInstalled);
-    const JobTarget target{cupsd.get(), *uri, localQueueResource(destination)};
-    const int jobId = createCheckedJob(target, title, options);
-    sendJobDocument(target, jobId, title, documentFd, format, spans);
-    return;
-  }
-  // The job ticket goes to the printer as written here; the local queue never sees the job.
-  const MediaEntry entry = queueMediaEntry(cupsd.get(), destination, media);
-  auto device = connectToDevice(facts.deviceUri);
-  if (!device) throw PrintFailure(printerUnreachable(destination));
-  const JobTarget target{device->http.get(), facts.deviceUri, device->resource};
-  const int jobId = createCheckedJob(target, title, deviceJobOptions(options, entry));
-  sendJobDocument(target, jobId, title, documentFd);
-}
 
 HelperResult submitted(const NativeSnapshot& snapshot, const DocumentInfo& document) {
   HelperResult result;

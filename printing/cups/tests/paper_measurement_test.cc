@@ -6,11 +6,14 @@
 #include "printing/cups/paper_measurement.h"
 #include "printing/settings/print_summary.h"
 #include "testing/cups_rig.h"
+#include "testing/failure.h"
 #include "testing/hand_pdf.h"
 #include "testing/run_process.h"
 
 namespace vardelle::printing {
 namespace {
+
+using testing::failureOf;
 
 // The sheets and margins of testing/printer/vardelle-test.ppd, in hundredths of a millimetre.
 struct PpdPaper {
@@ -21,15 +24,6 @@ constexpr PpdPaper kA4{"iso_a4_210x297mm", 21000, 29700, 300, 500, 400, 600};
 constexpr PpdPaper kLetter{"na_letter_8.5x11in", 21590, 27940, 600, 1000, 700, 800};
 
 double pt(int hundredths) { return hundredths * 72.0 / 2540.0; }
-
-std::string failureOf(auto&& operation) {
-  try {
-    operation();
-  } catch (const PrintFailure& failure) {
-    return failure.message();
-  }
-  return "";
-}
 
 PrintSettings settingsFor(const testing::CupsRig& rig, const char* media, Orientation orientation) {
   PrintSettings settings(rig.queue());

@@ -1,10 +1,7 @@
 #include "printing/cups/printers.h"
 
-#include <arpa/inet.h>
 #include <cups/cups.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,9 +11,13 @@
 #include "printing/settings/print_summary.h"
 #include "printing/settings/restore.h"
 #include "testing/cups_rig.h"
+#include "testing/failure.h"
+#include "testing/silent_server.h"
 
 namespace vardelle::printing {
 namespace {
+
+using testing::failureOf;
 
 const std::string kIdentityMismatch =
     "The native printer identity does not match this preset. Refresh the printer list and save "
@@ -24,15 +25,6 @@ const std::string kIdentityMismatch =
 const std::string kPrinterChanged =
     "The printer changed inside Printer Settings. Select that printer in the app and save its own "
     "preset instead.";
-
-std::string failureOf(auto&& operation) {
-  try {
-    operation();
-  } catch (const PrintFailure& failure) {
-    return failure.message();
-  }
-  return "";
-}
 
 PrintRequest requestFor(const std::string& printer, std::optional<std::string> id) {
   PrintRequest request;
@@ -118,16 +110,9 @@ TEST(Printers, AStoppedPrintSystemIsToldApartFromAMissingPrinter) {
 
 // A cupsd that accepts connections but never answers must not hang the helper.
 TEST(Printers, ASilentPrintSystemTimesOut) {
-  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 8), 0);
-  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  std::string server = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  testing::SilentServer silent;
+  ASSERT_TRUE(silent.listening());
+  const std::string server = silent.address();
   ::setenv("CUPS_SERVER", server.c_str(), 1);
   cupsSetServer(nullptr);
 
@@ -136,7 +121,6 @@ TEST(Printers, ASilentPrintSystemTimesOut) {
   auto waited = std::chrono::steady_clock::now() - started;
   ::unsetenv("CUPS_SERVER");
   cupsSetServer(nullptr);
-  ::close(listener);
 
   EXPECT_TRUE(failure.starts_with("The print system (CUPS) is not reachable")) << failure;
   EXPECT_LT(waited, std::chrono::seconds(30));

@@ -4,18 +4,12 @@
 
 #include "base/print_failure.h"
 #include "printing/cups/printers.h"
+#include "testing/failure.h"
 
 namespace vardelle::printing {
 namespace {
 
-std::string failureOf(auto&& operation) {
-  try {
-    operation();
-  } catch (const PrintFailure& failure) {
-    return failure.message();
-  }
-  return "";
-}
+using testing::failureOf;
 
 NativeSnapshot snapshotOf(const std::string& printerName, std::string archive) {
   NativeSnapshot snapshot;

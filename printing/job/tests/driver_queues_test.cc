@@ -12,6 +12,7 @@
 
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
+#include "artwork/placement.h"
 #include "color/output_profile.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/cups/raster_page_header.h"

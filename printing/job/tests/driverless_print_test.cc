@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "artwork/paper_geometry.h"
+#include "artwork/placement.h"
 #include "base/print_failure.h"
 #include "printing/job/ipp_job.h"
 #include "printing/job/route.h"

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "base/print_failure.h"
+#include "testing/failure.h"
 
 namespace vardelle::printing {
 namespace {
+
+using testing::failureOf;
 
 ColorManagement applicationColor(std::string path) {
   ColorManagement color = ColorManagement::printer();
@@ -15,15 +18,6 @@ ColorManagement applicationColor(std::string path) {
   color.renderingIntent = "perceptual";
   color.driverColorManagementDisabled = true;
   return color;
-}
-
-std::string failureOf(auto&& operation) {
-  try {
-    operation();
-  } catch (const PrintFailure& failure) {
-    return failure.message();
-  }
-  return "";
 }
 
 TEST(ApplicationColor, PrinterModeLeavesTheSettingsUntouchedAndPassesAnything) {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/print_failure.h"
+#include "testing/failure.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::printing {
@@ -30,12 +31,7 @@ PrintRequest requestFor(const std::string& snapshotPath) {
 }
 
 std::string failureOf(const PrintRequest& r, bool required) {
-  try {
-    loadSnapshot(r, required);
-  } catch (const PrintFailure& e) {
-    return e.what();
-  }
-  return "";
+  return testing::failureOf([&] { loadSnapshot(r, required); });
 }
 
 const char* kUnreadable =
