@@ -172,6 +172,16 @@ std::string CupsRig::driverOptions(int jobId) const {
   return found;
 }
 
+std::string CupsRig::jobLog(int jobId) const {
+  const std::string tag = "[Job " + std::to_string(jobId) + "] ";
+  std::istringstream log(readFile(dir_.file("rig/log/cups-error.log")));
+  std::string lines;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find(tag) != std::string::npos) lines += line + "\n";
+  }
+  return lines;
+}
+
 void CupsRig::deleteQueue(const std::string& name) const { runLpadmin({"-x", name}); }
 
 void CupsRig::stopCupsd() const {

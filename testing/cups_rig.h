@@ -53,6 +53,9 @@ class CupsRig {
   std::string spooledDocument(int jobId) const;
   /// The options the last filter of job `jobId` received (its argv[5], from the debug log).
   std::string driverOptions(int jobId) const;
+  /// Every line of cupsd's debug log about job `jobId` (the filters it started, what they
+  /// logged), in order.
+  std::string jobLog(int jobId) const;
 
   /// Deletes the queue `name`; throws on failure.
   void deleteQueue(const std::string& name) const;

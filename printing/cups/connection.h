@@ -7,8 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "printing/cups/printers.h"
+#include "printing/settings/print_settings.h"
 
 namespace vardelle::printing {
 
@@ -35,6 +37,26 @@ struct DestinationInfoFreer {
 /// A destination's capabilities, media database included.
 using DestinationInfo = std::unique_ptr<cups_dinfo_t, DestinationInfoFreer>;
 
+/// Job options in libcups' own form (cupsAddOption), for the calls that take them. Move-only.
+class CupsOptions {
+ public:
+  explicit CupsOptions(const std::vector<PrintOption>& options) {
+    for (const PrintOption& option : options) {
+      count_ = cupsAddOption(option.name.c_str(), option.value.c_str(), count_, &options_);
+    }
+  }
+  ~CupsOptions() { cupsFreeOptions(count_, options_); }
+  CupsOptions(const CupsOptions&) = delete;
+  CupsOptions& operator=(const CupsOptions&) = delete;
+
+  int count() const { return count_; }
+  cups_option_t* get() const { return options_; }
+
+ private:
+  int count_ = 0;
+  cups_option_t* options_ = nullptr;
+};
+
 /// Opens a connection to the print system named by CUPS_SERVER (or the client configuration),
 /// giving up after 5 s when nobody answers and after 10 s of silence on an open connection.
 /// Throws PrintFailure(kPrintSystemUnavailable) when no connection can be made.
@@ -46,9 +68,26 @@ struct DeviceConnection {
   std::string resource;  ///< e.g. "/ipp/print"
 };
 
-/// Connects to the IPP printer at `uri` (ipp:// or ipps://, encrypted for ipps) with the time-outs
-/// of connectToPrintSystem; none when the URI cannot be parsed or nobody answers.
-std::optional<DeviceConnection> connectToDevice(const std::string& uri);
+/// Why a printer could not be connected to.
+enum class DeviceFailure {
+  none,
+  unreachable,  ///< the URI cannot be parsed, or nobody answered
+  /// An ipps printer whose certificate this computer does not trust: not the one trusted on
+  /// first use (changed), invalid or expired (libcups' own judgement, as CUPS' ipp backend
+  /// makes it).
+  untrusted,
+};
+
+/// Connects to the IPP printer at `uri` (ipp:// or ipps://, encrypted for ipps) with the
+/// time-outs of connectToPrintSystem; at `address` when given (the address DNS-SD resolved its
+/// host name to), else at the URI's host. An ipps printer's certificate is trusted the way CUPS'
+/// ipp backend trusts it: on first use, saved in libcups' credential store under the URI's host
+/// name (~/.cups/ssl, or the server's ssl folder for root), and refused afterwards when it is not
+/// the saved one (unless renewed), invalid or expired. None, with `failure` set when given, when
+/// no trusted connection could be made.
+std::optional<DeviceConnection> connectToDevice(const std::string& uri,
+                                                const std::string& address = {},
+                                                DeviceFailure* failure = nullptr);
 
 /// A VARDELLE_DEBUG note of what libcups last said, after `what` ("Create-Job: …").
 void cupsNote(const char* what);
