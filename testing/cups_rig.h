@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/environment_override.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::testing {
@@ -98,7 +99,7 @@ class CupsRig {
   std::string jobs_;
   std::string printerUri_;
   std::map<std::string, std::string> environment_;
-  std::map<std::string, std::pair<bool, std::string>> saved_;  ///< variable → (was set, value)
+  EnvironmentOverride overridden_;
 };
 
 }  // namespace vardelle::testing
