@@ -14,6 +14,7 @@
 # purged before each run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 bin=$(realpath "${VARDELLE:-build/vardelle}")
 icc=$(realpath "${MAKE_ICC_FIXTURE:-build/color/tests/make_icc_fixture}")
 maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/testing/make_test_snapshot}")
