@@ -72,7 +72,13 @@ std::vector<Run> runsOf(const std::vector<std::int64_t>& samples) {
 }
 
 // The device pixels that show the page, [first, last): the clip is one interval on each axis.
-std::pair<std::uint32_t, std::uint32_t> shownSpan(const std::vector<std::int64_t>& samples) {
+// Plain fields rather than a pair: the span's ends are captured by lambdas, and clang before 16
+// refuses to capture structured bindings.
+struct Span {
+  std::uint32_t first, last;
+};
+
+Span shownSpan(const std::vector<std::int64_t>& samples) {
   std::uint32_t first = 0;
   while (first < samples.size() && samples[first] < 0) ++first;
   std::uint32_t last = static_cast<std::uint32_t>(samples.size());
@@ -100,7 +106,8 @@ void drawUpright(const PngPage& png, const std::vector<std::int64_t>& perColumn,
                  const std::vector<Run>& runs, std::uint32_t width, const DeviceRows& rows) {
   const std::vector<std::uint16_t> white(std::size_t(width) * 3, kWhite);
   std::vector<std::uint16_t> line = white;
-  const auto [shownFirst, shownLast] = shownSpan(perColumn);
+  const Span shown = shownSpan(perColumn);
+  const std::uint32_t shownFirst = shown.first, shownLast = shown.last;
   std::size_t next = 0;
   auto emitWhite = [&] {
     for (; next < runs.size() && runs[next].source < 0; ++next) {
@@ -127,7 +134,8 @@ void drawTurned(const PngPage& png, const std::vector<std::int64_t>& perColumn,
                 const std::vector<Run>& runs, std::uint32_t width, const DeviceRows& rows) {
   const std::vector<std::uint16_t> white(std::size_t(width) * 3, kWhite);
   std::vector<std::uint16_t> line = white;
-  const auto [shownFirst, shownLast] = shownSpan(perColumn);
+  const Span shown = shownSpan(perColumn);
+  const std::uint32_t shownFirst = shown.first, shownLast = shown.last;
   const std::uint32_t pageWidth = png.layout().width;
 
   // The page rows the grid shows, in page order, and which of them each device column shows.
