@@ -29,6 +29,7 @@ struct Band {
   std::size_t inputLength = 0;
   std::vector<unsigned char> output;
   uLong adler = 0;
+  uLong crc = 0;  // of `output`
   bool done = false;
   std::exception_ptr error;
 };
@@ -79,6 +80,7 @@ void compress(Band& band, int level) {
   }
   band.output.resize(band.output.size() - zs->avail_out);
   band.adler = adler32(adler32(0, nullptr, 0), band.input.data(), uInt(band.input.size()));
+  band.crc = crc32(crc32(0, nullptr, 0), band.output.data(), uInt(band.output.size()));
   // The input is no longer needed; the next band kept its tail as a copy.
   std::vector<unsigned char>().swap(band.input);
   std::vector<unsigned char>().swap(band.dictionary);
@@ -103,6 +105,7 @@ struct BandDeflate::Impl {
   std::vector<unsigned char> current;
   std::vector<unsigned char> tail;  // the last kWindow bytes submitted
   uLong adler = 1;
+  uLong crc = crc32(0, nullptr, 0);  // of everything handed to `out`
   bool started = false;
   bool finished = false;
 
@@ -160,6 +163,11 @@ struct BandDeflate::Impl {
     }
   }
 
+  void emit(const unsigned char* bytes, std::size_t size) {
+    out({reinterpret_cast<const char*>(bytes), size});
+    crc = crc32(crc, bytes, uInt(size));
+  }
+
   // Hands finished bands to `out` in order; with `all`, waits for every band, otherwise only
   // until no more than two per worker are in flight, which bounds the memory held.
   void drain(bool all) {
@@ -184,10 +192,11 @@ struct BandDeflate::Impl {
         flg += 31 - (cmf * 256 + flg) % 31;
         const unsigned char header[2] = {static_cast<unsigned char>(cmf),
                                          static_cast<unsigned char>(flg)};
-        out({reinterpret_cast<const char*>(header), 2});
+        emit(header, 2);
         started = true;
       }
       out({reinterpret_cast<const char*>(head->output.data()), head->output.size()});
+      crc = crc32_combine(crc, head->crc, z_off_t(head->output.size()));
       std::vector<unsigned char>().swap(head->output);
       // Combined in stream order: the trailer is the checksum of everything written.
       adler = adler32_combine(adler, head->adler, z_off_t(head->inputLength));
@@ -243,7 +252,9 @@ void BandDeflate::finish() {
   const unsigned char trailer[4] = {
       static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),
       static_cast<unsigned char>(a >> 8), static_cast<unsigned char>(a)};
-  impl_->out({reinterpret_cast<const char*>(trailer), 4});
+  impl_->emit(trailer, 4);
 }
+
+std::uint32_t BandDeflate::outputCrc32() const { return std::uint32_t(impl_->crc); }
 
 }  // namespace vardelle::artwork

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -31,6 +32,9 @@ class BandDeflate {
   /// Ends the stream; write() may not be called after it. Throws std::bad_alloc or
   /// std::runtime_error when zlib fails, as write() may.
   void finish();
+  /// The CRC-32 of everything handed to `out` (zlib header and trailer included), taken band by
+  /// band on the worker threads; valid after finish().
+  std::uint32_t outputCrc32() const;
 
  private:
   struct Impl;

@@ -82,6 +82,15 @@ TEST(BandDeflate, TheBytesDependOnTheBandsAloneNotOnTheThreads) {
   for (unsigned workers : {2u, 4u}) {
     EXPECT_EQ(compressed(input, 256 * 1024, workers, 1000), reference);
   }
+  // The checksum taken band by band on the workers is that of the whole output.
+  std::string out;
+  BandDeflate deflate(
+      1, [&](std::string_view bytes) { out.append(bytes); }, 256 * 1024, 2);
+  deflate.write(reinterpret_cast<const unsigned char*>(input.data()), input.size());
+  deflate.finish();
+  EXPECT_EQ(deflate.outputCrc32(),
+            crc32(0, reinterpret_cast<const Bytef*>(out.data()), uInt(out.size())));
+
   // Each band is primed with the one before it: cutting costs next to nothing.
   const std::string whole = compressed(input, 4'000'000, 1, 65536);
   EXPECT_LT(reference.size(), whole.size() * 101 / 100);
