@@ -1,6 +1,7 @@
 #include "artwork/png_writer.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <csetjmp>
@@ -71,6 +72,13 @@ bool writeRows(png_structp png, png_infop info, const RgbaImage& image, png_uint
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
   png_set_pHYs(png, info, pixelsPerMetre, pixelsPerMetre, PNG_RESOLUTION_METER);
+  // The thumbnail is written once and shown at once. Measured on 1200-pixel thumbnails: libpng's
+  // defaults (level 6, a filter chosen per row) took 120 to 240 ms for a photograph and 35 ms for
+  // a text page, while every row's "Up" difference run-length coded took 30 and 8 ms, the
+  // photograph 3 % smaller and the text page 28 % larger.
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+  png_set_compression_level(png, 1);
+  png_set_compression_strategy(png, Z_RLE);
   png_set_rows(png, info, rows);
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   return true;
