@@ -21,9 +21,11 @@ class BandDeflate {
   using Output = std::function<void(std::string_view)>;
 
   /// `level` is zlib's (1 fastest … 9 smallest). `workers` 0 means one per core; where no thread
-  /// can be had, bands are compressed on the calling thread.
+  /// can be had, bands are compressed on the calling thread. With `runLength`, zlib looks only
+  /// for repeats of the byte before (its Z_RLE strategy): fastest, and as good as a search for
+  /// rows that are already differences.
   BandDeflate(int level, Output out, std::size_t bandBytes = std::size_t(1) << 20,
-              unsigned workers = 0);
+              unsigned workers = 0, bool runLength = false);
   ~BandDeflate();
   BandDeflate(const BandDeflate&) = delete;
   BandDeflate& operator=(const BandDeflate&) = delete;

@@ -114,6 +114,12 @@ class PlaneSplitter {
 // of near-zeros: at level 1, 19 MB instead of 62 MB, compressed about 2.5 times as fast.
 constexpr int kMadeRasterLevel = 1;
 constexpr size_t kMadeRasterBandBytes = size_t(1) << 20;
+constexpr bool kMadeRasterRunLength = true;
+
+void upDifference(const unsigned char* __restrict row, const unsigned char* __restrict above,
+                  unsigned char* __restrict out, size_t size) {
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<unsigned char>(row[i] - above[i]);
+}
 
 /// The colour or the alpha plane of a raster held in memory or made row by row, in PDF order,
 /// compressed as it is written: a converted page is never held a second time as a plane, and a
@@ -148,19 +154,17 @@ struct MadeRaster {
           written.length += bytes.size();
           out(bytes);
         },
-        kMadeRasterBandBytes, workers);
+        kMadeRasterBandBytes, workers, kMadeRasterRunLength);
     page.forEachRow([&](uint32_t, const unsigned char* in) {
-      const unsigned char* samples = in;
       // Rows of 8-bit samples that are the whole plane are already in PDF order.
-      if (bytesPerSample != 1 || first != 0 || count != p.channels) {
+      if (bytesPerSample == 1 && first == 0 && count == p.channels) {
+        upDifference(in, above.data(), filtered.data() + 1, rowBytes);
+        std::memcpy(above.data(), in, rowBytes);
+      } else {
         planeRow(in, p.width, p.channels, bytesPerSample, first, count, row.data());
-        samples = row.data();
+        upDifference(row.data(), above.data(), filtered.data() + 1, rowBytes);
+        row.swap(above);
       }
-      unsigned char* difference = filtered.data() + 1;
-      for (size_t i = 0; i < rowBytes; ++i) {
-        difference[i] = static_cast<unsigned char>(samples[i] - above[i]);
-      }
-      std::memcpy(above.data(), samples, rowBytes);
       deflate.write(filtered.data(), filtered.size());
     });
     deflate.finish();
