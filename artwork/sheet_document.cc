@@ -111,7 +111,8 @@ class PlaneSplitter {
 // 7.8 s and 59 MB, level 1 6.6 s and 62 MB; the file is read once, by the printer or the preview,
 // so the fastest level wins. Each row then goes as its difference from the row above (PNG's Up
 // predictor, which every PDF reader undoes), turning the high bytes of 16-bit samples into runs
-// of near-zeros: at level 1, 19 MB instead of 62 MB, compressed about 2.5 times as fast.
+// of near-zeros: at level 1, 19 MB instead of 62 MB, compressed about 2.5 times as fast; with
+// zlib's run-length strategy, which looks for nothing else, 14 MB and faster again.
 constexpr int kMadeRasterLevel = 1;
 constexpr size_t kMadeRasterBandBytes = size_t(1) << 20;
 constexpr bool kMadeRasterRunLength = true;
