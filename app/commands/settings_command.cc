@@ -11,6 +11,7 @@
 #include "printing/cups/printers.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/cups/same_sheet.h"
+#include "printing/cups/temporary_queue.h"
 #include "printing/dialog/settings_dialog.h"
 #include "printing/job/job_options.h"
 #include "printing/settings/print_settings.h"
@@ -123,7 +124,7 @@ void applyChoice(PrintSettings& settings, const DialogChoice& choice) {
 }  // namespace
 
 HelperResult settingsCommand(const PrintRequest& request, std::chrono::milliseconds printerWait) {
-  requireInstalledPrinter(request.printerName);
+  requireQueue(request.printerName);
   // Checked before the snapshot is read, so that a helper without a display reports only that.
   requireDisplay();
 
@@ -146,6 +147,9 @@ HelperResult settingsCommand(const PrintRequest& request, std::chrono::milliseco
     return cancelled;
   }
   chosen.setPrinterName(choice->printerName);
+  // A temporary queue CUPS made for a printer it only discovered goes a minute after its last
+  // use: it is made again (from the same printer) if the dialog stayed open that long.
+  requireQueue(request.printerName);
   verifyPrinter(chosen, request);
   applyChoice(chosen, *choice);
   configureDeterministicLayout(chosen);

@@ -46,9 +46,26 @@ struct DeviceConnection {
   std::string resource;  ///< e.g. "/ipp/print"
 };
 
-/// Connects to the IPP printer at `uri` (ipp:// or ipps://, encrypted for ipps) with the time-outs
-/// of connectToPrintSystem; none when the URI cannot be parsed or nobody answers.
-std::optional<DeviceConnection> connectToDevice(const std::string& uri);
+/// Why a printer could not be connected to.
+enum class DeviceFailure {
+  none,
+  unreachable,  ///< the URI cannot be parsed, or nobody answered
+  /// An ipps printer whose certificate this computer does not trust: not the one trusted on
+  /// first use (changed), invalid or expired (libcups' own judgement, as CUPS' ipp backend
+  /// makes it).
+  untrusted,
+};
+
+/// Connects to the IPP printer at `uri` (ipp:// or ipps://, encrypted for ipps) with the
+/// time-outs of connectToPrintSystem; at `address` when given (the address DNS-SD resolved its
+/// host name to), else at the URI's host. An ipps printer's certificate is trusted the way CUPS'
+/// ipp backend trusts it: on first use, saved in libcups' credential store under the URI's host
+/// name (~/.cups/ssl, or the server's ssl folder for root), and refused afterwards when it is not
+/// the saved one (unless renewed), invalid or expired. None, with `failure` set when given, when
+/// no trusted connection could be made.
+std::optional<DeviceConnection> connectToDevice(const std::string& uri,
+                                                const std::string& address = {},
+                                                DeviceFailure* failure = nullptr);
 
 /// A VARDELLE_DEBUG note of what libcups last said, after `what` ("Create-Job: …").
 void cupsNote(const char* what);

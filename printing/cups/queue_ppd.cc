@@ -134,6 +134,14 @@ std::optional<std::string> QueuePpd::attribute(std::string_view name) const {
   return std::string(attr->value);
 }
 
+std::string QueuePpd::manufacturer() const {
+  return file_->ppd->manufacturer ? file_->ppd->manufacturer : "";
+}
+
+std::string QueuePpd::modelName() const {
+  return file_->ppd->modelname ? file_->ppd->modelname : "";
+}
+
 int QueuePpd::landscapeDegrees() const { return file_->ppd->landscape < 0 ? -90 : 90; }
 
 }  // namespace vardelle::printing

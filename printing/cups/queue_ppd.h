@@ -51,6 +51,9 @@ class QueuePpd {
   std::optional<std::string> optionText(std::string_view keyword) const;
   /// The value of the main keyword `name` (e.g. "StpDriverName"), none when absent or empty.
   std::optional<std::string> attribute(std::string_view name) const;
+  /// The printer the PPD describes, as its *Manufacturer and *ModelName say; empty when absent.
+  std::string manufacturer() const;
+  std::string modelName() const;
   /// The turn, in degrees, that the filters give a landscape page on portrait media
   /// (`*LandscapeOrientation`): 90 for Plus90, -90 for Minus90 and, as libcups reads it, for a
   /// PPD that does not say.

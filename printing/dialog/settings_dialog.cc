@@ -338,6 +338,36 @@ DialogChoice choiceOf(GtkPrintUnixDialog* dialog) {
   return choice;
 }
 
+// GTK's dialog also lists the IPP printers Avahi announces, named its own way, which is often a
+// queue's name too: the printer announced as "Studio Photo" is listed as Studio_Photo, the name
+// cups-browsed gave its queue for it (and CUPS its temporary queue). GTK keeps one printer per
+// name, and the one it found itself then stands for the queue in the list: it is never selected
+// and its details never arrive, so the queue the request names cannot be chosen. A preset belongs
+// to one CUPS queue, and any other choice is refused anyway, so the dialog lists CUPS' queues
+// only: Avahi's answers to GTK's browsing are dropped on their way in.
+GDBusMessage* withoutAvahiBrowsing(GDBusConnection*, GDBusMessage* message, gboolean incoming,
+                                   gpointer) {
+  if (incoming && g_dbus_message_get_message_type(message) == G_DBUS_MESSAGE_TYPE_SIGNAL &&
+      g_strcmp0(g_dbus_message_get_interface(message), "org.freedesktop.Avahi.ServiceBrowser") ==
+          0) {
+    g_object_unref(message);
+    return nullptr;
+  }
+  return message;
+}
+
+void listQueuesOnly() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    GError* error = nullptr;
+    // GTK's backend asks for this same shared connection; without a system bus it finds no
+    // Avahi either. The connection stays for the life of the process, as GTK's would.
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+    std::unique_ptr<GError, ErrorFree> owned(error);
+    if (bus) g_dbus_connection_add_filter(bus, withoutAvahiBrowsing, nullptr, nullptr);
+  });
+}
+
 void openDisplay() {
   routeLogsToStandardError();
   static bool ready = false;
@@ -352,6 +382,7 @@ std::optional<DialogChoice> runDialog(const DialogStart& start,
                                       std::chrono::milliseconds printerWait,
                                       const std::function<void(const ShownDialog&)>& onShown) {
   openDisplay();
+  listQueuesOnly();
   // Declared before the window so that it outlives the window's signal handlers.
   struct Answer {
     MainLoop loop;

@@ -17,8 +17,8 @@ constexpr const char* kNotConfirmed = "macOS did not confirm a successful print 
 
 bool ippSucceeded(ipp_status_t status) { return status <= IPP_STATUS_OK_EVENTS_COMPLETE; }
 
-[[noreturn]] void failLate(const std::string& reason) {
-  throw PrintFailure(reason + kCheckPrintQueue);
+[[noreturn]] void failLate(const JobTarget& target, const std::string& reason) {
+  throw PrintFailure(reason + kCheckPrintQueue + target.whereabouts);
 }
 
 std::string joined(const std::vector<std::string>& names) {
@@ -107,16 +107,18 @@ int createCheckedJob(const JobTarget& target, const std::string& title,
 
   if (!ippSucceeded(status) || jobId <= 0) {
     cupsNote("Create-Job");
-    if (!changed.empty()) failLate("The printer refused the job's " + joined(changed) + ".");
-    failLate(kNotConfirmed);
+    if (!changed.empty())
+      failLate(target, "The printer refused the job's " + joined(changed) + ".");
+    failLate(target, kNotConfirmed);
   }
   if (!changed.empty()) {
     // Accepted, but not as asked: printed so, it would not match the preview. The job holds no
     // document yet, so cancelling it prints nothing.
     cupsNote("Create-Job accepted the job with ignored or substituted attributes");
     cancelJob(target, jobId);
-    failLate("The printer would have ignored or changed " + joined(changed) +
-             " for this job, so it would not print at exact size; the job was cancelled.");
+    failLate(target,
+             "The printer would have ignored or changed " + joined(changed) +
+                 " for this job, so it would not print at exact size; the job was cancelled.");
   }
   if (status != IPP_STATUS_OK) cupsNote("Create-Job accepted the job with a remark");
   return jobId;
@@ -136,32 +138,44 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
 
   // A job whose document did not arrive whole is cancelled rather than left to print a
   // truncated file; the user is still sent to the queue, since the cancel may not get through.
-  auto abandon = [&](const char* what) {
+  // A connection that broke on the way cannot carry the cancel: a new one is tried.
+  auto abandon = [&](const char* what, const char* reason, bool broken) {
     cupsNote(what);
-    cancelJob(target, jobId);
-    failLate(kNotConfirmed);
+    if (broken && target.reconnect) {
+      if (std::optional<HttpConnection> again = target.reconnect()) {
+        JobTarget fresh = target;
+        fresh.http = again->get();
+        cancelJob(fresh, jobId);
+      } else {
+        debugNote("the job could not be cancelled: the printer no longer answers");
+      }
+    } else {
+      cancelJob(target, jobId);
+    }
+    failLate(target, reason);
   };
   // Chunked, as cupsStartDestDocument sends: ippeveprinter stops reading a document of declared
   // length early and takes the rest for a new request.
   if (cupsSendRequest(target.http, request, target.resource.c_str(), CUPS_LENGTH_VARIABLE) !=
       HTTP_STATUS_CONTINUE) {
-    abandon("Send-Document");
+    abandon("Send-Document", kStoppedAnswering, true);
   }
   std::vector<char> chunk(64 * 1024);
   for (off_t at = 0;;) {
     const ssize_t length = ::pread(documentFd, chunk.data(), chunk.size(), at);
     if (length < 0 && errno == EINTR) continue;
-    if (length < 0) abandon("reading the job's document");
+    if (length < 0) abandon("reading the job's document", kNotConfirmed, false);
     if (length == 0) break;
     if (cupsWriteRequestData(target.http, chunk.data(), size_t(length)) != HTTP_STATUS_CONTINUE) {
-      abandon("Send-Document data");
+      abandon("Send-Document data", kStoppedAnswering, true);
     }
     at += length;
   }
   IppMessage response(cupsGetResponse(target.http, target.resource.c_str()));
-  if (!response || !ippSucceeded(cupsLastError())) {
+  if (!response) abandon("Send-Document", kStoppedAnswering, true);
+  if (!ippSucceeded(cupsLastError())) {
     cupsNote("Send-Document");
-    failLate(kNotConfirmed);
+    failLate(target, kNotConfirmed);
   }
 }
 

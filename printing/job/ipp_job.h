@@ -3,6 +3,8 @@
 // One print job written as IPP requests of its own (printing/*.cc only), so that the printer's
 // answer to Create-Job can be read before any document is sent.
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +24,18 @@ struct JobTarget {
   http_t* http = nullptr;
   std::string printerUri;
   std::string resource;
+  /// Said after kCheckPrintQueue in every late failure: where the job went when that is not the
+  /// print queue (deviceJobWhereabouts); empty for a job in the queue.
+  std::string whereabouts;
+  /// A new connection to the same place, for cancelling a job after `http` broke; none when
+  /// nobody answers. Without it the job is cancelled on `http`.
+  std::function<std::optional<HttpConnection>()> reconnect;
 };
+
+/// The reason of a late failure when the printer or print system stopped answering while the
+/// document was being sent.
+inline constexpr const char* kStoppedAnswering =
+    "The printer stopped answering while the artwork was being sent to it.";
 
 /// True for the job attributes whose loss or change alters the size, placement or colour of
 /// what prints: media and media-col (and their members), print-scaling, copies, sides,
@@ -44,8 +57,10 @@ int createCheckedJob(const JobTarget& target, const std::string& title,
                      const std::vector<PrintOption>& options);
 
 /// Sends the PDF file open as `documentFd` (read from its start) as the job's only document. A
-/// document that does not arrive whole cancels the job. Throws PrintFailure ending with
-/// kCheckPrintQueue when the printer does not confirm it.
+/// document that does not arrive whole cancels the job, on a new connection when the first one
+/// broke, wherever the printer still answers. Throws PrintFailure ending with kCheckPrintQueue
+/// (and the target's whereabouts): kStoppedAnswering when the connection was lost on the way,
+/// otherwise the printer did not confirm the document.
 void sendJobDocument(const JobTarget& target, int jobId, const std::string& title, int documentFd);
 
 /// Asks the printer to cancel the job; its answer is not waited for beyond the request.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "printing/cups/printer_media.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/settings/print_settings.h"
 
@@ -24,12 +25,6 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
 /// Throws PrintFailure, naming the setting, when `ppd` has a driver option of exactSizeOptions
 /// but not the choice that keeps the size (a Gutenprint PPD without StpiShrinkOutput=Crop).
 void requireExactSizeChoices(const QueuePpd& ppd);
-
-/// A sheet as a queue's media database holds it, in hundredths of a millimetre, portrait.
-struct MediaEntry {
-  int width = 0, length = 0;
-  int left = 0, bottom = 0, right = 0, top = 0;
-};
 
 /// The options of a job that goes straight to a driverless printer, made from `options`
 /// (jobOptions' result): the sheet as one media-col with the entry's size and margins (and the

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/diagnostics.h"
 #include "base/print_failure.h"
 #include "printing/cups/connection.h"
 #include "printing/cups/printers_internal.h"
+#include "printing/cups/queue_ppd.h"
+#include "printing/cups/queue_printer.h"
 
 namespace vardelle::printing {
 namespace {
@@ -59,12 +62,18 @@ bool cupsForwardsPrintScaling(std::string_view version) {
 }
 
 bool isIppDevice(std::string_view deviceUri) {
-  return (deviceUri.starts_with("ipp://") && deviceUri.size() > 6) ||
-         (deviceUri.starts_with("ipps://") && deviceUri.size() > 7);
+  return ((deviceUri.starts_with("ipp://") && deviceUri.size() > 6) ||
+          (deviceUri.starts_with("ipps://") && deviceUri.size() > 7)) &&
+         !serviceInDeviceUri(deviceUri);
+}
+
+bool isDnssdDevice(std::string_view deviceUri) {
+  return serviceInDeviceUri(deviceUri) || isCupsBrowsedDevice(deviceUri);
 }
 
 bool needsPrinterFacts(const RouteFacts& facts) {
-  return isIppDevice(facts.deviceUri) && !cupsForwardsPrintScaling(facts.cupsVersion);
+  return (isIppDevice(facts.deviceUri) || isDnssdDevice(facts.deviceUri)) &&
+         !cupsForwardsPrintScaling(facts.cupsVersion);
 }
 
 PrintRoute chooseRoute(const RouteFacts& facts) {
@@ -82,8 +91,8 @@ RouteFacts readQueueFacts(const std::string& destination) {
   HttpConnection http = connectToPrintSystem();
   const std::optional<std::string> uri = localQueueUri(destination);
   if (!uri) throw PrintFailure(kPrinterNotInstalled);
-  IppMessage queueAttributes =
-      getPrinterAttributes(http.get(), *uri, "/", {"device-uri", "cups-version"});
+  IppMessage queueAttributes = getPrinterAttributes(
+      http.get(), *uri, "/", {"device-uri", "cups-version", "printer-make-and-model"});
   const ipp_status_t status = cupsLastError();
   if (printSystemUnavailable(status)) throw PrintFailure(kPrintSystemUnavailable);
   if (!queueAttributes || status > IPP_STATUS_OK_EVENTS_COMPLETE) {
@@ -96,26 +105,61 @@ RouteFacts readQueueFacts(const std::string& destination) {
   if (auto values = strings(queueAttributes.get(), "cups-version"); !values.empty()) {
     facts.cupsVersion = values.front();
   }
+  if (auto values = strings(queueAttributes.get(), "printer-make-and-model"); !values.empty()) {
+    facts.makeAndModel = values.front();
+  }
   return facts;
 }
 
 RouteFacts readRouteFacts(const std::string& destination) {
   RouteFacts facts = readQueueFacts(destination);
   if (!needsPrinterFacts(facts)) return facts;
+  const std::string queue(queueName(destination));
+  QueueFacts described{queue, facts.deviceUri, "", "", facts.makeAndModel};
+  if (isDnssdDevice(facts.deviceUri)) {
+    // The make and model the queue was made for, as the printer itself said it then.
+    if (std::optional<QueuePpd> ppd = QueuePpd::forQueue(queue)) {
+      described.manufacturer = ppd->manufacturer();
+      described.modelName = ppd->modelName();
+    }
+    DnssdLook look = browseIppPrinters(kPrinterSearchLimit);
+    if (!look.available) throw PrintFailure(dnssdUnavailable(queue));
+    facts.service = choosePrinter(described, look.printers);
+    facts.printerUri = facts.service->uri();
+    facts.printerAddress = facts.service->address;
+    debugNote("the printer behind " + queue + " is " + facts.printerUri + " (" +
+              facts.service->name + ", " + facts.service->type + ")");
+  } else {
+    facts.printerUri = facts.deviceUri;
+  }
   // Sending through a queue whose printer may apply its own scaling cannot be made exact, so a
   // printer that does not answer is said plainly instead of being queued for later.
   const std::string unreachable = printerUnreachable(destination);
-  auto device = connectToDevice(facts.deviceUri);
+  DeviceFailure failure = DeviceFailure::none;
+  auto device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
+  if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!device) throw PrintFailure(unreachable);
   IppMessage printer =
-      getPrinterAttributes(device->http.get(), facts.deviceUri, device->resource,
-                           {"print-scaling-supported", "document-format-supported"});
+      getPrinterAttributes(device->http.get(), facts.printerUri, device->resource,
+                           {"print-scaling-supported", "document-format-supported",
+                            "media-col-database", "printer-make-and-model", "printer-uuid"});
   if (!printer || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
     throw PrintFailure(unreachable);
+  }
+  if (facts.service) {
+    PrinterIdentity identity;
+    if (auto values = strings(printer.get(), "printer-make-and-model"); !values.empty()) {
+      identity.makeAndModel = values.front();
+    }
+    if (auto values = strings(printer.get(), "printer-uuid"); !values.empty()) {
+      identity.uuid = values.front();
+    }
+    confirmPrinter(described, *facts.service, identity);
   }
   facts.printerAsked = true;
   facts.printScalingSupported = strings(printer.get(), "print-scaling-supported");
   facts.documentFormats = strings(printer.get(), "document-format-supported");
+  facts.media = printerMedia(printer.get());
   return facts;
 }
 
@@ -123,6 +167,19 @@ std::string printerUnreachable(const std::string& destination) {
   return "The printer behind \"" + std::string(queueName(destination)) +
          "\" could not be reached to send the artwork at exact size. Make sure it is switched "
          "on and connected, then try again.";
+}
+
+std::string printerNotTrusted(const std::string& destination) {
+  return "The printer behind \"" + std::string(queueName(destination)) +
+         "\" showed a security certificate that this computer does not trust (not the one it "
+         "showed before, or an invalid or expired one), so the artwork was not sent. If the "
+         "printer was reset or replaced, remove its saved certificate (in ~/.cups/ssl) and try "
+         "again.";
+}
+
+std::string deviceJobWhereabouts(const std::string& printerUri) {
+  return " This job went straight to the printer (" + printerUri +
+         ") and is in the printer's own job list, not in the print queue.";
 }
 
 void requireUnscaledPrinting(const RouteFacts& facts, const std::string& destination) {

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "printing/cups/dnssd_printers.h"
+#include "printing/cups/printer_media.h"
 
 namespace vardelle::printing {
 
@@ -10,18 +14,26 @@ namespace vardelle::printing {
 enum class PrintRoute {
   /// Through the local CUPS queue: its filters and backend deliver the job.
   localQueue,
-  /// Straight to the driverless printer behind the queue (its device URI), with the job ticket
-  /// written here: print-scaling=none and the exact media-col reach the printer as sent.
+  /// Straight to the driverless printer behind the queue (its device URI, or the printer its
+  /// DNS-SD name or cups-browsed queue stands for), with the job ticket written here:
+  /// print-scaling=none and the exact media-col reach the printer as sent.
   printerDevice,
 };
 
 /// What decides the route of one queue, read at print time.
 struct RouteFacts {
-  std::string deviceUri;      ///< the queue's device-uri
-  std::string cupsVersion;    ///< the cupsd's cups-version, e.g. "2.4.2"; empty when it says none
+  std::string deviceUri;     ///< the queue's device-uri
+  std::string cupsVersion;   ///< the cupsd's cups-version, e.g. "2.4.2"; empty when it says none
+  std::string makeAndModel;  ///< the queue's printer-make-and-model
+  /// The printer's own URI: the device URI, or what its DNS-SD name or cups-browsed queue was
+  /// found to stand for ("ipps://localhost:8700/ipp/print"); empty until asked.
+  std::string printerUri;
+  std::string printerAddress;  ///< the address DNS-SD resolved the printer to; empty otherwise
+  std::optional<AnnouncedPrinter> service;  ///< the DNS-SD service the printer was found as
   bool printerAsked = false;  ///< whether the printer behind the queue was asked (ipp devices)
   std::vector<std::string> printScalingSupported;  ///< the printer's own, empty without any
   std::vector<std::string> documentFormats;        ///< the printer's document-format-supported
+  PrinterMedia media;                              ///< the printer's media-col-database
 };
 
 /// True when a cupsd of `version` ("2.4.2", "2.5b1") forwards a job's print-scaling to IPP
@@ -29,16 +41,21 @@ struct RouteFacts {
 /// False for anything that does not start with two numbers.
 bool cupsForwardsPrintScaling(std::string_view version);
 
-/// True for a device URI this helper can reach itself: ipp:// or ipps:// with a host.
+/// True for a device URI this helper can reach itself: ipp:// or ipps:// with a host that is not
+/// a DNS-SD service name.
 bool isIppDevice(std::string_view deviceUri);
 
-/// Whether `facts` call for asking the printer itself (an IPP device behind a cupsd that drops
-/// print-scaling).
+/// True for a device URI whose printer is found through DNS-SD first: a service name (dnssd://,
+/// ipp(s)://<service>._ipp(s)._tcp.<domain>/) or a cups-browsed queue (implicitclass://).
+bool isDnssdDevice(std::string_view deviceUri);
+
+/// Whether `facts` call for asking the printer itself (an IPP or DNS-SD device behind a cupsd
+/// that drops print-scaling).
 bool needsPrinterFacts(const RouteFacts& facts);
 
 /// The route for a queue:
-/// - not an IPP device (driver queues, files, USB): the local queue, whose filters honour the
-///   exact-size options;
+/// - not an IPP or DNS-SD device (driver queues, files, USB): the local queue, whose filters
+///   honour the exact-size options;
 /// - an IPP device behind a cupsd that forwards print-scaling: the local queue;
 /// - an IPP device whose printer has no print-scaling, or takes no PDF: the local queue (cupsd
 ///   then sends a raster of exactly the sheet, made by filters that honour print-scaling=none,
@@ -47,19 +64,29 @@ bool needsPrinterFacts(const RouteFacts& facts);
 ///   passes through: the printer's device.
 PrintRoute chooseRoute(const RouteFacts& facts);
 
-/// What cupsd says of the queue: device-uri and cups-version; the printer is not asked. Throws
-/// PrintFailure: print system gone, printer not installed.
+/// What cupsd says of the queue: device-uri, cups-version and printer-make-and-model; the printer
+/// is not asked. Throws PrintFailure: print system gone, printer not installed.
 RouteFacts readQueueFacts(const std::string& destination);
 
 /// The queue's route facts: device-uri and cups-version from cupsd, and, where the route depends
-/// on them, print-scaling-supported and document-format-supported from the printer itself.
-/// Throws PrintFailure: print system gone, printer not installed, and a sentence of its own when
-/// the printer behind a driverless queue cannot be reached (its queue alone would shrink the
+/// on them, print-scaling-supported, document-format-supported and media-col-database from the
+/// printer itself. A printer known by a DNS-SD name or through cups-browsed is first found on
+/// the network (within kPrinterSearchLimit; see choosePrinter) and confirmed to be the queue's
+/// (confirmPrinter). Throws PrintFailure, before any job: print system gone, printer not
+/// installed, and a sentence of its own when the printer behind a driverless queue cannot be
+/// found, told apart from others, confirmed, reached or trusted (its queue alone would shrink the
 /// artwork into the margins, so nothing is sent).
 RouteFacts readRouteFacts(const std::string& destination);
 
 /// The sentence for a driverless printer behind `destination` that does not answer.
 std::string printerUnreachable(const std::string& destination);
+
+/// The sentence for an ipps printer behind `destination` whose certificate is not trusted.
+std::string printerNotTrusted(const std::string& destination);
+
+/// Said after the print-queue sentence of a late failure on the device route, so that the user
+/// looks for the job where it is: the printer's own job list, not the local queue.
+std::string deviceJobWhereabouts(const std::string& printerUri);
 
 /// Throws PrintFailure, before any job, when a printer on the device route cannot print pages
 /// unscaled (no "none" in its print-scaling-supported).

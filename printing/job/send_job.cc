@@ -2,6 +2,7 @@
 
 #include "base/print_failure.h"
 #include "printing/cups/connection.h"
+#include "printing/cups/printer_media.h"
 #include "printing/cups/printers.h"
 #include "printing/cups/printers_internal.h"
 #include "printing/cups/same_sheet.h"
@@ -47,15 +48,32 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
     openDestination(cupsd.get(), destination);
     const std::optional<std::string> uri = localQueueUri(destination);
     if (!uri) throw PrintFailure(kPrinterNotInstalled);
-    target = {cupsd.get(), *uri, localQueueResource(destination)};
+    target = {cupsd.get(), *uri, localQueueResource(destination), "", {}};
+    target.reconnect = [] { return std::optional<HttpConnection>(connectToPrintSystem()); };
     ticket = options;
   } else {
-    // The job ticket goes to the printer as written here; the local queue never sees the job.
-    const MediaEntry entry = queueMediaEntry(cupsd.get(), destination, media);
-    device = connectToDevice(facts.deviceUri);
+    // The printer places the sheet by what it offers itself, not by the queue's copy of it: the
+    // queue's entry must still be one of the printer's own, margins and all, and the ticket
+    // names the printer's entry exactly. The local queue never sees the job.
+    const MediaEntry sheet =
+        printerEntryFor(facts.media, queueMediaEntry(cupsd.get(), destination, media),
+                        std::string(queueName(destination)));
+    DeviceFailure failure = DeviceFailure::none;
+    device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
+    if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
     if (!device) throw PrintFailure(printerUnreachable(destination));
-    target = {device->http.get(), facts.deviceUri, device->resource};
-    ticket = deviceJobOptions(options, entry);
+    target = {device->http.get(),
+              facts.printerUri,
+              device->resource,
+              deviceJobWhereabouts(facts.printerUri),
+              {}};
+    target.reconnect = [&facts]() -> std::optional<HttpConnection> {
+      std::optional<DeviceConnection> again =
+          connectToDevice(facts.printerUri, facts.printerAddress);
+      if (!again) return std::nullopt;
+      return std::move(again->http);
+    };
+    ticket = deviceJobOptions(options, sheet);
   }
   const int jobId = createCheckedJob(target, title, ticket);
   sendJobDocument(target, jobId, title, documentFd);

@@ -10,11 +10,13 @@ namespace vardelle::printing {
 
 /// Sends the composed document (the PDF open as `documentFd`) as one job titled `title` by
 /// `route`: through the local queue of `destination` with `options` (jobOptions), or straight
-/// to the printer of `facts.deviceUri` with the device ticket made from `options` and the
-/// queue's entry for `media` (deviceJobOptions). Everything before Create-Job leaves the printer
-/// untouched and is said plainly (print system gone, printer not installed or unreachable, the
-/// queue's paper gone); from Create-Job on a failure may leave a job behind, so its sentence
-/// ends with kCheckPrintQueue. Throws PrintFailure.
+/// to the printer of `facts.printerUri` with the device ticket made from `options` and the
+/// printer's own entry for the queue's `media` (printerEntryFor, deviceJobOptions). Everything
+/// before Create-Job leaves the printer untouched and is said plainly (print system gone, printer
+/// not installed, unreachable or not trusted, the queue's or the printer's paper gone or
+/// changed); from Create-Job on a failure may leave a job behind, so its sentence ends with
+/// kCheckPrintQueue, and for a job sent straight to the printer with where it went
+/// (deviceJobWhereabouts). Throws PrintFailure.
 void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
              const std::vector<PrintOption>& options, const std::string& media,
              const std::string& title, int documentFd);

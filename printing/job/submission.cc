@@ -8,6 +8,7 @@
 #include "printing/cups/printers.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/cups/same_sheet.h"
+#include "printing/cups/temporary_queue.h"
 #include "printing/job/job_options.h"
 #include "printing/job/print_view.h"
 #include "printing/job/route.h"
@@ -48,7 +49,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   }
   const ColorManagement color = request.colorSettings();
   requireDriverColorCorrectionDisabled(color);
-  requireInstalledPrinter(request.printerName);
+  requireQueue(request.printerName);
 
   PrintSettings settings = restorePrintInfo(snapshot);
   verifyPrinter(settings, request);

@@ -17,6 +17,7 @@
 #include "printing/job/submission.h"
 #include "testing/cups_rig.h"
 #include "testing/pdf_maker.h"
+#include "testing/placed_ruler.h"
 #include "testing/print_snapshot.h"
 #include "testing/raster_probe.h"
 #include "testing/run_process.h"
@@ -28,52 +29,9 @@ namespace {
 using nlohmann::json;
 
 constexpr const char* kA4 = "iso_a4_210x297mm";
-constexpr double kSquare = 4 * 72 / 25.4;  // 4 mm
-constexpr int kDpi = 300;                  // the firmware printer's resolution
+constexpr int kDpi = 300;  // the firmware printer's resolution
 
-// Ruler squares: lower-left corners in the artwork's own points.
-std::vector<std::pair<double, double>> rulerSquares(double width, double height) {
-  const double m = 20;
-  return {{m, m},
-          {width - m - kSquare, m},
-          {m, height - m - kSquare},
-          {width - m - kSquare, height - m - kSquare},
-          {width * 0.5, height * 0.4}};
-}
-
-std::string ruler(double width, double height) {
-  testing::FixturePage page;
-  page.mediaBox = {0, 0, width, height};
-  for (auto [x, y] : rulerSquares(width, height))
-    page.content += testing::fillRect(x, y, kSquare, kSquare, 0, 0, 0);
-  return testing::makeFixturePdf({page});
-}
-
-struct Point {
-  double x = 0, y = 0;  // points, paper coordinates of the sheet as printed (y up)
-};
-
-// The darkness-weighted centre of the square near `expected` on the rendered media. The
-// rendering is of the portrait media; a landscape sheet arrived turned a quarter clockwise, so
-// its paper x runs down the rendering and its paper y across it.
-std::optional<Point> squareCentre(const testing::DecodedImage& image, Point expected,
-                                  bool landscape) {
-  const double pt = 72.0 / kDpi, window = 6 * 72 / 25.4;
-  double sum = 0, sx = 0, sy = 0;
-  for (int j = 0; j < image.height; ++j) {
-    for (int i = 0; i < image.width; ++i) {
-      const double right = (i + 0.5) * pt, down = (j + 0.5) * pt;
-      const Point p = landscape ? Point{down, right} : Point{right, image.height * pt - down};
-      if (std::fabs(p.x - expected.x) > window || std::fabs(p.y - expected.y) > window) continue;
-      auto px = image.at(i, j);
-      const double dark = 255.0 - (px.r + px.g + px.b) / 3.0;
-      if (dark < 8) continue;
-      sum += dark, sx += dark * p.x, sy += dark * p.y;
-    }
-  }
-  if (sum <= 0) return std::nullopt;
-  return Point{sx / sum, sy / sum};
-}
+std::string ruler(double width, double height) { return testing::placedRulerPdf(width, height); }
 
 class DriverlessPrint : public ::testing::Test {
  protected:
@@ -186,22 +144,13 @@ void DriverlessPrint::printRulers(const testing::CupsRig::FirmwarePrinter& print
     auto image = testing::decodePng(testing::readFile(job.file + "-page1.png"));
     ASSERT_TRUE(image) << render;
     const artwork::PagePlacement placed = artwork::placement({w, h}, 100, snapshot.paper, 4.5, -3);
-    std::vector<Point> expected, measured;
-    double worst = 0;
-    for (auto [x, y] : rulerSquares(w, h)) {
-      const Point e{placed.rect.x + x + kSquare / 2, placed.rect.y + y + kSquare / 2};
-      auto m = squareCentre(*image, e, landscape);
-      ASSERT_TRUE(m) << "no square near " << e.x << ", " << e.y;
-      worst = std::max({worst, std::fabs(m->x - e.x), std::fabs(m->y - e.y)});
-      expected.push_back(e);
-      measured.push_back(*m);
-    }
-    const auto distance = [](Point a, Point b) { return std::hypot(a.x - b.x, a.y - b.y); };
-    const double scale = distance(measured[0], measured[3]) / distance(expected[0], expected[3]);
+    const testing::RulerLanding landing =
+        testing::measurePlacedRuler(*image, kDpi, placed, w, h, landscape);
+    ASSERT_TRUE(landing.missing.empty()) << landing.missing;
     std::printf("%s %s: worst square error %.4f mm, scale %.6f\n", label,
-                landscape ? "landscape" : "portrait", artwork::millimeters(worst), scale);
-    EXPECT_LE(artwork::millimeters(worst), 0.1);
-    EXPECT_NEAR(scale, 1, 0.0005);
+                landscape ? "landscape" : "portrait", landing.worstErrorMm, landing.scale);
+    EXPECT_LE(landing.worstErrorMm, 0.1);
+    EXPECT_NEAR(landing.scale, 1, 0.0005);
   }
 }
 
@@ -246,7 +195,7 @@ TEST_F(DriverlessPrint, ASubstitutedAttributeCancelsTheJobBeforeItsDocument) {
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
                    "/printers/%s", rig.queue().c_str());
-  const JobTarget target{http, uri, "/printers/" + rig.queue()};
+  const JobTarget target{http, uri, "/printers/" + rig.queue(), "", {}};
   const std::vector<PrintOption> options = {
       {"media-col",
        "{media-size={x-dimension=21000 y-dimension=29700} media-bottom-margin=0 "

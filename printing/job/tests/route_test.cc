@@ -46,11 +46,21 @@ TEST(PrintRoute, OnlyAPdfPrinterThatScalesBehindAnOldCupsGetsTheJobDirectly) {
   neverScales.printScalingSupported.clear();
   EXPECT_EQ(chooseRoute(neverScales), PrintRoute::localQueue);
 
-  for (const char* uri : {"usb://EPSON/SC-P800", "file:///dev/null", "dnssd://x._ipp._tcp.local/",
-                          "ipp://", "socket://10.0.0.2"}) {
+  for (const char* uri : {"usb://EPSON/SC-P800", "file:///dev/null", "ipp://", "socket://10.0.0.2",
+                          "implicitclass://", "dnssd://Studio%20Photo.local/"}) {
     RouteFacts driver = firmware;
     driver.deviceUri = uri;
     EXPECT_EQ(chooseRoute(driver), PrintRoute::localQueue) << uri;
+  }
+  // The queues a desktop makes by itself reach the same printers once they are found.
+  for (const char* uri : {"dnssd://Studio%20Photo._ipp._tcp.local/?uuid=0a60",
+                          "ipp://Studio%20Photo._ipp._tcp.local./", "implicitclass://Studio_Photo/",
+                          "ipps://Studio%20Photo._ipps._tcp.local/"}) {
+    RouteFacts desktop = firmware;
+    desktop.deviceUri = uri;
+    EXPECT_TRUE(isDnssdDevice(uri)) << uri;
+    EXPECT_FALSE(isIppDevice(uri)) << uri;
+    EXPECT_EQ(chooseRoute(desktop), PrintRoute::printerDevice) << uri;
   }
 }
 
