@@ -1,9 +1,13 @@
 #pragma once
 
-// The seam between the entry and the engine. The engine (every command, with qpdf, Ghostscript,
-// LittleCMS and CUPS behind it) lives in its own module, vardelle-engine.so: loading those
-// libraries costs far more than a refused request takes, so the entry loads the module only when
-// a command is about to run.
+// The seam between the entry and the engine. The commands live in two modules, loaded only when
+// a command is about to run, each linking only what its commands need: loading qpdf, LittleCMS
+// and libpng costs more than a refused request takes, and the print system (libcups with GSS-API
+// and Kerberos, libgutenprint) as much again, which inspect, preview and the thumbnails never use.
+//   vardelle-documents.so  inspect, preview, thumbnail, sheet-thumbnail, profile-paths,
+//                          inspect-profile
+//   vardelle-printing.so   settings, print
+// Ghostscript, poppler and GTK are loaded further down, only by the work that uses them.
 
 #include <string>
 
@@ -11,19 +15,22 @@
 
 namespace vardelle::app {
 
-/// The engine's entry points; same contracts as perform, profilePaths and inspectProfile.
+/// A module's entry points; same contracts as perform, profilePaths and inspectProfile.
 struct Engine {
   HelperResult (*perform)(const std::string& mode, const PrintRequest& request);
   HelperResult (*profilePaths)();
   HelperResult (*inspectProfile)(const ProfileRequest& request);
 };
 
-/// The loaded engine; loads it on first use. Throws PrintFailure when it cannot be loaded.
-const Engine& engine();
+/// The loaded module that serves `mode` (the printing module for `settings` and `print`, the
+/// documents module for every other mode); loads it on first use. Throws PrintFailure when it
+/// cannot be loaded.
+const Engine& engine(const std::string& mode);
 
 }  // namespace vardelle::app
 
-/// The one symbol the engine module exports.
+/// The one symbol each module exports.
 extern "C" const vardelle::app::Engine* vardelle_engine();
 
-#define VARDELLE_ENGINE_MODULE_FILE "vardelle-engine.so"
+#define VARDELLE_DOCUMENTS_MODULE_FILE "vardelle-documents.so"
+#define VARDELLE_PRINTING_MODULE_FILE "vardelle-printing.so"

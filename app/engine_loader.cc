@@ -4,15 +4,25 @@
 
 namespace vardelle::app {
 
-const Engine& engine() {
-  static const Engine* loaded = [] {
-    using Entry = const Engine* (*)();
-    auto entry = reinterpret_cast<Entry>(loadHelperModule(
-        VARDELLE_ENGINE_MODULE_FILE, "vardelle_engine", VARDELLE_MODULE_INSTALL_DIR,
-        VARDELLE_MODULE_BUILD_DIR, "The helper's engine"));
-    return entry();
-  }();
-  return *loaded;
+namespace {
+
+const Engine* load(const char* fileName) {
+  using Entry = const Engine* (*)();
+  auto entry = reinterpret_cast<Entry>(
+      loadHelperModule(fileName, "vardelle_engine", VARDELLE_MODULE_INSTALL_DIR,
+                       VARDELLE_MODULE_BUILD_DIR, "The helper's engine"));
+  return entry();
+}
+
+}  // namespace
+
+const Engine& engine(const std::string& mode) {
+  if (mode == "settings" || mode == "print") {
+    static const Engine* printing = load(VARDELLE_PRINTING_MODULE_FILE);
+    return *printing;
+  }
+  static const Engine* documents = load(VARDELLE_DOCUMENTS_MODULE_FILE);
+  return *documents;
 }
 
 }  // namespace vardelle::app

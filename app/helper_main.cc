@@ -53,10 +53,10 @@ void PrintHelperMain::main(int argc, char** argv) {
   if (!early.ok) finish(early);
 
   const std::string where = "the request file \xE2\x80\x9C" + requestPath + "\xE2\x80\x9D";
-  if (mode == "profile-paths") finish(resultOf([] { return engine().profilePaths(); }));
+  if (mode == "profile-paths") finish(resultOf([&] { return engine(mode).profilePaths(); }));
   if (mode == "inspect-profile") {
     finish(resultOf(
-        [&] { return engine().inspectProfile(decodeProfileRequest(requestBytes, where)); }));
+        [&] { return engine(mode).inspectProfile(decodeProfileRequest(requestBytes, where)); }));
   }
   PrintRequest request;
   HelperResult decoded = resultOf([&] {
@@ -71,12 +71,12 @@ void PrintHelperMain::main(int argc, char** argv) {
   if (mode == "settings" || mode == "print") {
     runInApplicationLoop([mode, request] {
       checkRouting(mode, request);
-      return engine().perform(mode, request);
+      return engine(mode).perform(mode, request);
     });
   }
   finish(resultOf([&] {
     checkRouting(mode, request);
-    return engine().perform(mode, request);
+    return engine(mode).perform(mode, request);
   }));
 }
 

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <type_traits>
 
 #include "artwork/page_drawing.h"
 #include "artwork/placement.h"
@@ -10,8 +14,11 @@
 #include "artwork/raster_thumbnail.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
+#include "artwork/thumbnail_renderer.h"
 #include "base/diagnostics.h"
+#include "base/files.h"
 #include "base/print_failure.h"
+#include "base/text.h"
 
 namespace vardelle::artwork {
 
@@ -59,12 +66,52 @@ ThumbnailSize thumbnailSize(const PaperGeometry& paper) {
 
 namespace {
 
-std::string encodeThumbnail(const RgbaImage& image, const ThumbnailSize& size) {
+template <typename Image>
+std::string encodeThumbnail(const Image& image, const ThumbnailSize& size) {
   try {
-    return encodePng(image, size.pixelsPerPoint * 72);
+    if constexpr (std::is_same_v<Image, RgbaRows>) {
+      return encodePngRows(image, size.pixelsPerPoint * 72);
+    } else {
+      return encodePng(image, size.pixelsPerPoint * 72);
+    }
   } catch (const PlatformError&) {
     throw PrintFailure("Could not save the artwork preview image.");
   }
+}
+
+/// The first page drawn on a one-sheet PDF of the thumbnail's size, ready to be written for a
+/// renderer.
+struct ThumbnailSheet {
+  ThumbnailSize size;
+  Size canvas;
+  SheetDocument document;
+
+  /// Writes the document; a failure of qpdf is the thumbnail's rendering failure.
+  void write(const ByteSink& sink) {
+    try {
+      document.write(sink);
+    } catch (const PrintFailure&) {
+      throw PrintFailure("Could not render the artwork preview image.");
+    }
+  }
+};
+
+std::unique_ptr<ThumbnailSheet> composeThumbnailSheet(const Artwork& artwork,
+                                                      const PaperGeometry& paper,
+                                                      double scalePercent, double offsetXmm,
+                                                      double offsetYmm) {
+  requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  auto sheet = std::make_unique<ThumbnailSheet>();
+  sheet->size = thumbnailSize(paper);
+  // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than
+  // the paper: the sheet gets that size in points, the paper at its lower-left corner and the
+  // sliver beyond it white, as in a bitmap scaled by (s, s).
+  sheet->canvas = {sheet->size.width / sheet->size.pixelsPerPoint,
+                   sheet->size.height / sheet->size.pixelsPerPoint};
+  sheet->document.beginSheet(sheet->canvas);
+  drawArtworkPage(artwork.pages.front(), sheet->document, paper, scalePercent, offsetXmm,
+                  offsetYmm);
+  return sheet;
 }
 
 }  // namespace
@@ -72,7 +119,24 @@ std::string encodeThumbnail(const RgbaImage& image, const ThumbnailSize& size) {
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                           double offsetXmm, double offsetYmm) {
   const PngPage* png = artwork.pages.empty() ? nullptr : artwork.pages.front().png();
-  if (!png) return makeSheetThumbnail(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  if (!png) {
+    // Poppler draws the same sheet in a fraction of the time Ghostscript needs to start. The
+    // sheet goes straight into a private file, where poppler reads what it needs of it: a page
+    // holding a large picture is never in memory whole.
+    const auto sheet = composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+    const PrivateTempFile file([&](const ByteSink& sink) { sheet->write(sink); }, "rendering");
+    std::string png;
+    try {
+      renderThumbnailPage(
+          file.path(),
+          {sheet->size.width, sheet->size.height, sheet->canvas.width, sheet->canvas.height},
+          [&](const RgbaRows& image) { png = encodeThumbnail(image, sheet->size); });
+    } catch (const PlatformError& error) {
+      debugNote(error.what());
+      throw PrintFailure("Could not render the artwork preview image.");
+    }
+    return png;
+  }
   requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
   const ThumbnailSize size = thumbnailSize(paper);
   const PagePlacement p =
@@ -92,27 +156,25 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
   return encodeThumbnail(image, size);
 }
 
+void prepareThumbnail(const std::string& artworkPath, bool applicationManagedColor) {
+  // Converted pages are rasters, drawn without the renderer. The loader picks a document's kind
+  // by its extension, and so does this.
+  if (applicationManagedColor) return;
+  if (!equalsIgnoringAsciiCase(std::filesystem::path(artworkPath).extension().string(), ".pdf")) {
+    return;
+  }
+  prepareThumbnailRenderer();
+}
+
 std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& paper,
                                double scalePercent, double offsetXmm, double offsetYmm) {
-  requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
-  const ThumbnailSize size = thumbnailSize(paper);
-  // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than
-  // the paper: the sheet gets that size in points, the paper at its lower-left corner and the
-  // sliver beyond it white, as in a bitmap scaled by (s, s).
-  const Size canvas{size.width / size.pixelsPerPoint, size.height / size.pixelsPerPoint};
-  SheetDocument sheet;
-  sheet.beginSheet(canvas);
-  drawArtworkPage(artwork.pages.front(), sheet, paper, scalePercent, offsetXmm, offsetYmm);
+  const auto sheet = composeThumbnailSheet(artwork, paper, scalePercent, offsetXmm, offsetYmm);
   std::string pdf;
-  try {
-    pdf = sheet.write();
-  } catch (const PrintFailure&) {
-    throw PrintFailure("Could not render the artwork preview image.");
-  }
-
+  sheet->write([&](std::string_view piece) { pdf.append(piece); });
   RgbRaster raster;
   try {
-    raster = rasterizeFirstPage(pdf, {size.width, size.height, canvas.width, canvas.height});
+    raster = rasterizeFirstPage(
+        pdf, {sheet->size.width, sheet->size.height, sheet->canvas.width, sheet->canvas.height});
   } catch (const PlatformError& error) {
     debugNote(error.what());
     throw PrintFailure("Could not render the artwork preview image.");
@@ -131,7 +193,7 @@ std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& pape
     in += 3;
     out += 4;
   }
-  return encodeThumbnail(image, size);
+  return encodeThumbnail(image, sheet->size);
 }
 
 }  // namespace vardelle::artwork

@@ -36,12 +36,20 @@ ThumbnailSize thumbnailSize(const PaperGeometry& paper);
 /// pHYs of s × 72 DPI. Fails like makePreview when any page does not fit, and with the fixed
 /// "Could not … the artwork preview image." sentences when rendering or encoding fails.
 /// A raster (PNG or converted) first page is area-averaged straight onto the bitmap; a PDF page
-/// goes through makeSheetThumbnail.
+/// is drawn on the one-sheet PDF of makeSheetThumbnail and rendered by poppler
+/// (renderThumbnailPage).
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
                           double offsetXmm, double offsetYmm);
 
+/// Starts, on a thread of its own, loading what makeThumbnail will need for the artwork at
+/// `artworkPath` (the PDF renderer for a PDF whose pages are not converted to a printer profile
+/// first), while the caller reads the settings and the artwork. Does nothing otherwise; never
+/// throws.
+void prepareThumbnail(const std::string& artworkPath, bool applicationManagedColor);
+
 /// The thumbnail of makeThumbnail drawn for any page kind through a one-sheet PDF rendered by
-/// Ghostscript: how PDF pages are drawn, and the picture raster pages must agree with.
+/// Ghostscript, the renderer of print and managed colour: the picture both thumbnail paths must
+/// agree with.
 std::string makeSheetThumbnail(const Artwork& artwork, const PaperGeometry& paper,
                                double scalePercent, double offsetXmm, double offsetYmm);
 

@@ -7,6 +7,7 @@
 # Medians of RUNS runs (default 30). Inputs are made once per run by bench/make_inputs.py.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 bin=${VARDELLE:-build/vardelle}
 runs=${RUNS:-30}
 work=$(mktemp -d)

@@ -10,6 +10,7 @@
 # "no byte left" is read from the file system's own count. SEED repeats a drill.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 tests=$(realpath "${APP_DRILL_TESTS:-build/app/tests/app_drill_tests}")
 export VARDELLE_KILL_DRILL_RUNS=${RUNS:-100}
 if [[ -n "${SEED:-}" ]]; then export VARDELLE_KILL_DRILL_SEED=$SEED; fi

@@ -7,6 +7,7 @@
 #  3. peak memory of a whole A4 `preview` with application colour; goal ≤ 3 × 2481 × 3508 × 8 bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 bin=$(realpath "${VARDELLE:-build/vardelle}")
 tool=$(realpath "${MANAGED_BENCH:-build/artwork/tests/managed_bench}")
 icc=$(realpath "${MAKE_ICC_FIXTURE:-build/color/tests/make_icc_fixture}")

@@ -12,6 +12,7 @@
 #  6. thumbnail, printer-managed, of an A4 text page vs `pdftoppm -scale-to 1200`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 bin=$(realpath "${VARDELLE:-build/vardelle}")
 icc=$(realpath "${MAKE_ICC_FIXTURE:-build/color/tests/make_icc_fixture}")
 maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/testing/make_test_snapshot}")

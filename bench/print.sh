@@ -8,6 +8,7 @@
 # cancelled at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 root=$(pwd)
 bin=$(realpath "${VARDELLE:-build/vardelle}")
 maker=$(realpath "${MAKE_TEST_SNAPSHOT:-build/testing/make_test_snapshot}")

@@ -9,6 +9,7 @@
 # Usage: bench/profile_commands.sh [build folder, default build] [runs, default 30]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 build=${1:-build}
 runs=${2:-30}
 cmake --build "$build" --target vardelle make_icc_fixture >/dev/null

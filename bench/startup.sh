@@ -3,6 +3,7 @@
 # Goal: median under 5 ms; nothing heavy may be initialised on such a path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bench/setup
 bin=${VARDELLE:-build/vardelle}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

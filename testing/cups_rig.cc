@@ -44,24 +44,14 @@ CupsRig::CupsRig() {
     runProcess({"/bin/bash", script(), "stop", dir_.file("rig")});
     throw std::runtime_error("scripts/test-printer printed no environment:\n" + started.out);
   }
-  for (const auto& [name, value] : environment_) {
-    const char* old = std::getenv(name.c_str());
-    saved_[name] = {old != nullptr, old ? old : ""};
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
+  overridden_.set(environment_);
   // libcups remembers the server of its first call; make it read CUPS_SERVER again.
   cupsSetServer(nullptr);
 }
 
 CupsRig::~CupsRig() {
   runProcess({"/bin/bash", script(), "stop", dir_.file("rig")});
-  for (const auto& [name, old] : saved_) {
-    if (old.first) {
-      ::setenv(name.c_str(), old.second.c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
+  overridden_.restore();
   cupsSetServer(nullptr);
 }
 
@@ -170,6 +160,16 @@ std::string CupsRig::driverOptions(int jobId) const {
     found = value;
   }
   return found;
+}
+
+std::string CupsRig::jobLog(int jobId) const {
+  const std::string tag = "[Job " + std::to_string(jobId) + "] ";
+  std::istringstream log(readFile(dir_.file("rig/log/cups-error.log")));
+  std::string lines;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find(tag) != std::string::npos) lines += line + "\n";
+  }
+  return lines;
 }
 
 void CupsRig::deleteQueue(const std::string& name) const { runLpadmin({"-x", name}); }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/environment_override.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::testing {
@@ -53,6 +54,9 @@ class CupsRig {
   std::string spooledDocument(int jobId) const;
   /// The options the last filter of job `jobId` received (its argv[5], from the debug log).
   std::string driverOptions(int jobId) const;
+  /// Every line of cupsd's debug log about job `jobId` (the filters it started, what they
+  /// logged), in order.
+  std::string jobLog(int jobId) const;
 
   /// Deletes the queue `name`; throws on failure.
   void deleteQueue(const std::string& name) const;
@@ -95,7 +99,7 @@ class CupsRig {
   std::string jobs_;
   std::string printerUri_;
   std::map<std::string, std::string> environment_;
-  std::map<std::string, std::pair<bool, std::string>> saved_;  ///< variable → (was set, value)
+  EnvironmentOverride overridden_;
 };
 
 }  // namespace vardelle::testing

@@ -81,24 +81,14 @@ DesktopRig::DesktopRig() {
     throw std::runtime_error("scripts/desktop-rig printed no environment:\n" + started.out);
   }
   environment_["VARDELLE_FIRMWARE_RENDER"] = VARDELLE_FIRMWARE_RENDER;
-  for (const auto& [name, value] : environment_) {
-    const char* old = std::getenv(name.c_str());
-    saved_[name] = {old != nullptr, old ? old : ""};
-    ::setenv(name.c_str(), value.c_str(), 1);
-  }
+  overridden_.set(environment_);
   // libcups remembers the server of its first call; make it read CUPS_SERVER again.
   cupsSetServer(nullptr);
 }
 
 DesktopRig::~DesktopRig() {
   runProcess(script({"stop", dir_.file("rig")}));
-  for (const auto& [name, old] : saved_) {
-    if (old.first) {
-      ::setenv(name.c_str(), old.second.c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
+  overridden_.restore();
   cupsSetServer(nullptr);
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/environment_override.h"
 #include "testing/temp_dir.h"
 
 namespace vardelle::testing {
@@ -72,7 +73,7 @@ class DesktopRig {
 
   TempDir dir_;
   std::map<std::string, std::string> environment_;
-  std::map<std::string, std::pair<bool, std::string>> saved_;  ///< variable → (was set, value)
+  EnvironmentOverride overridden_;
 };
 
 }  // namespace vardelle::testing

@@ -93,7 +93,11 @@ std::string makePng(const PngOptions& options) {
         unsigned value = options.colorType == 3 ? (x + y) % 4
                          : options.sample       ? options.sample(x, y, c)
                                                 : pngSample(x, y, c);
-        if (options.bitDepth == 16) {
+        if (options.bitDepth == 16 && options.sample16 && options.colorType != 3) {
+          const unsigned wide = options.sample16(x, y, c);
+          row.push_back(static_cast<unsigned char>(wide >> 8));  // big-endian
+          row.push_back(static_cast<unsigned char>(wide));
+        } else if (options.bitDepth == 16) {
           row.push_back(static_cast<unsigned char>(value));  // value × 257, big-endian
           row.push_back(static_cast<unsigned char>(value));
         } else if (options.bitDepth == 8) {

@@ -28,6 +28,8 @@ struct PngOptions {
   bool transparentPaletteEntry = false;   ///< tRNS for palette index 0
   /// Replaces pngSample for grey and colour images (8-bit values; 16-bit images get × 257).
   std::function<unsigned(uint32_t x, uint32_t y, int c)> sample;
+  /// For 16-bit grey and colour images: the full 16-bit value, in place of the others.
+  std::function<unsigned(uint32_t x, uint32_t y, int c)> sample16;
 };
 
 /// Samples of the pattern images.

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "testing/run_process.h"
+
 namespace vardelle::testing {
 
 std::string driverPpd(const std::string& shrinkChoices, const std::string& landscape) {
@@ -26,6 +28,15 @@ std::string driverPpd(const std::string& shrinkChoices, const std::string& lands
 
 const std::string kShrinkAndCrop =
     "*StpiShrinkOutput Shrink/Shrink: \"\"\n*StpiShrinkOutput Crop/Crop: \"\"\n";
+
+printing::QueuePpd gutenprintPpd(TempDir& dir, const std::string& driver) {
+  const ProcessOutput made = runProcess(
+      {"/usr/lib/cups/driver/gutenprint.5.3", "cat", "gutenprint.5.3://" + driver + "/expert"});
+  if (made.exitStatus != 0) throw std::runtime_error("Gutenprint made no PPD for " + driver);
+  auto ppd = printing::QueuePpd::fromFile(dir.write(driver + ".ppd", made.out));
+  if (!ppd) throw std::runtime_error("the Gutenprint PPD for " + driver + " did not parse");
+  return std::move(*ppd);
+}
 
 printing::QueuePpd openPpd(TempDir& dir, const std::string& text) {
   auto ppd = printing::QueuePpd::fromFile(dir.write("test.ppd", text));

@@ -15,6 +15,11 @@ std::string driverPpd(const std::string& shrinkChoices, const std::string& lands
 /// Both of the shrink option's choices, Shrink and Crop, as PPD lines.
 extern const std::string kShrinkAndCrop;
 
+/// The PPD that Gutenprint's CUPS driver program makes for the expert model of `driver` (e.g.
+/// "escp2-p800"), as `lpadmin -m gutenprint.5.3://DRIVER/expert` installs it, written into `dir`
+/// and opened; throws when there is none.
+printing::QueuePpd gutenprintPpd(TempDir& dir, const std::string& driver);
+
 /// The PPD `text` written into `dir` and opened; throws when it does not parse.
 printing::QueuePpd openPpd(TempDir& dir, const std::string& text);
 

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <set>
 
 #include "testing/pdf_maker.h"
 #include "testing/run_process.h"
@@ -115,10 +117,18 @@ std::optional<std::vector<DarknessImage>> readCupsRaster(const std::string& path
         break;
       }
       for (unsigned x = 0; x < header.cupsWidth; ++x) {
-        // The mean of the colours' high bytes, as ink: black is dark in every space.
+        // The mean of the colours' high bytes, as ink: black is dark in every space. libcups
+        // hands 16-bit samples over in this machine's byte order.
         unsigned sum = 0;
         for (unsigned c = 0; c < colours; ++c) {
-          sum += line[(x * colours + c) * (bits / 8)];
+          const size_t at = (x * colours + c) * (bits / 8);
+          if (bits == 16) {
+            uint16_t wide;
+            std::memcpy(&wide, &line[at], 2);
+            sum += wide >> 8;
+          } else {
+            sum += line[at];
+          }
         }
         unsigned value = sum / colours;
         if (additive) value = 255 - value;
@@ -132,6 +142,68 @@ std::optional<std::vector<DarknessImage>> readCupsRaster(const std::string& path
   ::close(fd);
   if (!ok || pages.empty()) return std::nullopt;
   return pages;
+}
+
+std::optional<CupsRasterFacts> cupsRasterFacts(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  CupsRasterFacts facts;
+  std::vector<std::set<uint16_t>> levels;
+  cups_page_header2_t header;
+  bool ok = raster != nullptr;
+  while (ok && cupsRasterReadHeader2(raster, &header)) {
+    const unsigned bits = header.cupsBitsPerColor;
+    const unsigned colours = header.cupsNumColors > 0 ? header.cupsNumColors : 1;
+    facts.pages.push_back({header.cupsWidth, header.cupsHeight, header.HWResolution[0],
+                           header.HWResolution[1], bits, header.cupsColorSpace,
+                           header.cupsPageSizeName});
+    levels.resize(std::max<size_t>(levels.size(), colours));
+    std::vector<unsigned char> line(header.cupsBytesPerLine);
+    for (unsigned y = 0; ok && y < header.cupsHeight; ++y) {
+      ok = cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) ==
+           header.cupsBytesPerLine;
+      if (header.cupsColorOrder != CUPS_ORDER_CHUNKED || (bits != 8 && bits != 16)) continue;
+      for (unsigned x = 0; ok && x < header.cupsWidth; ++x) {
+        for (unsigned c = 0; c < colours; ++c) {
+          const size_t at = (x * colours + c) * (bits / 8);
+          uint16_t value = line[at];
+          if (bits == 16) std::memcpy(&value, &line[at], 2);
+          levels[c].insert(value);
+        }
+      }
+    }
+  }
+  if (raster) cupsRasterClose(raster);
+  ::close(fd);
+  if (!ok || facts.pages.empty()) return std::nullopt;
+  for (const auto& channel : levels) facts.mostLevels = std::max(facts.mostLevels, channel.size());
+  return facts;
+}
+
+std::optional<std::set<std::array<uint16_t, 3>>> distinctRgb16Pixels(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  cups_raster_t* raster = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  std::set<std::array<uint16_t, 3>> pixels;
+  cups_page_header2_t header;
+  bool ok = raster != nullptr, any = false;
+  while (ok && cupsRasterReadHeader2(raster, &header)) {
+    any = true;
+    ok = header.cupsBitsPerColor == 16 && header.cupsColorOrder == CUPS_ORDER_CHUNKED &&
+         header.cupsColorSpace == CUPS_CSPACE_RGB &&
+         header.cupsBytesPerLine == header.cupsWidth * 6;
+    std::vector<std::array<uint16_t, 3>> line(header.cupsWidth);
+    for (unsigned y = 0; ok && y < header.cupsHeight; ++y) {
+      ok = cupsRasterReadPixels(raster, reinterpret_cast<unsigned char*>(line.data()),
+                                header.cupsBytesPerLine) == header.cupsBytesPerLine;
+      pixels.insert(line.begin(), line.end());
+    }
+  }
+  if (raster) cupsRasterClose(raster);
+  ::close(fd);
+  if (!ok || !any) return std::nullopt;
+  return pixels;
 }
 
 std::vector<PointMm> findSquares(const DarknessImage& image, double minimumAreaMm2) {

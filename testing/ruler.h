@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,29 @@ std::optional<DarknessImage> renderWithGhostscript(const std::string& path, int 
 /// Every page of a CUPS or PWG raster file, decoded with libcups' raster API (8 or 16 bits per
 /// colour; W, K, RGB, sRGB, CMY, CMYK and KCMY colour spaces); none when it cannot be read.
 std::optional<std::vector<DarknessImage>> readCupsRaster(const std::string& path);
+
+/// What a CUPS or PWG raster file holds, read with libcups' raster API.
+struct CupsRasterFacts {
+  struct Page {
+    unsigned width = 0, height = 0;
+    unsigned dpiX = 0, dpiY = 0;
+    unsigned bitsPerColor = 0;
+    unsigned colorSpace = 0;  ///< cups_cspace_t
+    std::string pageSizeName;
+  };
+  std::vector<Page> pages;
+  /// The most distinct values any one colour takes over all pixels of all pages (chunky 8- or
+  /// 16-bit pixels; 0 otherwise).
+  size_t mostLevels = 0;
+};
+
+/// The pages of the raster file at `path` and the levels of its colours; none when libcups
+/// cannot read it whole.
+std::optional<CupsRasterFacts> cupsRasterFacts(const std::string& path);
+
+/// The distinct pixels of the 16-bit chunky RGB pages of the raster file at `path` (R, G, B as
+/// libcups hands them over); none when it cannot be read whole or a page is another kind.
+std::optional<std::set<std::array<uint16_t, 3>>> distinctRgb16Pixels(const std::string& path);
 
 /// The centres of the dark squares on `image`, in millimetres from the sheet's top-left corner
 /// (x right, y down), each the darkness-weighted centroid of a connected dark area of at least

@@ -10,7 +10,8 @@ namespace vardelle::testing {
 
 /// A private X server (Xvfb, 1280×1024×24, no TCP) on a free display number, started by the
 /// constructor and stopped by its PID when it goes. It does not reset when its last client
-/// leaves: a server resetting refuses the next helper's connection for a moment. Throws std::runtime_error when it cannot start.
+/// leaves: a server resetting refuses the next helper's connection for a moment. Throws
+/// std::runtime_error when it cannot start.
 class Xvfb {
  public:
   Xvfb();

@@ -11,6 +11,10 @@
 namespace vardelle::app {
 
 HelperResult outputCommand(const std::string& mode, const PrintRequest& request) {
+  if (mode == "thumbnail" && request.filePath) {
+    artwork::prepareThumbnail(*request.filePath, request.colorManagement &&
+                                                     request.colorManagement->applicationManaged());
+  }
   const PreparedDocument prepared = prepareDocument(mode, request);
   const artwork::Artwork& managed = prepared.managed;
   const printing::NativeSnapshot& snapshot = *prepared.snapshot;
@@ -53,6 +57,7 @@ HelperResult performSheetThumbnail(const PrintRequest& request) {
     throw PrintFailure("Invalid history preview destination.");
   }
 
+  artwork::prepareThumbnail(*request.filePath, false);
   artwork::Artwork sheet = artwork::Artwork::load(*request.filePath, request.pngDpi);
   if (sheet.pages.empty()) throw PrintFailure("The sheet has no pages.");
   const artwork::Size size = sheet.pages.front().naturalSize();

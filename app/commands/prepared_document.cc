@@ -1,6 +1,7 @@
 #include "app/commands/prepared_document.h"
 
 #include "base/print_failure.h"
+#include "printing/settings/print_color_entries.h"
 
 namespace vardelle::app {
 
@@ -17,9 +18,7 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
   prepared.snapshot = printing::loadSnapshot(request, !inspecting);
   if (request.colorManagement && request.colorManagement->applicationManaged() &&
       prepared.snapshot && prepared.snapshot->summary.colorMode == "monochrome") {
-    throw PrintFailure(
-        "This preset is set to black and white. Choose Color in Printer settings before using an "
-        "RGB printer profile.");
+    throw PrintFailure(printing::kBlackAndWhiteWithRgbProfile);
   }
   const artwork::Artwork loaded = artwork::Artwork::load(*request.filePath, request.pngDpi);
   // A converted photograph is drawn once (preview, print) or read once to shrink it (thumbnail):

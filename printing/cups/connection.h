@@ -7,8 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "printing/cups/printers.h"
+#include "printing/settings/print_settings.h"
 
 namespace vardelle::printing {
 
@@ -34,6 +36,26 @@ struct DestinationInfoFreer {
 };
 /// A destination's capabilities, media database included.
 using DestinationInfo = std::unique_ptr<cups_dinfo_t, DestinationInfoFreer>;
+
+/// Job options in libcups' own form (cupsAddOption), for the calls that take them. Move-only.
+class CupsOptions {
+ public:
+  explicit CupsOptions(const std::vector<PrintOption>& options) {
+    for (const PrintOption& option : options) {
+      count_ = cupsAddOption(option.name.c_str(), option.value.c_str(), count_, &options_);
+    }
+  }
+  ~CupsOptions() { cupsFreeOptions(count_, options_); }
+  CupsOptions(const CupsOptions&) = delete;
+  CupsOptions& operator=(const CupsOptions&) = delete;
+
+  int count() const { return count_; }
+  cups_option_t* get() const { return options_; }
+
+ private:
+  int count_ = 0;
+  cups_option_t* options_ = nullptr;
+};
 
 /// Opens a connection to the print system named by CUPS_SERVER (or the client configuration),
 /// giving up after 5 s when nobody answers and after 10 s of silence on an open connection.

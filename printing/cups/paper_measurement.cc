@@ -46,22 +46,6 @@ std::optional<std::string> chosenOrDefault(const PrintSettings& settings, const 
   return ppd.defaultChoice(keyword);
 }
 
-// How the sheet really lies on the media. Jobs carry no orientation: pdftopdf turns every
-// landscape sheet onto portrait media by the PPD's *LandscapeOrientation, whichever landscape
-// the user chose, and leaves every portrait sheet as it is. Plus90 puts the sheet's left edge on
-// the media's bottom edge; Minus90 (also libcups' reading of a PPD that does not say) on its top.
-Orientation sheetTurn(const QueuePpd& ppd, Orientation orientation) {
-  switch (orientation) {
-    case Orientation::landscape:
-    case Orientation::reverseLandscape:
-      return ppd.landscapeDegrees() > 0 ? Orientation::reverseLandscape : Orientation::landscape;
-    case Orientation::portrait:
-    case Orientation::reversePortrait:
-      break;
-  }
-  return Orientation::portrait;
-}
-
 // The paper named by the queue's own PPD entry: its PaperDimension and ImageableArea in
 // hundredths of a millimetre as CUPS converts them, with the printable area a Gutenprint
 // driver really prints in place of the PPD's maximum one.
@@ -124,6 +108,22 @@ std::optional<artwork::Size> sizeFromName(const PrintSettings& settings) {
 }
 
 }  // namespace
+
+// Jobs carry no orientation: pdftopdf turns every landscape sheet onto portrait media by the
+// PPD's *LandscapeOrientation, whichever landscape the user chose, and leaves every portrait
+// sheet as it is. Plus90 puts the sheet's left edge on the media's bottom edge; Minus90 (also
+// libcups' reading of a PPD that does not say) on its top.
+Orientation sheetTurn(const QueuePpd& ppd, Orientation orientation) {
+  switch (orientation) {
+    case Orientation::landscape:
+    case Orientation::reverseLandscape:
+      return ppd.landscapeDegrees() > 0 ? Orientation::reverseLandscape : Orientation::landscape;
+    case Orientation::portrait:
+    case Orientation::reversePortrait:
+      break;
+  }
+  return Orientation::portrait;
+}
 
 std::optional<MediaSize> namedMediaSize(const std::string& media) {
   // PWG self-describing names first, then the legacy and PPD names that CUPS' own media option

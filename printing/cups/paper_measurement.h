@@ -5,6 +5,7 @@
 
 #include "artwork/paper_geometry.h"
 #include "base/records.h"
+#include "printing/cups/queue_ppd.h"
 #include "printing/settings/print_settings.h"
 
 namespace vardelle::printing {
@@ -39,6 +40,12 @@ artwork::PaperGeometry paperGeometry(const PrintSettings& settings);
 /// Never throws: when the paper cannot be measured the size comes from the PWG name alone
 /// (0 × 0 without one), and the name falls back as in the summary from a known paper size.
 PrintSummary printSummary(const PrintSettings& settings);
+
+/// How the filters lay a sheet of `orientation` on the queue's portrait media, as orientedGeometry
+/// turns: portrait (any portrait sheet, as it is), or, for either landscape, reverseLandscape on
+/// a PPD that says *LandscapeOrientation: Plus90 (the sheet's left edge on the media's bottom
+/// edge) and landscape otherwise (its left edge on the media's top edge).
+Orientation sheetTurn(const QueuePpd& ppd, Orientation orientation);
 
 /// A sheet size in hundredths of a millimetre, portrait.
 struct MediaSize {

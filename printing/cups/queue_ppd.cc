@@ -142,6 +142,8 @@ std::string QueuePpd::modelName() const {
   return file_->ppd->modelname ? file_->ppd->modelname : "";
 }
 
+ppd_file_t* QueuePpd::handle() const { return file_->ppd; }
+
 int QueuePpd::landscapeDegrees() const { return file_->ppd->landscape < 0 ? -90 : 90; }
 
 }  // namespace vardelle::printing

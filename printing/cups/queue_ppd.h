@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+// libcups' parsed PPD (cups/ppd.h), for the printing code that hands it to libcups.
+struct ppd_file_s;
+
 namespace vardelle::printing {
 
 /// One page size of a queue's PPD exactly as the PPD declares it, in points (PaperDimension and
@@ -58,6 +61,11 @@ class QueuePpd {
   /// (`*LandscapeOrientation`): 90 for Plus90, -90 for Minus90 and, as libcups reads it, for a
   /// PPD that does not say.
   int landscapeDegrees() const;
+
+  /// The parsed file, for libcups' calls that mark options on a PPD and read what they imply
+  /// (cupsMarkOptions, cupsRasterInterpretPPD). Owned by this object; marking changes what
+  /// libcups reports as marked, never the defaults this class reads.
+  ppd_file_s* handle() const;
 
  private:
   struct File;

@@ -19,6 +19,11 @@ inline constexpr const char* kPaperChanged =
 /// printer resolves.
 inline constexpr double kPaperDriftTolerancePt = 0.02;
 
+/// Print time on the raster route: the sheet of the raster's page header (the PPD's points as
+/// libcups reads them) against the sheet measured for the same entry (those points rounded to
+/// hundredths of a millimetre and back), in points: at most half a hundredth, 0.014 pt, apart.
+inline constexpr double kRasterToMeasuredTolerancePt = 0.02;
+
 /// Measuring a media name: the size CUPS' media database gives for a name against the size the
 /// name says (iso_a4_210x297mm), in hundredths of a millimetre. A PPD keeps sizes in whole
 /// points, up to half a point (17.6 hundredths) off the nominal size (A4 is 595 × 842 pt, 20990 ×

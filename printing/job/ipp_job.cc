@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <vector>
 
 #include "base/diagnostics.h"
@@ -86,16 +87,9 @@ int createCheckedJob(const JobTarget& target, const std::string& title,
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
-  {
-    cups_option_t* encoded = nullptr;
-    int count = 0;
-    for (const PrintOption& option : options) {
-      count = cupsAddOption(option.name.c_str(), option.value.c_str(), count, &encoded);
-    }
-    cupsEncodeOptions2(request, count, encoded, IPP_TAG_OPERATION);
-    cupsEncodeOptions2(request, count, encoded, IPP_TAG_JOB);
-    cupsFreeOptions(count, encoded);
-  }
+  const CupsOptions encoded(options);
+  cupsEncodeOptions2(request, encoded.count(), encoded.get(), IPP_TAG_OPERATION);
+  cupsEncodeOptions2(request, encoded.count(), encoded.get(), IPP_TAG_JOB);
   // cupsDoRequest takes the request and frees it.
   IppMessage response(cupsDoRequest(target.http, request, target.resource.c_str()));
   const ipp_status_t status = cupsLastError();
@@ -124,14 +118,14 @@ int createCheckedJob(const JobTarget& target, const std::string& title,
   return jobId;
 }
 
-void sendJobDocument(const JobTarget& target, int jobId, const std::string& title, int documentFd) {
+void sendJobDocument(const JobTarget& target, int jobId, const std::string& title, int documentFd,
+                     const char* format, const std::vector<FileSpan>& spans) {
   ipp_t* request = jobRequest(IPP_OP_SEND_DOCUMENT, target);
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr, title.c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
-               CUPS_FORMAT_PDF);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
   ippAddBoolean(request, IPP_TAG_OPERATION, "last-document", 1);
   // cupsSendRequest leaves the request to its caller.
   IppMessage owned(request);
@@ -161,15 +155,23 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
     abandon("Send-Document", kStoppedAnswering, true);
   }
   std::vector<char> chunk(64 * 1024);
-  for (off_t at = 0;;) {
-    const ssize_t length = ::pread(documentFd, chunk.data(), chunk.size(), at);
-    if (length < 0 && errno == EINTR) continue;
-    if (length < 0) abandon("reading the job's document", kNotConfirmed, false);
-    if (length == 0) break;
-    if (cupsWriteRequestData(target.http, chunk.data(), size_t(length)) != HTTP_STATUS_CONTINUE) {
-      abandon("Send-Document data", kStoppedAnswering, true);
+  const std::vector<FileSpan> whole{{0, std::numeric_limits<off_t>::max()}};
+  for (const FileSpan& span : spans.empty() ? whole : spans) {
+    for (off_t at = span.offset, end = span.offset + span.length; at < end;) {
+      const size_t wanted = size_t(std::min<off_t>(off_t(chunk.size()), end - at));
+      const ssize_t length = ::pread(documentFd, chunk.data(), wanted, at);
+      if (length < 0 && errno == EINTR) continue;
+      if (length < 0) abandon("reading the job's document", kNotConfirmed, false);
+      if (length == 0) {
+        // The end of the file ends the whole-file read; a span cut short is a document cut short.
+        if (!spans.empty()) abandon("reading the job's document", kNotConfirmed, false);
+        break;
+      }
+      if (cupsWriteRequestData(target.http, chunk.data(), size_t(length)) != HTTP_STATUS_CONTINUE) {
+        abandon("Send-Document data", kStoppedAnswering, true);
+      }
+      at += length;
     }
-    at += length;
   }
   IppMessage response(cupsGetResponse(target.http, target.resource.c_str()));
   if (!response) abandon("Send-Document", kStoppedAnswering, true);

@@ -3,6 +3,8 @@
 // One print job written as IPP requests of its own (printing/*.cc only), so that the printer's
 // answer to Create-Job can be read before any document is sent.
 
+#include <sys/types.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -56,12 +58,20 @@ std::vector<std::string> substitutedAttributes(ipp_t* response);
 int createCheckedJob(const JobTarget& target, const std::string& title,
                      const std::vector<PrintOption>& options);
 
-/// Sends the PDF file open as `documentFd` (read from its start) as the job's only document. A
+/// A stretch of a document file: `length` bytes from `offset`.
+struct FileSpan {
+  off_t offset = 0;
+  off_t length = 0;
+};
+
+/// Sends the file open as `documentFd` as the job's only document, of MIME type `format`: the
+/// `spans` of the file one after the other, or, with none, the whole file from its start. A
 /// document that does not arrive whole cancels the job, on a new connection when the first one
 /// broke, wherever the printer still answers. Throws PrintFailure ending with kCheckPrintQueue
 /// (and the target's whereabouts): kStoppedAnswering when the connection was lost on the way,
 /// otherwise the printer did not confirm the document.
-void sendJobDocument(const JobTarget& target, int jobId, const std::string& title, int documentFd);
+void sendJobDocument(const JobTarget& target, int jobId, const std::string& title, int documentFd,
+                     const char* format = CUPS_FORMAT_PDF, const std::vector<FileSpan>& spans = {});
 
 /// Asks the printer to cancel the job; its answer is not waited for beyond the request.
 void cancelJob(const JobTarget& target, int jobId);

@@ -39,7 +39,8 @@ MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const s
 
 void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
              const std::vector<PrintOption>& options, const std::string& media,
-             const std::string& title, int documentFd) {
+             const std::string& title, int documentFd, const char* format,
+             const std::vector<FileSpan>& spans) {
   HttpConnection cupsd = connectToPrintSystem();
   std::optional<DeviceConnection> device;
   JobTarget target;
@@ -76,7 +77,7 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
     ticket = deviceJobOptions(options, sheet);
   }
   const int jobId = createCheckedJob(target, title, ticket);
-  sendJobDocument(target, jobId, title, documentFd);
+  sendJobDocument(target, jobId, title, documentFd, format, spans);
 }
 
 }  // namespace vardelle::printing

@@ -3,13 +3,15 @@
 #include <string>
 #include <vector>
 
+#include "printing/job/ipp_job.h"
 #include "printing/job/route.h"
 #include "printing/settings/print_settings.h"
 
 namespace vardelle::printing {
 
-/// Sends the composed document (the PDF open as `documentFd`) as one job titled `title` by
-/// `route`: through the local queue of `destination` with `options` (jobOptions), or straight
+/// Sends the composed document (the file open as `documentFd`, of MIME type `format`, its
+/// `spans` in order or the whole file without any; see sendJobDocument) as one job titled `title`
+/// by `route`: through the local queue of `destination` with `options` (jobOptions), or straight
 /// to the printer of `facts.printerUri` with the device ticket made from `options` and the
 /// printer's own entry for the queue's `media` (printerEntryFor, deviceJobOptions). Everything
 /// before Create-Job leaves the printer untouched and is said plainly (print system gone, printer
@@ -19,6 +21,7 @@ namespace vardelle::printing {
 /// (deviceJobWhereabouts). Throws PrintFailure.
 void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
              const std::vector<PrintOption>& options, const std::string& media,
-             const std::string& title, int documentFd);
+             const std::string& title, int documentFd, const char* format = CUPS_FORMAT_PDF,
+             const std::vector<FileSpan>& spans = {});
 
 }  // namespace vardelle::printing

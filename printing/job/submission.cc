@@ -11,12 +11,25 @@
 #include "printing/cups/temporary_queue.h"
 #include "printing/job/job_options.h"
 #include "printing/job/print_view.h"
+#include "printing/job/raster_job.h"
 #include "printing/job/route.h"
 #include "printing/job/send_job.h"
 #include "printing/settings/print_color_entries.h"
 #include "printing/settings/restore.h"
 
 namespace vardelle::printing {
+namespace {
+
+HelperResult submitted(const NativeSnapshot& snapshot, const DocumentInfo& document) {
+  HelperResult result;
+  result.ok = true;
+  result.summary = snapshot.summary;
+  result.document = document;
+  result.submitted = true;
+  return result;
+}
+
+}  // namespace
 
 void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies) {
   if (!copies) return;
@@ -86,6 +99,23 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
                            ? sheetRotation(settings.orientation().value_or(Orientation::portrait))
                            : 0;
 
+  if (takesRasterRoute(ppd ? &*ppd : nullptr, color, route)) {
+    // The converted 16 bits reach a Gutenprint driver only in a raster made here: the PDF route
+    // hands it 8 bits (see raster_job.h). Everything is settled and every sheet drawn before
+    // any job exists, as for a PDF.
+    const RasterJob raster = planRasterJob(*ppd, settings, sent, current.geometry);
+    std::vector<FileSpan> spans;
+    const PrivateTempFile rasterFile(
+        [&](const ByteSink& sink) {
+          spans = writeRasterDocument(raster, artwork, snapshot.paper, request.scalePercent,
+                                      offset.x, offset.y, sink);
+        },
+        "printing");
+    sendJob(route, facts, settings.printerName(), sent, media, title, rasterFile.fd(),
+            kCupsRasterFormat, spans);
+    return submitted(snapshot, document);
+  }
+
   // Converted pixels are the printer's own values: the job marks them as matched and they go
   // untagged, so no colour management applies the printer profile a second time.
   // Into an unnamed file rather than memory: the document of a large photograph is as large as
@@ -107,13 +137,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   }
 
   sendJob(route, facts, settings.printerName(), sent, media, title, pdf.fd());
-
-  HelperResult result;
-  result.ok = true;
-  result.summary = snapshot.summary;
-  result.document = document;
-  result.submitted = true;
-  return result;
+  return submitted(snapshot, document);
 }
 
 }  // namespace vardelle::printing

@@ -21,13 +21,14 @@ namespace vardelle::printing {
 /// kPaperDriftTolerancePt (same_sheet.h) since they were saved, a copies override outside 1 to 99,
 /// colour entries that were not kept, and a page that fails to draw (the whole document is composed
 /// before anything is sent). Then sends one job with every exact-size option set explicitly and
-/// the document as application/pdf. Returns ok, the snapshot's summary, `document` and
-/// submitted true only when CUPS confirmed the job; a failure once the job may exist ends with
-/// kCheckPrintQueue (ipp_job.h). The job goes through the queue or, for a driverless printer behind
-/// a cupsd that drops print-scaling, straight to the printer (see chooseRoute); either way a job
-/// the printer accepts with an attribute ignored or substituted that touches the exact output is
-/// cancelled before its document is sent. Throws PrintFailure (or the failure of a called
-/// module).
+/// the document as application/pdf, or, for application-managed colour on a Gutenprint queue, as
+/// the 16-bit CUPS raster the driver prints from (takesRasterRoute, raster_job.h). Returns ok, the
+/// snapshot's summary, `document` and submitted true only when CUPS confirmed the job; a failure
+/// once the job may exist ends with kCheckPrintQueue (ipp_job.h). The job goes through the queue
+/// or, for a driverless printer behind a cupsd that drops print-scaling, straight to the printer
+/// (see chooseRoute); either way a job the printer accepts with an attribute ignored or substituted
+/// that touches the exact output is cancelled before its document is sent. Throws PrintFailure (or
+/// the failure of a called module).
 HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
                     const NativeSnapshot& snapshot, const DocumentInfo& document);
 

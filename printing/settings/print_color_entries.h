@@ -12,6 +12,12 @@ inline constexpr std::string_view kColorMatchingModeKey = "AP_ColorMatchingMode"
 inline constexpr std::string_view kApplicationColorMatching = "AP_ApplicationColorMatching";
 inline constexpr std::string_view kCustomProfilePathKey = "PMCustomProfilePath";
 
+/// The refusal of application-managed colour for settings that print in black and white: the
+/// converted colours are RGB.
+inline constexpr const char* kBlackAndWhiteWithRgbProfile =
+    "This preset is set to black and white. Choose Color in Printer settings before using an RGB "
+    "printer profile.";
+
 /// For application-managed colour: throws PrintFailure unless the driver's own colour correction
 /// was acknowledged as disabled (`driverColorManagementDisabled`). Any other mode passes.
 void requireDriverColorCorrectionDisabled(const ColorManagement& color);

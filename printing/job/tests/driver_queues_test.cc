@@ -1,6 +1,7 @@
 // Queues made from the drivers Debian ships, printing to a file: settings through the real
 // dialog, then a ruler printed with an offset and measured where it lands in what the printer
-// receives, and in the preview, against where placement puts it.
+// receives, and in the preview, against where placement puts it. With application-managed
+// colour a Gutenprint driver receives the 16-bit raster the helper writes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,12 +10,18 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
 #include "artwork/placement.h"
+#include "color/output_profile.h"
 #include "printing/cups/queue_ppd.h"
+#include "printing/cups/raster_page_header.h"
+#include "printing/settings/print_color_entries.h"
 #include "printing/settings/print_settings.h"
 #include "printing/settings/snapshot.h"
 #include "testing/cups_rig.h"
+#include "testing/icc_fixtures.h"
+#include "testing/png_fixtures.h"
 #include "testing/print_snapshot.h"
 #include "testing/ruler.h"
 #include "testing/run_process.h"
@@ -162,22 +169,52 @@ class DriverQueues : public ::testing::Test {
         return pages->front();
       }
       case Output::gutenprint: {
-        // The driver's own output cannot be read back: the raster it was handed is made again
-        // from the spooled document with the options the driver received.
-        const std::string options = rig.driverOptions(jobId);
-        const std::string raster = dir.file(std::string(queue.name) + ".ras");
-        testing::ProcessOutput made = testing::runProcess(
-            {"/bin/sh", "-c",
-             "/usr/sbin/cupsfilter -p \"$0\" -i application/pdf -m application/vnd.cups-raster "
-             "-o \"$1\" \"$2\" >\"$3\" 2>/dev/null",
-             rig.queuePpd(queue.name), options, rig.spooledDocument(jobId), raster});
-        if (made.exitStatus != 0) return std::nullopt;
-        auto pages = testing::readCupsRaster(raster);
+        const std::optional<std::string> raster = remadeRaster(queue.name, jobId);
+        if (!raster) return std::nullopt;
+        auto pages = testing::readCupsRaster(*raster);
         if (!pages) return std::nullopt;
         return pages->front();
       }
     }
     return std::nullopt;
+  }
+
+  // The raster a Gutenprint driver was handed for a PDF job: the driver's own output cannot be
+  // read back, so it is made again from the spooled document with the options it received.
+  std::optional<std::string> remadeRaster(const std::string& queue, int jobId) const {
+    const std::string options = rig.driverOptions(jobId);
+    const std::string raster = dir.file(queue + ".ras");
+    testing::ProcessOutput made = testing::runProcess(
+        {"/bin/sh", "-c",
+         "/usr/sbin/cupsfilter -p \"$0\" -i application/pdf -m application/vnd.cups-raster "
+         "-o \"$1\" \"$2\" >\"$3\" 2>/dev/null",
+         rig.queuePpd(queue), options, rig.spooledDocument(jobId), raster});
+    if (made.exitStatus != 0) return std::nullopt;
+    return raster;
+  }
+
+  // A preset for `queue` on its A4 entry in `orientation` with `options`, saved without the
+  // dialog.
+  void presetNow(const std::string& queue, Orientation orientation,
+                 const std::vector<PrintOption>& options = {}) const {
+    PrintSettings settings(queue);
+    EXPECT_TRUE(settings.setOption(PrintSettings::kPageSize, "A4"));
+    settings.setOrientation(orientation);
+    for (const PrintOption& option : options) {
+      EXPECT_TRUE(settings.setOption(option.name, option.value));
+    }
+    dir.write(queue + ".json", testing::savedSnapshot(settings, false).toFileBytes());
+  }
+
+  // Colour settings that convert to a printer profile written for the test.
+  json applicationColor() const {
+    const std::string profile = testing::makeLutRgbPrinterProfile("Test RGB Printer", 17);
+    return {{"mode", "application"},
+            {"profileId", color::profileId(profile)},
+            {"profilePath", dir.write("printer.icc", profile)},
+            {"renderingIntent", "relativeColorimetric"},
+            {"blackPointCompensation", true},
+            {"driverColorManagementDisabled", true}};
   }
 
   testing::TempDir dir;
@@ -403,6 +440,188 @@ TEST_F(DriverQueues, DriverFaultsAreRefusedWithASentenceBeforeAnyJob) {
   refused("print", unknown);
   refused("settings", unknown);
   EXPECT_EQ(testing::readFile(dir.file("epson.json")), snapshotBefore);
+}
+
+// How many times `text` holds `what`.
+size_t occurrences(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(DriverQueues, ApplicationColourReachesGutenprintAsA16BitRasterAtExactSize) {
+  const testing::Ruler ruler = testing::standardRuler();
+  const std::string artwork = dir.write("ruler.pdf", testing::makeRulerPdf(ruler));
+  const json color = applicationColor();
+  for (const DriverQueue& queue : kQueues) {
+    if (queue.output != Output::gutenprint) continue;
+    rig.addDriverQueue(queue.name, queue.model);
+    auto ppd = QueuePpd::fromFile(rig.queuePpd(queue.name));
+    ASSERT_TRUE(ppd) << queue.name;
+    // Portrait and landscape at the queue's default quality, and on the P800 portrait again at
+    // its Photo quality, 1440 × 720 dpi.
+    struct Pass {
+      Orientation orientation;
+      std::vector<PrintOption> options;
+    };
+    std::vector<Pass> passes{{Orientation::portrait, {}}, {Orientation::landscape, {}}};
+    if (std::string(queue.name) == "epson-p800") {
+      passes.push_back({Orientation::portrait, {{"StpQuality", "Photo"}}});
+    }
+    size_t jobsSoFar = 0;
+    for (const Pass& pass : passes) {
+      const bool landscape = pass.orientation == Orientation::landscape;
+      SCOPED_TRACE(std::string(queue.name) + (landscape ? " landscape" : " portrait"));
+      presetNow(queue.name, pass.orientation, pass.options);
+      const json snapshot =
+          json::parse(testing::readFile(dir.file(std::string(queue.name) + ".json")));
+      const artwork::PaperGeometry paper =
+          artwork::PaperGeometry::fromJson(snapshot["paper"], "paper");
+
+      json r = request(queue.name, artwork);
+      r["colorManagement"] = color;
+      json printed = run("print", r);
+      ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+      const std::vector<int> jobs = rig.waitForCompletedJobs(queue.name, ++jobsSoFar);
+      ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
+
+      // The driver is the only filter: what it received is the document as spooled.
+      const std::string log = rig.jobLog(jobs.back());
+      EXPECT_EQ(occurrences(log, "Started filter "), 1u) << log;
+      EXPECT_EQ(occurrences(log, "Started filter /usr/lib/cups/filter/rastertogutenprint"), 1u);
+      EXPECT_NE(log.find("Set special string ChannelBitDepth to 16"), std::string::npos);
+      EXPECT_NE(log.find("cupsBitsPerColor = 16"), std::string::npos);
+      const std::string spooled = rig.spooledDocument(jobs.back());
+      const auto facts = testing::cupsRasterFacts(spooled);
+      ASSERT_TRUE(facts) << "the spooled document is not a CUPS raster";
+      ASSERT_EQ(facts->pages.size(), 1u);
+      EXPECT_EQ(facts->pages[0].bitsPerColor, 16u);
+      EXPECT_EQ(facts->pages[0].pageSizeName, "A4");
+
+      auto sheet = testing::readCupsRaster(spooled);
+      ASSERT_TRUE(sheet);
+      std::vector<PointMm> want = expectedSquares(paper, ruler);
+      if (landscape) {
+        for (PointMm& p : want) {
+          p = onPortraitMedia(p, paper.width / kMm, paper.height / kMm, ppd->landscapeDegrees());
+        }
+      }
+      const Measurement onSheet = measure(want, testing::findSquares(sheet->front()));
+      std::printf(
+          "%s %s, application colour, %u x %u dpi 16-bit raster: worst %.3f mm scale %.5f\n",
+          queue.name, landscape ? "landscape" : "portrait", facts->pages[0].dpiX,
+          facts->pages[0].dpiY, onSheet.worstMm, onSheet.scale);
+      EXPECT_LE(onSheet.worstMm, 0.1);
+      EXPECT_NEAR(onSheet.scale, 1, 0.0005);
+      EXPECT_NE(rig.driverOptions(jobs.back()).find("StpiShrinkOutput=Crop"), std::string::npos);
+    }
+  }
+}
+
+TEST_F(DriverQueues, A16BitRampReachesGutenprintWithItsLevelsAndItsCopies) {
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  presetNow("epson", Orientation::portrait);
+  // Every pixel a different grey, 0 to 65535 in steps of one, at 300 dpi.
+  testing::PngOptions ramp;
+  ramp.width = 512;
+  ramp.height = 128;
+  ramp.bitDepth = 16;
+  ramp.pixelsPerMeterX = ramp.pixelsPerMeterY = testing::pixelsPerMeter(300);
+  ramp.sample16 = [](uint32_t x, uint32_t y, int) { return y * 512 + x; };
+  const std::string artwork = dir.write("ramp.png", testing::makePng(ramp));
+
+  json r = request("epson", artwork);
+  r["colorManagement"] = applicationColor();
+  r["copies"] = 2;
+  json printed = run("print", r);
+  ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+  std::vector<int> jobs = rig.waitForCompletedJobs("epson", 1);
+  ASSERT_EQ(jobs.size(), 1u) << "the job did not complete";
+  const std::string log = rig.jobLog(jobs.back());
+  EXPECT_NE(log.find("Set special string ChannelBitDepth to 16"), std::string::npos);
+  // The driver prints each sheet it receives once: the copies are sheets of the raster.
+  EXPECT_NE(log.find("PAGE: 1 1"), std::string::npos) << log;
+  EXPECT_NE(log.find("PAGE: 2 1"), std::string::npos);
+  EXPECT_EQ(log.find("PAGE: 3 "), std::string::npos);
+  EXPECT_NE(rig.driverOptions(jobs.back()).find("StpiShrinkOutput=Crop"), std::string::npos);
+  const auto sixteen = testing::cupsRasterFacts(rig.spooledDocument(jobs.back()));
+  ASSERT_TRUE(sixteen);
+  ASSERT_EQ(sixteen->pages.size(), 2u);
+  EXPECT_EQ(sixteen->pages[1].bitsPerColor, 16u);
+  EXPECT_GE(sixteen->mostLevels, 4096u);
+
+  // The driver receives the converted samples themselves: every pixel of the raster outside
+  // the white sheet is one the conversion made, and each one it made is there (720 × 360 dpi
+  // shows every pixel of a 300 dpi ramp).
+  ColorManagement settings;
+  settings.mode = "application";
+  settings.profileId = r["colorManagement"]["profileId"];
+  settings.profilePath = r["colorManagement"]["profilePath"];
+  settings.renderingIntent = r["colorManagement"]["renderingIntent"];
+  settings.driverColorManagementDisabled = true;
+  const artwork::Artwork converted =
+      artwork::Artwork::load(artwork, std::nullopt).applyingColorManagement(settings, 100, true);
+  const auto* samples =
+      reinterpret_cast<const uint16_t*>(converted.pages[0].png()->pixels->bytes.data());
+  std::set<std::array<uint16_t, 3>> made;
+  for (size_t i = 0; i < size_t(ramp.width) * ramp.height; ++i) {
+    made.insert({samples[3 * i], samples[3 * i + 1], samples[3 * i + 2]});
+  }
+  auto received = testing::distinctRgb16Pixels(rig.spooledDocument(jobs.back()));
+  ASSERT_TRUE(received);
+  constexpr std::array<uint16_t, 3> kWhite{65535, 65535, 65535};
+  made.erase(kWhite);
+  received->erase(kWhite);
+  EXPECT_TRUE(*received == made) << received->size() << " pixels received, " << made.size()
+                                 << " made by the conversion";
+
+  // Printer-managed, the same ramp goes as PDF and reaches the driver in 8 bits.
+  r.erase("colorManagement");
+  r.erase("copies");
+  printed = run("print", r);
+  ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+  jobs = rig.waitForCompletedJobs("epson", 2);
+  ASSERT_EQ(jobs.size(), 2u) << "the job did not complete";
+  const auto remade = remadeRaster("epson", jobs.back());
+  ASSERT_TRUE(remade);
+  const auto eight = testing::cupsRasterFacts(*remade);
+  ASSERT_TRUE(eight);
+  EXPECT_EQ(eight->pages[0].bitsPerColor, 8u);
+  EXPECT_LE(eight->mostLevels, 256u);
+  std::printf("16-bit ramp: %zu levels in one colour through the raster route, %zu as PDF\n",
+              sixteen->mostLevels, eight->mostLevels);
+}
+
+TEST_F(DriverQueues, TheRasterRouteRefusesWhatItCannotCarryBeforeAnyJob) {
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  const std::string original = dir.write("p800.ppd", testing::readFile(rig.queuePpd("epson")));
+  json r =
+      request("epson", dir.write("ruler.pdf", testing::makeRulerPdf(testing::standardRuler())));
+  r["colorManagement"] = applicationColor();
+  auto refused = [&](const std::string& message) {
+    json out = run("print", r);
+    EXPECT_EQ(out, (json{{"ok", false}, {"error", message}})) << lastError;
+    EXPECT_EQ(rig.jobCount("epson"), 0u);
+  };
+
+  // A CMYK model saved with the preset: RGB printer values would be converted once more.
+  presetNow("epson", Orientation::portrait, {{"ColorModel", "CMYK"}});
+  refused(
+      "This preset prints with the driver's color model \"CMYK\", which cannot carry colors "
+      "converted to an RGB printer profile. Choose an RGB color model in Printer settings before "
+      "using an RGB printer profile.");
+
+  // A grey model the driver defaults to, which the saved settings do not name.
+  rig.addQueueWithPpd("epson", dir.write("gray.ppd", editedPpd(original, "*DefaultColorModel: RGB",
+                                                               "*DefaultColorModel: Gray")));
+  presetNow("epson", Orientation::portrait);
+  refused(kBlackAndWhiteWithRgbProfile);
+
+  // Options whose code libcups cannot turn into a page header (no resolution).
+  rig.addQueueWithPpd("epson", dir.write("broken.ppd", editedPpd(original, "HWResolution[720 360]",
+                                                                 "HWResolution[0 0]")));
+  presetNow("epson", Orientation::portrait);
+  refused(kRasterHeaderUnreadable);
 }
 
 }  // namespace
