@@ -27,18 +27,20 @@ struct Band {
   bool last = false;
 
   std::size_t inputLength = 0;
-  std::vector<unsigned char> output;
+  std::vector<unsigned char> output;  // its first `outputLength` bytes are the band's
+  std::size_t outputLength = 0;
   uLong adler = 0;
+  uLong crc = 0;  // of the output
   bool done = false;
   std::exception_ptr error;
 };
 
 class Deflater {
  public:
-  explicit Deflater(int level) {
+  Deflater(int level, int strategy) {
     // Raw deflate (negative window bits): the one zlib header and trailer are written around
     // all the bands.
-    const int result = deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    const int result = deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, strategy);
     if (result == Z_MEM_ERROR) throw std::bad_alloc();
     if (result != Z_OK) throw std::runtime_error("zlib refused the compression settings");
   }
@@ -51,16 +53,18 @@ class Deflater {
   z_stream stream_{};
 };
 
-void compress(Band& band, int level) {
-  Deflater deflater(level);
+void compress(Band& band, int level, int strategy) {
+  Deflater deflater(level, strategy);
   z_stream* zs = deflater.get();
   if (!band.dictionary.empty() &&
       deflateSetDictionary(zs, band.dictionary.data(), uInt(band.dictionary.size())) != Z_OK) {
     throw std::runtime_error("zlib refused the preceding band as a dictionary");
   }
   // A sync flush ends the band on a byte boundary with an empty stored block; the last band
-  // ends the stream instead.
-  band.output.resize(deflateBound(zs, uLong(band.input.size())) + 64);
+  // ends the stream instead. The output buffer is one used before when there is one: it only
+  // grows, so it is not cleared again.
+  const std::size_t bound = deflateBound(zs, uLong(band.input.size())) + 64;
+  if (band.output.size() < bound) band.output.resize(bound);
   zs->next_in = band.input.data();
   zs->avail_in = uInt(band.input.size());
   zs->next_out = band.output.data();
@@ -77,10 +81,9 @@ void compress(Band& band, int level) {
     if (result == Z_STREAM_ERROR) throw std::runtime_error("zlib failed to compress a band");
     if (band.last ? result == Z_STREAM_END : zs->avail_in == 0 && zs->avail_out != 0) break;
   }
-  band.output.resize(band.output.size() - zs->avail_out);
+  band.outputLength = band.output.size() - zs->avail_out;
   band.adler = adler32(adler32(0, nullptr, 0), band.input.data(), uInt(band.input.size()));
-  // The input is no longer needed; the next band kept its tail as a copy.
-  std::vector<unsigned char>().swap(band.input);
+  band.crc = crc32(crc32(0, nullptr, 0), band.output.data(), uInt(band.outputLength));
   std::vector<unsigned char>().swap(band.dictionary);
 }
 
@@ -88,6 +91,7 @@ void compress(Band& band, int level) {
 
 struct BandDeflate::Impl {
   int level;
+  int strategy = Z_DEFAULT_STRATEGY;
   Output out;
   std::size_t bandBytes;
 
@@ -96,6 +100,10 @@ struct BandDeflate::Impl {
   std::condition_variable ready;
   std::deque<std::shared_ptr<Band>> waiting;  // for a worker, guarded by lock
   bool stopping = false;                      // guarded by lock
+  // Buffers of finished bands, used again: a fresh megabyte for every band cost a page fault
+  // for every 4 KiB of it.
+  std::vector<std::vector<unsigned char>> spareInputs;   // guarded by lock
+  std::vector<std::vector<unsigned char>> spareOutputs;  // guarded by lock
   std::vector<std::thread> threads;
 
   // The calling thread's side.
@@ -103,6 +111,7 @@ struct BandDeflate::Impl {
   std::vector<unsigned char> current;
   std::vector<unsigned char> tail;  // the last kWindow bytes submitted
   uLong adler = 1;
+  uLong crc = crc32(0, nullptr, 0);  // of everything handed to `out`
   bool started = false;
   bool finished = false;
 
@@ -118,7 +127,7 @@ struct BandDeflate::Impl {
       }
       std::exception_ptr error;
       try {
-        compress(*band, level);
+        compress(*band, level, strategy);
       } catch (...) {
         error = std::current_exception();
       }
@@ -126,6 +135,9 @@ struct BandDeflate::Impl {
         std::lock_guard<std::mutex> guard(lock);
         band->error = error;
         band->done = true;
+        // The next band kept the tail of this one's input as a copy.
+        band->input.clear();
+        spareInputs.push_back(std::move(band->input));
       }
       ready.notify_all();
     }
@@ -146,11 +158,24 @@ struct BandDeflate::Impl {
     band->inputLength = current.size();
     band->input = std::move(current);
     current = {};
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (!last && !spareInputs.empty()) {
+        current = std::move(spareInputs.back());
+        spareInputs.pop_back();
+      }
+      if (!spareOutputs.empty()) {
+        band->output = std::move(spareOutputs.back());
+        spareOutputs.pop_back();
+      }
+    }
     if (!last) current.reserve(bandBytes);
     inOrder.push_back(band);
     if (threads.empty()) {
-      compress(*band, level);
+      compress(*band, level, strategy);
       band->done = true;
+      band->input.clear();
+      spareInputs.push_back(std::move(band->input));
     } else {
       {
         std::lock_guard<std::mutex> guard(lock);
@@ -158,6 +183,11 @@ struct BandDeflate::Impl {
       }
       work.notify_one();
     }
+  }
+
+  void emit(const unsigned char* bytes, std::size_t size) {
+    out({reinterpret_cast<const char*>(bytes), size});
+    crc = crc32(crc, bytes, uInt(size));
   }
 
   // Hands finished bands to `out` in order; with `all`, waits for every band, otherwise only
@@ -184,20 +214,26 @@ struct BandDeflate::Impl {
         flg += 31 - (cmf * 256 + flg) % 31;
         const unsigned char header[2] = {static_cast<unsigned char>(cmf),
                                          static_cast<unsigned char>(flg)};
-        out({reinterpret_cast<const char*>(header), 2});
+        emit(header, 2);
         started = true;
       }
-      out({reinterpret_cast<const char*>(head->output.data()), head->output.size()});
-      std::vector<unsigned char>().swap(head->output);
+      out({reinterpret_cast<const char*>(head->output.data()), head->outputLength});
+      crc = crc32_combine(crc, head->crc, z_off_t(head->outputLength));
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        spareOutputs.push_back(std::move(head->output));
+      }
       // Combined in stream order: the trailer is the checksum of everything written.
       adler = adler32_combine(adler, head->adler, z_off_t(head->inputLength));
     }
   }
 };
 
-BandDeflate::BandDeflate(int level, Output out, std::size_t bandBytes, unsigned workers)
+BandDeflate::BandDeflate(int level, Output out, std::size_t bandBytes, unsigned workers,
+                         bool runLength)
     : impl_(std::make_unique<Impl>()) {
   impl_->level = level;
+  impl_->strategy = runLength ? Z_RLE : Z_DEFAULT_STRATEGY;
   impl_->out = std::move(out);
   impl_->bandBytes = std::max<std::size_t>(bandBytes, 1);
   impl_->current.reserve(impl_->bandBytes);
@@ -243,7 +279,9 @@ void BandDeflate::finish() {
   const unsigned char trailer[4] = {
       static_cast<unsigned char>(a >> 24), static_cast<unsigned char>(a >> 16),
       static_cast<unsigned char>(a >> 8), static_cast<unsigned char>(a)};
-  impl_->out({reinterpret_cast<const char*>(trailer), 4});
+  impl_->emit(trailer, 4);
 }
+
+std::uint32_t BandDeflate::outputCrc32() const { return std::uint32_t(impl_->crc); }
 
 }  // namespace vardelle::artwork

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -20,9 +21,11 @@ class BandDeflate {
   using Output = std::function<void(std::string_view)>;
 
   /// `level` is zlib's (1 fastest … 9 smallest). `workers` 0 means one per core; where no thread
-  /// can be had, bands are compressed on the calling thread.
+  /// can be had, bands are compressed on the calling thread. With `runLength`, zlib looks only
+  /// for repeats of the byte before (its Z_RLE strategy): fastest, and as good as a search for
+  /// rows that are already differences.
   BandDeflate(int level, Output out, std::size_t bandBytes = std::size_t(1) << 20,
-              unsigned workers = 0);
+              unsigned workers = 0, bool runLength = false);
   ~BandDeflate();
   BandDeflate(const BandDeflate&) = delete;
   BandDeflate& operator=(const BandDeflate&) = delete;
@@ -31,6 +34,9 @@ class BandDeflate {
   /// Ends the stream; write() may not be called after it. Throws std::bad_alloc or
   /// std::runtime_error when zlib fails, as write() may.
   void finish();
+  /// The CRC-32 of everything handed to `out` (zlib header and trailer included), taken band by
+  /// band on the worker threads; valid after finish().
+  std::uint32_t outputCrc32() const;
 
  private:
   struct Impl;

@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "artwork/page_drawing.h"
@@ -56,7 +58,9 @@ std::shared_ptr<Pixels> convertedBuffer(RasterSize size) {
 }
 
 /// Feeds source rows to the transform a band at a time, writing converted rows into `out`, or,
-/// without one, handing each converted row to `emit` from a band-sized buffer.
+/// without one, handing each converted row to `emit` from a band-sized buffer. A full band is
+/// converted on threads of its own while the caller stages the next one and the band before is
+/// handed on, so that decoding, converting and what is done with the rows overlap.
 class BandConverter {
  public:
   using Emit = std::function<void(std::uint32_t y, const unsigned char* row)>;
@@ -65,31 +69,21 @@ class BandConverter {
       : BandConverter(transform, out.width, &out, {}) {}
   BandConverter(const color::PageTransform& transform, std::uint32_t width, Emit emit)
       : BandConverter(transform, width, nullptr, std::move(emit)) {}
+  ~BandConverter() { wait(); }
+  BandConverter(const BandConverter&) = delete;
+  BandConverter& operator=(const BandConverter&) = delete;
 
   /// The staging row for source row `y` (rows must come in order from the top).
   std::uint16_t* row(std::uint32_t y) {
-    if (y - first_ >= rows_) flush();
+    if (y - first_ >= rows_) next();
     filled_ = y - first_ + 1;
-    return band_.data() + std::size_t(y - first_) * width_ * components_;
+    return staged_.data() + std::size_t(y - first_) * width_ * components_;
   }
 
-  /// Converts what is staged.
+  /// Converts what is staged and hands on every row converted so far.
   void flush() {
-    if (filled_ > 0) {
-      std::uint16_t* destination = out_ ? reinterpret_cast<std::uint16_t*>(out_->bytes.data()) +
-                                              std::size_t(first_) * width_ * 3
-                                        : converted_.data();
-      transform_.convert(band_.data(), std::size_t(width_) * components_, destination,
-                         std::size_t(width_) * 3, width_, filled_);
-      if (!out_) {
-        for (std::uint32_t r = 0; r < filled_; ++r) {
-          emit_(first_ + r,
-                reinterpret_cast<const unsigned char*>(destination + std::size_t(r) * width_ * 3));
-        }
-      }
-    }
-    first_ += filled_;
-    filled_ = 0;
+    next();
+    next();
   }
 
  private:
@@ -101,10 +95,55 @@ class BandConverter {
         components_(transform.sourceComponents()),
         rows_(bandRows(width, components_)) {
     try {
-      band_.assign(std::size_t(rows_) * width * components_, 65535);
-      if (!out_) converted_.assign(std::size_t(rows_) * width * 3, 65535);
+      staged_.assign(std::size_t(rows_) * width * components_, 65535);
+      converting_.assign(staged_.size(), 65535);
+      if (!out_) {
+        for (auto& buffer : converted_) buffer.assign(std::size_t(rows_) * width * 3, 65535);
+      }
     } catch (const std::bad_alloc&) {
       throw PrintFailure(kRasterFailed);
+    }
+  }
+
+  struct Band {
+    std::uint32_t first = 0;
+    std::uint32_t rows = 0;
+    int buffer = 0;
+  };
+
+  void wait() {
+    if (worker_.joinable()) worker_.join();
+  }
+
+  // Waits for the band being converted, starts converting the staged one, then hands on the
+  // rows of the one that finished.
+  void next() {
+    wait();
+    const Band finished = convertingBand_;
+    convertingBand_ = {};
+    if (filled_ > 0) {
+      std::swap(staged_, converting_);
+      convertingBand_ = {first_, filled_, 1 - finished.buffer};
+      first_ += filled_;
+      filled_ = 0;
+      std::uint16_t* destination = out_ ? reinterpret_cast<std::uint16_t*>(out_->bytes.data()) +
+                                              std::size_t(convertingBand_.first) * width_ * 3
+                                        : converted_[convertingBand_.buffer].data();
+      auto convert = [this, destination, rows = convertingBand_.rows] {
+        transform_.convert(converting_.data(), std::size_t(width_) * components_, destination,
+                           std::size_t(width_) * 3, width_, rows);
+      };
+      try {
+        worker_ = std::thread(convert);
+      } catch (const std::system_error&) {
+        convert();
+      }
+    }
+    if (out_) return;
+    const std::uint16_t* rows = converted_[finished.buffer].data();
+    for (std::uint32_t r = 0; r < finished.rows; ++r) {
+      emit_(finished.first + r,
+            reinterpret_cast<const unsigned char*>(rows + std::size_t(r) * width_ * 3));
     }
   }
 
@@ -116,8 +155,11 @@ class BandConverter {
   std::uint32_t rows_;
   std::uint32_t first_ = 0;
   std::uint32_t filled_ = 0;
-  std::vector<std::uint16_t> band_;
-  std::vector<std::uint16_t> converted_;
+  std::vector<std::uint16_t> staged_;
+  std::vector<std::uint16_t> converting_;
+  std::vector<std::uint16_t> converted_[2];
+  Band convertingBand_;
+  std::thread worker_;
 };
 
 /// Renders the page's visible box upright onto exactly width × height pixels of 16-bit RGB in

@@ -185,9 +185,7 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   }
   if (!printable) throw PrintFailure("This PDF does not allow printing.");
   try {
-    for (auto& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
-      document->pages_.push_back(page.getObjectHandle());
-    }
+    document->pages_ = pdf.getAllPages();
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {

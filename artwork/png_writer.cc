@@ -1,6 +1,7 @@
 #include "artwork/png_writer.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <csetjmp>
@@ -71,9 +72,12 @@ bool writeRows(png_structp png, png_infop info, const RgbaRows& image, png_uint_
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // A thumbnail is read once, soon after it is written: libpng's defaults (level 6, every filter
   // tried on every row) took 47 ms for a page of text and 310 ms for a photograph, level 1 with
-  // the Up filter alone 10 and 37 ms, for files 4 to 30 % larger.
+  // the Up filter alone 10 and 37 ms, for files 4 to 30 % larger. zlib's run-length strategy on
+  // the Up differences is as quick, and the photograph's file a quarter smaller again (540 KB
+  // instead of 729 KB, 557 KB with the defaults); the text page's stays the same.
   png_set_compression_level(png, 1);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+  png_set_compression_strategy(png, Z_RLE);
   png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
   png_set_pHYs(png, info, pixelsPerMetre, pixelsPerMetre, PNG_RESOLUTION_METER);
   png_set_rows(png, info, rows);

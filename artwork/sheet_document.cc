@@ -3,10 +3,12 @@
 #include "artwork/pdf_document.h"
 // pdf_document.h has set up qpdf's headers.
 #include <qpdf/Buffer.hh>
+#include <qpdf/QPDFCryptoProvider.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -107,45 +109,69 @@ class PlaneSplitter {
 // Rasters made here (converted pages, 16 bits per sample) are most of such a file. Measured on a
 // 24-megapixel converted photograph: zlib's default level took 9.4 s and gave 55 MB, level 3
 // 7.8 s and 59 MB, level 1 6.6 s and 62 MB; the file is read once, by the printer or the preview,
-// so the fastest level wins.
+// so the fastest level wins. Each row then goes as its difference from the row above (PNG's Up
+// predictor, which every PDF reader undoes), turning the high bytes of 16-bit samples into runs
+// of near-zeros: at level 1, 19 MB instead of 62 MB, compressed about 2.5 times as fast; with
+// zlib's run-length strategy, which looks for nothing else, 14 MB and faster again.
 constexpr int kMadeRasterLevel = 1;
+constexpr size_t kMadeRasterBandBytes = size_t(1) << 20;
+constexpr bool kMadeRasterRunLength = true;
+
+void upDifference(const unsigned char* __restrict row, const unsigned char* __restrict above,
+                  unsigned char* __restrict out, size_t size) {
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<unsigned char>(row[i] - above[i]);
+}
 
 /// The colour or the alpha plane of a raster held in memory or made row by row, in PDF order,
-/// compressed while the document is written: a converted page is never held a second time as a
-/// plane, and a streamed one never whole. The stream is marked as already compressed, so the
-/// writer copies what this gives.
-class PlaneProvider : public QPDFObjectHandle::StreamDataProvider {
- public:
-  PlaneProvider(PngPage page, int colorChannels, bool alphaPlane)
-      : page_(std::move(page)), colorChannels_(colorChannels), alphaPlane_(alphaPlane) {}
+/// compressed as it is written: a converted page is never held a second time as a plane, and a
+/// streamed one never whole. Bands are compressed on worker threads, which also take each band's
+/// CRC-32, so that nothing but handing the bytes on is left to the writing thread.
+struct MadeRaster {
+  PngPage page;
+  int colorChannels = 3;
+  bool alphaPlane = false;
+  QPDFObjectHandle stream;
+  std::string placeholder;
 
-  void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
-    const Pixels p = page_.layout();
+  struct Written {
+    std::uint64_t length = 0;
+    std::uint32_t crc = 0;
+  };
+
+  Written write(const std::function<void(std::string_view)>& out, unsigned workers) const {
+    const Pixels p = page.layout();
     const size_t bytesPerSample = p.bitDepth == 16 ? 2 : 1;
-    const int first = alphaPlane_ ? colorChannels_ : 0;
-    const int count = alphaPlane_ ? 1 : colorChannels_;
+    const int first = alphaPlane ? colorChannels : 0;
+    const int count = alphaPlane ? 1 : colorChannels;
     const size_t rowBytes = size_t(p.width) * count * bytesPerSample;
-    std::vector<unsigned char> row(rowBytes);
-    BandDeflate deflate(kMadeRasterLevel, [pipeline](std::string_view bytes) {
-      pipeline->write(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    });
-    page_.forEachRow([&](uint32_t, const unsigned char* in) {
+    // Each row leaves as PNG's "Up" difference from the one above it (its tag byte first), which
+    // the stream's predictor undoes.
+    std::vector<unsigned char> row(rowBytes), above(rowBytes, 0), filtered(rowBytes + 1);
+    filtered[0] = 2;
+    Written written;
+    BandDeflate deflate(
+        kMadeRasterLevel,
+        [&](std::string_view bytes) {
+          written.length += bytes.size();
+          out(bytes);
+        },
+        kMadeRasterBandBytes, workers, kMadeRasterRunLength);
+    page.forEachRow([&](uint32_t, const unsigned char* in) {
       // Rows of 8-bit samples that are the whole plane are already in PDF order.
       if (bytesPerSample == 1 && first == 0 && count == p.channels) {
-        deflate.write(in, rowBytes);
-        return;
+        upDifference(in, above.data(), filtered.data() + 1, rowBytes);
+        std::memcpy(above.data(), in, rowBytes);
+      } else {
+        planeRow(in, p.width, p.channels, bytesPerSample, first, count, row.data());
+        upDifference(row.data(), above.data(), filtered.data() + 1, rowBytes);
+        row.swap(above);
       }
-      planeRow(in, p.width, p.channels, bytesPerSample, first, count, row.data());
-      deflate.write(row.data(), rowBytes);
+      deflate.write(filtered.data(), filtered.size());
     });
     deflate.finish();
-    pipeline->finish();
+    written.crc = deflate.outputCrc32();
+    return written;
   }
-
- private:
-  PngPage page_;
-  int colorChannels_;
-  bool alphaPlane_;
 };
 
 /// A new stream in `pdf` owning `data`, unfiltered (the writer compresses it).
@@ -174,8 +200,34 @@ struct SheetDocument::Impl {
   std::map<std::string, std::pair<std::string, QPDFObjectHandle>> images;
   std::vector<Sheet> sheets;
   std::set<std::string> versions{"1.7"};  // 16-bit images need 1.5
+  // Written by SheetDocument itself, around what qpdf writes (see write()).
+  std::vector<MadeRaster> rasters;
+  unsigned compressionThreads = 0;
   bool deviceValueImages = false;
   int sheetRotation = 0;
+
+  /// Hands on `structure`, the file qpdf wrote with placeholders, with the rasters written in.
+  void writeSpliced(QPDFWriter& writer, const std::string& structure,
+                    const std::function<void(std::string_view)>& out);
+
+  /// A stream that stands in for a made raster's plane while qpdf writes the document.
+  QPDFObjectHandle madeRaster(const PngPage& page, int colorChannels, bool alphaPlane) {
+    MadeRaster raster;
+    raster.page = page;
+    raster.colorChannels = colorChannels;
+    raster.alphaPlane = alphaPlane;
+    raster.placeholder = "raster " + std::to_string(rasters.size() + 1) + "\n";
+    const Pixels layout = page.layout();
+    QPDFObjectHandle parameters = QPDFObjectHandle::newDictionary();
+    parameters.replaceKey("/Predictor", QPDFObjectHandle::newInteger(12));
+    parameters.replaceKey("/Colors", QPDFObjectHandle::newInteger(alphaPlane ? 1 : colorChannels));
+    parameters.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(layout.bitDepth));
+    parameters.replaceKey("/Columns", QPDFObjectHandle::newInteger(layout.width));
+    raster.stream = QPDFObjectHandle::newStream(&pdf);
+    raster.stream.replaceStreamData(raster.placeholder, name("/FlateDecode"), parameters);
+    rasters.push_back(raster);
+    return raster.stream;
+  }
 
   Sheet& current() {
     if (sheets.empty()) throw std::logic_error("no sheet has been begun");
@@ -340,14 +392,8 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
     QPDFObjectHandle image;
     QPDFObjectHandle mask;
     if (page.pixels || page.rows) {
-      image = QPDFObjectHandle::newStream(&pdf);
-      image.replaceStreamData(std::make_shared<PlaneProvider>(page, colorChannels, false),
-                              name("/FlateDecode"), QPDFObjectHandle::newNull());
-      if (alpha) {
-        mask = QPDFObjectHandle::newStream(&pdf);
-        mask.replaceStreamData(std::make_shared<PlaneProvider>(page, colorChannels, true),
-                               name("/FlateDecode"), QPDFObjectHandle::newNull());
-      }
+      image = impl_->madeRaster(page, colorChannels, false);
+      if (alpha) mask = impl_->madeRaster(page, colorChannels, true);
     } else if (pngDataPassesThrough(page.header)) {
       // The file's compressed samples are what the image stream needs, PNG predictors and all:
       // copying them costs no decoding or compressing, and the preview is no larger than the
@@ -381,6 +427,8 @@ std::string SheetDocument::imageXObjectFor(const PngPage& page) {
 
 void SheetDocument::setDeviceValueImages(bool on) { impl_->deviceValueImages = on; }
 
+void SheetDocument::setCompressionThreads(unsigned threads) { impl_->compressionThreads = threads; }
+
 void SheetDocument::setInfo(const std::string& creator, const std::string& title) {
   QPDFObjectHandle info = impl_->pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
   info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator));
@@ -390,33 +438,59 @@ void SheetDocument::setInfo(const std::string& creator, const std::string& title
 
 namespace {
 
-/// The end of qpdf's pipeline: hands the file to the caller's sink, remembering what the sink
-/// threw so that a full disk is told as such rather than as a failed document.
+/// The end of qpdf's pipeline: hands the file to the caller's sink.
 class SinkPipeline : public Pipeline {
  public:
   explicit SinkPipeline(const std::function<void(std::string_view)>& sink)
       : Pipeline("sheet document", nullptr), sink_(sink) {}
 
   void write(unsigned char const* data, size_t length) override {
-    try {
-      sink_({reinterpret_cast<const char*>(data), length});
-    } catch (...) {
-      failure_ = std::current_exception();
-      throw;
-    }
+    sink_({reinterpret_cast<const char*>(data), length});
   }
   void finish() override {}
-  std::exception_ptr failure() const { return failure_; }
 
  private:
   const std::function<void(std::string_view)>& sink_;
-  std::exception_ptr failure_;
 };
+
+// qpdf 11 holds each stream's data whole while it writes the stream, so made rasters are written
+// here instead: qpdf writes the document with a short placeholder in each raster stream and a
+// classic cross-reference table, and the file is then handed on with each placeholder object
+// rewritten around its real data. The raster's /Length becomes an indirect object written after
+// the data (as streaming PDF writers have always done), so the data goes to the sink as it is
+// compressed, in one pass. Every object keeps qpdf's number; only offsets move, and the table
+// and trailer are written anew.
+
+struct WrittenObject {
+  qpdf_offset_t offset = 0;
+  int number = 0;
+};
+
+std::string xrefEntry(qpdf_offset_t offset) {
+  char entry[32];
+  std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(offset));
+  return entry;
+}
+
+/// The offset after "startxref" at the end of a classic file qpdf wrote.
+qpdf_offset_t startXref(const std::string& file) {
+  const size_t at = file.rfind("startxref\n");
+  if (at == std::string::npos) throw std::runtime_error("no startxref in the written document");
+  return std::stoll(file.substr(at + 10, 24));
+}
 
 }  // namespace
 
 void SheetDocument::write(const std::function<void(std::string_view)>& sink) {
-  SinkPipeline out(sink);
+  std::exception_ptr sinkFailure;
+  const std::function<void(std::string_view)> out = [&](std::string_view bytes) {
+    try {
+      sink(bytes);
+    } catch (...) {
+      sinkFailure = std::current_exception();
+      throw;
+    }
+  };
   try {
     QPDF& pdf = impl_->pdf;
     QPDFPageDocumentHelper pages(pdf);
@@ -425,20 +499,141 @@ void SheetDocument::write(const std::function<void(std::string_view)>& sink) {
       pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(sheet.page)), false);
     }
     impl_->sheets.clear();
+    const bool spliced = !impl_->rasters.empty();
+    std::string structure;
+    const std::function<void(std::string_view)> hold = [&](std::string_view bytes) {
+      structure.append(bytes);
+    };
+    SinkPipeline pipeline(spliced ? hold : out);
     QPDFWriter writer(pdf);
-    writer.setOutputPipeline(&out);
+    writer.setOutputPipeline(&pipeline);
     writer.setDeterministicID(true);
-    writer.setObjectStreamMode(qpdf_o_generate);
+    // Rasters are spliced into a classic table; other documents get qpdf's object streams.
+    writer.setObjectStreamMode(spliced ? qpdf_o_disable : qpdf_o_generate);
     // Each call raises the minimum only if the version is higher.
     for (const auto& v : impl_->versions) writer.setMinimumPDFVersion(v);
     writer.write();
+    if (spliced) impl_->writeSpliced(writer, structure, out);
   } catch (const PrintFailure&) {
     throw;
   } catch (const std::exception& e) {
-    if (out.failure()) std::rethrow_exception(out.failure());
+    if (sinkFailure) std::rethrow_exception(sinkFailure);
     debugNote(std::string("qpdf could not write the document: ") + e.what());
     throw PrintFailure(kPreviewFailed);
   }
+}
+
+void SheetDocument::Impl::writeSpliced(QPDFWriter& writer, const std::string& structure,
+                                       const std::function<void(std::string_view)>& out) {
+  const qpdf_offset_t xrefAt = startXref(structure);
+  std::vector<WrittenObject> objects;
+  for (const auto& [objGen, entry] : writer.getWrittenXRefTable()) {
+    if (entry.getType() != 1) throw std::runtime_error("an object was written compressed");
+    objects.push_back({entry.getOffset(), objGen.getObj()});
+  }
+  std::sort(objects.begin(), objects.end(),
+            [](const WrittenObject& a, const WrittenObject& b) { return a.offset < b.offset; });
+  int written = 0;
+  for (const WrittenObject& o : objects) written = std::max(written, o.number);
+  if (size_t(written) != objects.size()) throw std::runtime_error("object numbers have gaps");
+
+  // Where each raster object starts and ends in qpdf's file.
+  struct Splice {
+    const MadeRaster* raster;
+    int number;
+    qpdf_offset_t begin;
+    qpdf_offset_t end;
+  };
+  std::vector<Splice> splices;
+  for (const MadeRaster& raster : rasters) {
+    const int number = writer.getRenumberedObjGen(raster.stream.getObjGen()).getObj();
+    auto at = std::find_if(objects.begin(), objects.end(),
+                           [&](const WrittenObject& o) { return o.number == number; });
+    if (at == objects.end()) continue;  // drawn on no sheet
+    const qpdf_offset_t end = at + 1 == objects.end() ? xrefAt : (at + 1)->offset;
+    splices.push_back({&raster, number, at->offset, end});
+  }
+  std::sort(splices.begin(), splices.end(),
+            [](const Splice& a, const Splice& b) { return a.begin < b.begin; });
+
+  std::vector<qpdf_offset_t> offsets(size_t(written) + 1 + splices.size(), 0);
+  qpdf_offset_t position = 0;
+  // qpdf's own MD5, as for the identifier it makes.
+  std::shared_ptr<QPDFCryptoImpl> identity = QPDFCryptoProvider::getImpl();
+  identity->MD5_init();
+  auto identify = [&](std::string_view bytes) {
+    identity->MD5_update(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  };
+  auto emit = [&](std::string_view bytes, bool identifying) {
+    out(bytes);
+    if (identifying) identify(bytes);
+    position += qpdf_offset_t(bytes.size());
+  };
+  // Copies qpdf's bytes [from, to), moving the offsets of the objects in them along.
+  auto copy = [&](qpdf_offset_t from, qpdf_offset_t to) {
+    for (const WrittenObject& o : objects) {
+      if (o.offset >= from && o.offset < to) offsets[size_t(o.number)] = o.offset - from + position;
+    }
+    emit(std::string_view(structure).substr(size_t(from), size_t(to - from)), true);
+  };
+  qpdf_offset_t done = 0;
+  int lengthNumber = written;
+  for (const Splice& splice : splices) {
+    copy(done, splice.begin);
+    // "N 0 obj\n<< … /Length n … >>\nstream\n<placeholder>endstream\nendobj\n", as qpdf 11
+    // writes every stream outside object streams.
+    const std::string object =
+        structure.substr(size_t(splice.begin), size_t(splice.end - splice.begin));
+    const std::string head = std::to_string(splice.number) + " 0 obj\n";
+    const std::string tail = "\nstream\n" + splice.raster->placeholder + "endstream\nendobj\n";
+    const std::string length = " /Length " + std::to_string(splice.raster->placeholder.size());
+    const size_t lengthAt = object.find(length + " ");
+    if (object.compare(0, head.size(), head) != 0 || object.size() < head.size() + tail.size() ||
+        object.compare(object.size() - tail.size(), tail.size(), tail) != 0 ||
+        lengthAt == std::string::npos || object.find(length, lengthAt + 1) != std::string::npos) {
+      throw std::runtime_error("qpdf wrote a raster stream in an unexpected form");
+    }
+    ++lengthNumber;
+    std::string dictionary = object.substr(0, object.size() - tail.size());
+    dictionary.replace(lengthAt, length.size(),
+                       " /Length " + std::to_string(lengthNumber) + " 0 R");
+    offsets[size_t(splice.number)] = position;
+    emit(dictionary + "\nstream\n", true);
+    const MadeRaster::Written data = splice.raster->write(
+        [&](std::string_view bytes) { emit(bytes, false); }, compressionThreads);
+    // The data is identified by its length and its CRC, taken on the compressing threads.
+    const std::string summary = std::to_string(data.length) + " " + std::to_string(data.crc);
+    identify(summary);
+    emit("\nendstream\nendobj\n", true);
+    offsets[size_t(lengthNumber)] = position;
+    emit(std::to_string(lengthNumber) + " 0 obj\n" + std::to_string(data.length) + "\nendobj\n",
+         true);
+    done = splice.end;
+  }
+  copy(done, xrefAt);
+
+  const qpdf_offset_t xref = position;
+  const size_t size = offsets.size();
+  std::string table = "xref\n0 " + std::to_string(size) + "\n0000000000 65535 f \n";
+  for (size_t n = 1; n < size; ++n) table += xrefEntry(offsets[n]);
+  emit(table, true);
+  identity->MD5_finalize();
+  QPDFCryptoImpl::MD5_Digest digest;
+  identity->MD5_digest(digest);
+  std::string id;
+  for (unsigned char byte : digest) {
+    id += "0123456789abcdef"[byte >> 4];
+    id += "0123456789abcdef"[byte & 15];
+  }
+  auto reference = [&](QPDFObjectHandle object) {
+    return std::to_string(writer.getRenumberedObjGen(object.getObjGen()).getObj()) + " 0 R";
+  };
+  std::string trailer = "trailer << /Root " + reference(pdf.getRoot());
+  QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
+  if (info.isIndirect()) trailer += " /Info " + reference(info);
+  trailer += " /Size " + std::to_string(size) + " /ID [<" + id + "><" + id + ">] >>\nstartxref\n" +
+             std::to_string(xref) + "\n%%EOF\n";
+  emit(trailer, false);
 }
 
 std::string SheetDocument::write() {

@@ -57,10 +57,17 @@ class SheetDocument {
   /// Document information written with the file.
   void setInfo(const std::string& creator, const std::string& title);
 
+  /// Threads that compress made rasters (converted pages) while the document is written; 0, the
+  /// default, means one per core. The bytes written are the same for any number.
+  void setCompressionThreads(unsigned threads);
+
   /// Serialises the document (deterministic file identifier, compressed streams), handing it to
-  /// `sink` piece by piece as it is made, so that a large document is never held whole. Throws
+  /// `sink` piece by piece as it is made, so that a large document is never held whole: made
+  /// rasters go to `sink` as they are compressed and are never held whole in memory, which puts
+  /// them behind a classic cross-reference table with indirect stream lengths. Throws
   /// PrintFailure("Could not create a PDF preview.") when qpdf fails, e.g. on damaged source
-  /// streams; what `sink` throws passes through unchanged.
+  /// streams; a raster's own PrintFailure (a PNG damaged since loading) and what `sink` throws
+  /// pass through unchanged.
   void write(const std::function<void(std::string_view)>& sink);
   /// The same, into memory.
   std::string write();

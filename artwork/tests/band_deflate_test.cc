@@ -32,10 +32,10 @@ std::string inflated(const std::string& stream) {
 }
 
 std::string compressed(const std::string& input, std::size_t bandBytes, unsigned workers,
-                       std::size_t pieceBytes) {
+                       std::size_t pieceBytes, bool runLength = false) {
   std::string out;
   BandDeflate deflate(
-      1, [&](std::string_view bytes) { out.append(bytes); }, bandBytes, workers);
+      1, [&](std::string_view bytes) { out.append(bytes); }, bandBytes, workers, runLength);
   for (std::size_t at = 0; at < input.size(); at += pieceBytes) {
     const std::size_t n = std::min(pieceBytes, input.size() - at);
     deflate.write(reinterpret_cast<const unsigned char*>(input.data()) + at, n);
@@ -82,6 +82,19 @@ TEST(BandDeflate, TheBytesDependOnTheBandsAloneNotOnTheThreads) {
   for (unsigned workers : {2u, 4u}) {
     EXPECT_EQ(compressed(input, 256 * 1024, workers, 1000), reference);
   }
+  // So with runs only, and the bands still join into one stream.
+  const std::string runs = compressed(input, 256 * 1024, 1, 65536, true);
+  EXPECT_EQ(compressed(input, 256 * 1024, 3, 999, true), runs);
+  EXPECT_EQ(inflated(runs), input);
+  // The checksum taken band by band on the workers is that of the whole output.
+  std::string out;
+  BandDeflate deflate(
+      1, [&](std::string_view bytes) { out.append(bytes); }, 256 * 1024, 2);
+  deflate.write(reinterpret_cast<const unsigned char*>(input.data()), input.size());
+  deflate.finish();
+  EXPECT_EQ(deflate.outputCrc32(),
+            crc32(0, reinterpret_cast<const Bytef*>(out.data()), uInt(out.size())));
+
   // Each band is primed with the one before it: cutting costs next to nothing.
   const std::string whole = compressed(input, 4'000'000, 1, 65536);
   EXPECT_LT(reference.size(), whole.size() * 101 / 100);

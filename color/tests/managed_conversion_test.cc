@@ -96,6 +96,38 @@ TEST(ManagedConversion, WorkingSpacePixelsMatchTheEnginesOwnTransformOnAnyNumber
   }
 }
 
+TEST(ManagedConversion, RepeatedColoursConvertExactlyAsTheEngineConvertsThem) {
+  // A photograph repeats its colours, and converted values are remembered between bands: the
+  // remembered ones must be the engine's to the last bit, whatever collides in the memory and
+  // whether a band repeats or not.
+  Fixture f;
+  auto conversion = ManagedConversion::open(applicationSettings(f.path, profileId(f.bytes)));
+  conversion.prepareWorkingSpace();
+  PageTransform transform = conversion.transformFromWorkingSpace();
+  Profile working(cmsOpenProfileFromMem(conversion.workingIcc().data(),
+                                        cmsUInt32Number(conversion.workingIcc().size())));
+  const std::vector<std::uint16_t> palette = noise(40'000 * 3, 5);
+  const std::uint32_t width = 1500, rows = 240;
+  std::mt19937 pick(9);
+  auto band = [&](bool repeating) {
+    std::vector<std::uint16_t> in = noise(std::size_t(width) * rows * 4, pick());
+    if (repeating) {
+      for (std::size_t p = 0; p < std::size_t(width) * rows; ++p) {
+        const std::size_t c = pick() % (palette.size() / 3);
+        std::copy_n(palette.begin() + std::ptrdiff_t(c * 3), 3, in.begin() + std::ptrdiff_t(p * 4));
+      }
+    }
+    return in;
+  };
+  for (bool repeating : {true, true, false, true}) {
+    const std::vector<std::uint16_t> in = band(repeating);
+    std::vector<std::uint16_t> out(std::size_t(width) * rows * 3);
+    transform.convert(in.data(), width * 4, out.data(), width * 3, width, rows);
+    EXPECT_EQ(out, reference(working.get(), TYPE_RGBA_16, f.bytes, INTENT_PERCEPTUAL, true, in,
+                             std::size_t(width) * rows));
+  }
+}
+
 TEST(ManagedConversion, GreyAndTaggedRgbSourcesConvertFromTheirOwnProfiles) {
   Fixture f;
   auto conversion = ManagedConversion::open(applicationSettings(f.path, profileId(f.bytes)));
