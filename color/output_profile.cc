@@ -1,5 +1,6 @@
 #include "color/output_profile.h"
 
+#include <dlfcn.h>
 #include <openssl/evp.h>
 
 #include <array>
@@ -105,10 +106,36 @@ ColorManagement testSettings() {
 
 }  // namespace
 
+namespace {
+
+// libcrypto is bound the first time a profile is identified, not when the helper starts: loading
+// it costs several milliseconds, more than inspecting a picture takes, and most commands never
+// read a printer profile.
+struct Sha256Api {
+  decltype(&EVP_Digest) digest = nullptr;
+  decltype(&EVP_sha256) sha256 = nullptr;
+};
+
+const Sha256Api& sha256Api() {
+  static const Sha256Api api = [] {
+    Sha256Api bound;
+    if (void* library = ::dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL)) {
+      bound.digest = reinterpret_cast<decltype(&EVP_Digest)>(::dlsym(library, "EVP_Digest"));
+      bound.sha256 = reinterpret_cast<decltype(&EVP_sha256)>(::dlsym(library, "EVP_sha256"));
+    }
+    return bound;
+  }();
+  return api;
+}
+
+}  // namespace
+
 std::string profileId(std::string_view bytes) {
+  const Sha256Api& api = sha256Api();
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1 ||
+  if (!api.digest || !api.sha256 ||
+      api.digest(bytes.data(), bytes.size(), digest, &length, api.sha256(), nullptr) != 1 ||
       length != 32) {
     throw PlatformError("The SHA-256 digest of the ICC profile could not be computed.");
   }
