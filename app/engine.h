@@ -1,14 +1,16 @@
 #pragma once
 
-// The seam between the entry and the engine. The commands live in two modules, loaded only when
+// The seam between the entry and the engine. The commands live in three modules, loaded only when
 // a command is about to run, each linking only what its commands need: loading qpdf, LittleCMS
 // and libpng costs more than a refused request takes, and the print system (libcups with GSS-API
 // and Kerberos, libgutenprint) as much again, which inspect, preview and the thumbnails never use.
 //   vardelle-documents.so  inspect, preview, thumbnail, sheet-thumbnail, profile-paths,
 //                          inspect-profile
 //   vardelle-printing.so   settings, print
+//   vardelle-pictures.so   inspect of a PNG, which needs neither qpdf nor OpenSSL
 // Ghostscript, poppler and GTK are loaded further down, only by the work that uses them.
 
+#include <optional>
 #include <string>
 
 #include "base/records.h"
@@ -22,10 +24,10 @@ struct Engine {
   HelperResult (*inspectProfile)(const ProfileRequest& request);
 };
 
-/// The loaded module that serves `mode` (the printing module for `settings` and `print`, the
-/// documents module for every other mode); loads it on first use. Throws PrintFailure when it
-/// cannot be loaded.
-const Engine& engine(const std::string& mode);
+/// The loaded module that serves `mode` on artwork at `filePath` (the printing module for
+/// `settings` and `print`, the pictures module to inspect a PNG, the documents module for every
+/// other mode); loads it on first use. Throws PrintFailure when it cannot be loaded.
+const Engine& engine(const std::string& mode, const std::optional<std::string>& filePath = {});
 
 }  // namespace vardelle::app
 
@@ -34,3 +36,4 @@ extern "C" const vardelle::app::Engine* vardelle_engine();
 
 #define VARDELLE_DOCUMENTS_MODULE_FILE "vardelle-documents.so"
 #define VARDELLE_PRINTING_MODULE_FILE "vardelle-printing.so"
+#define VARDELLE_PICTURES_MODULE_FILE "vardelle-pictures.so"

@@ -1,5 +1,6 @@
 #include "app/engine.h"
 
+#include "base/artwork_format.h"
 #include "base/module_loader.h"
 
 namespace vardelle::app {
@@ -16,10 +17,14 @@ const Engine* load(const char* fileName) {
 
 }  // namespace
 
-const Engine& engine(const std::string& mode) {
+const Engine& engine(const std::string& mode, const std::optional<std::string>& filePath) {
   if (mode == "settings" || mode == "print") {
     static const Engine* printing = load(VARDELLE_PRINTING_MODULE_FILE);
     return *printing;
+  }
+  if (mode == "inspect" && filePath && artworkFormatOf(*filePath) == ArtworkFormat::png) {
+    static const Engine* pictures = load(VARDELLE_PICTURES_MODULE_FILE);
+    return *pictures;
   }
   static const Engine* documents = load(VARDELLE_DOCUMENTS_MODULE_FILE);
   return *documents;

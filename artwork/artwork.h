@@ -12,11 +12,25 @@
 #include "base/records.h"
 #include "color/source_color_space.h"
 
+namespace vardelle::color {
+class PageTransform;
+}  // namespace vardelle::color
+
 namespace vardelle::artwork {
 
 /// An open PDF document (artwork/pdf_document.h); only code that reads or draws PDF objects
 /// needs its definition.
 class PdfDocument;
+
+struct ArtworkPage;
+struct PdfPage;
+struct RasterSize;
+
+/// A PDF page converted to a printer profile (artwork/pdf_conversion.h).
+using ConvertPdfPage = std::shared_ptr<Pixels> (*)(const ArtworkPage& page, const PdfPage& pdf,
+                                                   RasterSize size,
+                                                   const color::PageTransform& transform,
+                                                   const std::string& workingProfilePath);
 
 /// One page of a loaded PDF. Boxes are in the page's default user space (before UserUnit),
 /// standardised (non-negative width and height).
@@ -94,6 +108,9 @@ struct Artwork {
   std::optional<double> dpiY;  ///< PNG only
   std::vector<std::string> warnings;
   std::shared_ptr<PdfDocument> pdfDocument;  ///< PDF only
+  /// PDF only: how its pages are converted with application-managed colour. The PDF loader sets
+  /// it, so that code which loads only PNG artwork links none of the PDF drawing.
+  ConvertPdfPage pdfPageConverter = nullptr;
   std::optional<std::string> sourceColorProfile;
   std::optional<std::string> colorManagement;
 
@@ -101,6 +118,9 @@ struct Artwork {
   /// `pngDpi` overrides a PNG's own resolution. Throws PrintFailure with the sentence of the
   /// first failed check; a file-system error in the PNG colour scan passes as PlatformError.
   static Artwork load(const std::string& path, std::optional<double> pngDpi);
+  /// load() for a path already known to name a PDF, or a PNG: the same checks and sentences.
+  static Artwork loadPdf(const std::string& path);
+  static Artwork loadPng(const std::string& path, std::optional<double> pngDpi);
 
   /// Measures every page in millimetres at natural size and at `scalePercent`, and judges each
   /// against `paper` when there is one. Throws the PrintFailure of placement().
@@ -114,6 +134,9 @@ struct Artwork {
   Artwork applyingColorManagement(const ColorManagement& settings, double scalePercent,
                                   bool convert, bool streamPng = false) const;
 };
+
+/// The first check of every loader: `path` is absolute and can be read. Throws PrintFailure.
+void requireReadableArtwork(const std::string& path);
 
 /// The fixed texts that loading puts into an Artwork.
 inline constexpr const char* kPrinterManaged = "Printer-managed";

@@ -4,8 +4,8 @@
 
 namespace vardelle::app {
 
-HelperResult inspectCommand(const PrintRequest& request) {
-  PreparedDocument prepared = prepareDocument("inspect", request);
+HelperResult inspectCommand(const PrintRequest& request, ArtworkLoader load) {
+  PreparedDocument prepared = prepareDocument("inspect", request, load);
   HelperResult result;
   result.ok = true;
   if (prepared.snapshot) result.summary = prepared.snapshot->summary;

@@ -11,7 +11,8 @@ void requireArtworkPath(const PrintRequest& request) {
   }
 }
 
-PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& request) {
+PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& request,
+                                 ArtworkLoader load) {
   requireArtworkPath(request);
   const bool inspecting = mode == "inspect";
   PreparedDocument prepared;
@@ -20,7 +21,7 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
       prepared.snapshot && prepared.snapshot->summary.colorMode == "monochrome") {
     throw PrintFailure(printing::kBlackAndWhiteWithRgbProfile);
   }
-  const artwork::Artwork loaded = artwork::Artwork::load(*request.filePath, request.pngDpi);
+  const artwork::Artwork loaded = load(*request.filePath, request.pngDpi);
   // A converted photograph is drawn once (preview, print) or read once to shrink it (thumbnail):
   // converting it while it is drawn keeps it out of memory.
   prepared.managed = loaded.applyingColorManagement(request.colorSettings(), request.scalePercent,

@@ -17,11 +17,16 @@ struct PreparedDocument {
   DocumentInfo document;                             ///< the inspection against the saved paper
 };
 
+/// How a command reads its artwork: Artwork::load, or the loader of the one format a module
+/// serves (the pictures module passes Artwork::loadPng and so links no PDF code).
+using ArtworkLoader = artwork::Artwork (*)(const std::string& path, std::optional<double> pngDpi);
+
 /// Checks that the request names an artwork, reads the snapshot (optional only for `inspect`),
 /// refuses an RGB printer profile on a black-and-white preset, loads the artwork, applies the
 /// colour settings (no pixel conversion for `inspect`) and inspects it against the saved paper.
 /// Throws PrintFailure (or the loader's platform error) at the first check that fails.
-PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& request);
+PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& request,
+                                 ArtworkLoader load = &artwork::Artwork::load);
 
 /// Throws PrintFailure("Choose a PDF or PNG file first.") when the request names no artwork.
 void requireArtworkPath(const PrintRequest& request);

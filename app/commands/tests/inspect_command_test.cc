@@ -137,6 +137,25 @@ TEST(InspectCommand, PageLargerThanThePaperIsReported) {
   EXPECT_EQ(runVardelle("inspect", preset.request(pdf)).exitStatus, 0);
 }
 
+// The libraries the dynamic loader opened while `inspect` ran on `artwork`, as LD_DEBUG lists them.
+std::string librariesLoadedToInspect(const Preset& preset, const std::string& artwork) {
+  auto run = runVardelle("inspect", preset.request(artwork, ",\"pngDpi\":300"),
+                         {{"LD_DEBUG", "files"}});
+  EXPECT_EQ(run.exitStatus, 0) << run.out;
+  return run.err;
+}
+
+TEST(InspectCommand, APngIsInspectedWithoutLoadingPdfOrDigestLibraries) {
+  Preset preset;
+  const std::string png = preset.dir.write("Photo.PNG", testing::makePng({}));
+  const std::string pdf = preset.dir.write("art.pdf", testing::makePdfOfPages(1));
+  const std::string forPng = librariesLoadedToInspect(preset, png);
+  EXPECT_NE(forPng.find("libpng16"), std::string::npos) << forPng;
+  EXPECT_EQ(forPng.find("libqpdf"), std::string::npos);
+  EXPECT_EQ(forPng.find("libcrypto"), std::string::npos);
+  EXPECT_NE(librariesLoadedToInspect(preset, pdf).find("libqpdf"), std::string::npos);
+}
+
 TEST(InspectCommand, HostileArtworkEndsInOneLine) {
   Preset preset;
   std::string png = testing::makePng({});
