@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -15,10 +14,10 @@
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
 #include "artwork/thumbnail_renderer.h"
+#include "base/artwork_format.h"
 #include "base/diagnostics.h"
 #include "base/files.h"
 #include "base/print_failure.h"
-#include "base/text.h"
 
 namespace vardelle::artwork {
 
@@ -160,9 +159,7 @@ void prepareThumbnail(const std::string& artworkPath, bool applicationManagedCol
   // Converted pages are rasters, drawn without the renderer. The loader picks a document's kind
   // by its extension, and so does this.
   if (applicationManagedColor) return;
-  if (!equalsIgnoringAsciiCase(std::filesystem::path(artworkPath).extension().string(), ".pdf")) {
-    return;
-  }
+  if (artworkFormatOf(artworkPath) != ArtworkFormat::pdf) return;
   prepareThumbnailRenderer();
 }
 
