@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/artwork_format.h"
 #include "base/files.h"
 #include "base/files_internal.h"
 #include "base/print_failure.h"
@@ -153,6 +154,22 @@ TEST(ResolvedLocation, LinksAndDotDotReachTheSameFile) {
   EXPECT_EQ(resolvedLocation(dir.file("link.pdf")), resolvedLocation(art));
   EXPECT_EQ(resolvedLocation(dir.file("sub/new.pdf")),
             resolvedLocation(dir.path()) + "/sub/new.pdf");
+}
+
+}  // namespace
+}  // namespace vardelle
+
+namespace vardelle {
+namespace {
+
+TEST(ArtworkFormat, OnlyTheLastNameAndItsLastDotCount) {
+  EXPECT_EQ(artworkFormatOf("/a/Photo.PNG"), ArtworkFormat::png);
+  EXPECT_EQ(artworkFormatOf("/a/scan.tar.pdf"), ArtworkFormat::pdf);
+  EXPECT_EQ(artworkFormatOf("/a/art.pdf.txt"), ArtworkFormat::unsupported);
+  // A folder's dot is not the file's, and a name that only starts with a dot has no extension.
+  EXPECT_EQ(artworkFormatOf("/prints.png/art"), ArtworkFormat::unsupported);
+  EXPECT_EQ(artworkFormatOf("/a/.png"), ArtworkFormat::unsupported);
+  EXPECT_EQ(artworkFormatOf("/a/art."), ArtworkFormat::unsupported);
 }
 
 }  // namespace
