@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
+
 #include "artwork/pdf_document.h"
 #include "base/print_failure.h"
 #include "color/png_source_color.h"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include <nlohmann/json.hpp>
+
 #include "base/text.h"
 
 namespace vardelle::printing {

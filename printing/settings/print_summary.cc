@@ -3,6 +3,8 @@
 #include <set>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "base/print_failure.h"
 #include "base/text.h"
 #include "printing/settings/color_vocabulary.h"
