@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "printing/settings/print_settings.h"
 #include "printing/settings/print_summary.h"
 
