@@ -1,6 +1,5 @@
 #include "app/application_loop.h"
 
-#include <dlfcn.h>
 #include <glib.h>
 
 #include <memory>
@@ -8,6 +7,7 @@
 
 #include "app/finish.h"
 #include "app/helper_main.h"
+#include "base/module_loader.h"
 #include "base/print_failure.h"
 
 namespace vardelle::app {
@@ -24,25 +24,20 @@ struct GLibLoop {
   decltype(&g_idle_add_full) idleAdd = nullptr;
 };
 
-template <typename T>
-void bind(void* library, const char* name, T& slot) {
-  slot = reinterpret_cast<T>(::dlsym(library, name));
-  if (!slot) throw PrintFailure(std::string("GLib could not be loaded: it has no ") + name + ".");
-}
-
 const GLibLoop& glib() {
   static const GLibLoop api = [] {
-    void* library = ::dlopen("libglib-2.0.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-      const char* reason = ::dlerror();
-      throw PrintFailure(std::string("GLib could not be loaded: ") +
-                         (reason ? reason : "it was not found") + ".");
+    RuntimeLibrary library({"libglib-2.0.so.0"});
+    if (!library.loaded()) {
+      throw PrintFailure("GLib could not be loaded: " + library.reason() + ".");
     }
     GLibLoop bound;
-    bind(library, "g_main_loop_new", bound.loopNew);
-    bind(library, "g_main_loop_unref", bound.loopUnref);
-    bind(library, "g_main_loop_run", bound.loopRun);
-    bind(library, "g_idle_add_full", bound.idleAdd);
+    library.bind("g_main_loop_new", bound.loopNew);
+    library.bind("g_main_loop_unref", bound.loopUnref);
+    library.bind("g_main_loop_run", bound.loopRun);
+    library.bind("g_idle_add_full", bound.idleAdd);
+    if (!library.missing().empty()) {
+      throw PrintFailure("GLib could not be loaded: it has no " + library.missing() + ".");
+    }
     return bound;
   }();
   return api;

@@ -1,6 +1,5 @@
 #include "artwork/rasterizer.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -21,6 +20,7 @@
 
 #include "base/diagnostics.h"
 #include "base/files.h"
+#include "base/module_loader.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -310,30 +310,22 @@ struct TiffApi {
   decltype(&TIFFSetWarningHandler) setWarningHandler;
 };
 
-template <typename T>
-void bindTiff(void* library, const char* name, T& slot, std::string& missing) {
-  slot = reinterpret_cast<T>(::dlsym(library, name));
-  if (!slot) missing = name;
-}
-
 const TiffApi& tiff() {
   static const TiffApi api = [] {
-    void* library = ::dlopen("libtiff.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-      const char* reason = ::dlerror();
-      throw PlatformError(std::string("libtiff could not be loaded: ") +
-                          (reason ? reason : "it was not found") + ".");
+    RuntimeLibrary library({"libtiff.so.6"});
+    if (!library.loaded()) {
+      throw PlatformError("libtiff could not be loaded: " + library.reason() + ".");
     }
     TiffApi bound{};
-    std::string missing;
-    bindTiff(library, "TIFFOpen", bound.open, missing);
-    bindTiff(library, "TIFFClose", bound.close, missing);
-    bindTiff(library, "TIFFGetField", bound.getField, missing);
-    bindTiff(library, "TIFFGetFieldDefaulted", bound.getFieldDefaulted, missing);
-    bindTiff(library, "TIFFScanlineSize64", bound.scanlineSize64, missing);
-    bindTiff(library, "TIFFReadScanline", bound.readScanline, missing);
-    bindTiff(library, "TIFFSetErrorHandler", bound.setErrorHandler, missing);
-    bindTiff(library, "TIFFSetWarningHandler", bound.setWarningHandler, missing);
+    library.bind("TIFFOpen", bound.open);
+    library.bind("TIFFClose", bound.close);
+    library.bind("TIFFGetField", bound.getField);
+    library.bind("TIFFGetFieldDefaulted", bound.getFieldDefaulted);
+    library.bind("TIFFScanlineSize64", bound.scanlineSize64);
+    library.bind("TIFFReadScanline", bound.readScanline);
+    library.bind("TIFFSetErrorHandler", bound.setErrorHandler);
+    library.bind("TIFFSetWarningHandler", bound.setWarningHandler);
+    const std::string& missing = library.missing();
     if (!missing.empty()) throw PlatformError("libtiff has no " + missing + ".");
     return bound;
   }();

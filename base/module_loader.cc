@@ -38,4 +38,18 @@ void* loadHelperModule(const std::string& fileName, const char* symbol,
   throw PrintFailure(failurePrefix + " (" + fileName + ") could not be loaded: " + reason + ".");
 }
 
+RuntimeLibrary::RuntimeLibrary(std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    handle_ = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+    if (handle_) return;
+    if (const char* message = ::dlerror()) reason_ = message;
+  }
+}
+
+void* RuntimeLibrary::symbol(const char* name) {
+  void* address = handle_ ? ::dlsym(handle_, name) : nullptr;
+  if (!address) missing_ = name;
+  return address;
+}
+
 }  // namespace vardelle

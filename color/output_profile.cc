@@ -1,6 +1,5 @@
 #include "color/output_profile.h"
 
-#include <dlfcn.h>
 #include <openssl/evp.h>
 
 #include <array>
@@ -8,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "base/module_loader.h"
 #include "base/print_failure.h"
 
 namespace vardelle::color {
@@ -119,10 +119,9 @@ struct Sha256Api {
 const Sha256Api& sha256Api() {
   static const Sha256Api api = [] {
     Sha256Api bound;
-    if (void* library = ::dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL)) {
-      bound.digest = reinterpret_cast<decltype(&EVP_Digest)>(::dlsym(library, "EVP_Digest"));
-      bound.sha256 = reinterpret_cast<decltype(&EVP_sha256)>(::dlsym(library, "EVP_sha256"));
-    }
+    RuntimeLibrary library({"libcrypto.so.3"});
+    library.bind("EVP_Digest", bound.digest);
+    library.bind("EVP_sha256", bound.sha256);
     return bound;
   }();
   return api;
