@@ -17,17 +17,24 @@ const Engine* load(const char* fileName) {
 
 }  // namespace
 
-const Engine& engine(const std::string& mode, const std::optional<std::string>& filePath) {
+const Engine& engine(const std::string& mode) {
   if (mode == "settings" || mode == "print") {
     static const Engine* printing = load(VARDELLE_PRINTING_MODULE_FILE);
     return *printing;
   }
-  if (mode == "inspect" && filePath && artworkFormatOf(*filePath) == ArtworkFormat::png) {
-    static const Engine* pictures = load(VARDELLE_PICTURES_MODULE_FILE);
-    return *pictures;
-  }
   static const Engine* documents = load(VARDELLE_DOCUMENTS_MODULE_FILE);
   return *documents;
+}
+
+HelperResult performCommand(const std::string& mode, const PrintRequest& request) {
+  if (mode == "inspect" && request.filePath &&
+      artworkFormatOf(*request.filePath) != ArtworkFormat::unsupported) {
+    static const Engine* inspection = load(VARDELLE_INSPECTION_MODULE_FILE);
+    if (std::optional<HelperResult> result = inspection->inspectWithoutQpdf(request)) {
+      return std::move(*result);
+    }
+  }
+  return engine(mode).perform(mode, request);
 }
 
 }  // namespace vardelle::app

@@ -76,7 +76,7 @@ void PrintHelperMain::main(int argc, char** argv) {
   }
   finish(resultOf([&] {
     checkRouting(mode, request);
-    return engine(mode, request.filePath).perform(mode, request);
+    return performCommand(mode, request);
   }));
 }
 

@@ -35,7 +35,7 @@ using ConvertPdfPage = std::shared_ptr<Pixels> (*)(const ArtworkPage& page, cons
 /// One page of a loaded PDF. Boxes are in the page's default user space (before UserUnit),
 /// standardised (non-negative width and height).
 struct PdfPage {
-  std::shared_ptr<PdfDocument> document;  ///< keeps the document open
+  std::shared_ptr<PdfDocument> document;  ///< keeps the document open; null when only measured
   size_t index = 0;                       ///< 0-based; document->pageObject(index) is the page
   Rect cropBox;           ///< inherited /CropBox, or the media box when there is none
   Rect mediaBox;          ///< inherited /MediaBox
@@ -120,6 +120,9 @@ struct Artwork {
   static Artwork load(const std::string& path, std::optional<double> pngDpi);
   /// load() for a path already known to name a PDF, or a PNG: the same checks and sentences.
   static Artwork loadPdf(const std::string& path);
+  /// loadPdf() without qpdf, for measuring only: the same artwork (no document to draw from) for a
+  /// PDF of plain structure, none for any other PDF, which loadPdf() must then read.
+  static std::optional<Artwork> loadPlainPdf(const std::string& path);
   static Artwork loadPng(const std::string& path, std::optional<double> pngDpi);
 
   /// Measures every page in millimetres at natural size and at `scalePercent`, and judges each

@@ -18,7 +18,7 @@ struct PreparedDocument {
 };
 
 /// How a command reads its artwork: Artwork::load, or the loader of the one format a module
-/// serves (the pictures module passes Artwork::loadPng and so links no PDF code).
+/// serves (the inspection module passes a loader that links no qpdf code).
 using ArtworkLoader = artwork::Artwork (*)(const std::string& path, std::optional<double> pngDpi);
 
 /// Checks that the request names an artwork, reads the snapshot (optional only for `inspect`),

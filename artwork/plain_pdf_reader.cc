@@ -1,0 +1,1052 @@
+#include "artwork/plain_pdf_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <set>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "base/diagnostics.h"
+#include "base/file_descriptor.h"
+
+namespace vardelle::artwork {
+
+namespace {
+
+// Wherever the file departs from the plain structure, reading stops and qpdf takes the file. Each
+// rule below is stricter than qpdf's, never looser, so what is read here is what qpdf reads.
+// `line` says which rule declined the file, for the developer's notes.
+struct NotPlain {
+  int line;
+};
+[[noreturn]] void notPlain(int line) { throw NotPlain{line}; }
+
+// A window of the file ended inside what was being read: read again with a wider one.
+struct WindowTooShort {};
+
+constexpr size_t kFirstWindow = 4096;
+constexpr size_t kLargestWindow = size_t(16) << 20;
+constexpr size_t kLargestDecoded = size_t(64) << 20;
+constexpr int kDeepestValue = 64;
+constexpr int kDeepestTree = 256;
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+struct Entry;
+
+struct Value {
+  // `unread`: an entry whose value this reader never looks at, kept only as being there.
+  enum class Kind : uint8_t { null, boolean, integer, real, name, string, array, dictionary,
+                              reference, stream, unread };
+  Kind kind = Kind::null;
+  long long integer = 0;     // integer; the object number of a reference; a stream's length
+  long long generation = 0;  // reference
+  double real = 0;
+  std::string name;          // without the slash
+  std::vector<Value> items;  // array
+  std::vector<Entry> entries;  // dictionary, and a stream's dictionary
+  long long dataOffset = 0;    // stream: where its data starts in the file
+
+  bool isDictionary() const { return kind == Kind::dictionary; }
+  bool isNumber() const { return kind == Kind::integer || kind == Kind::real; }
+  double number() const { return kind == Kind::integer ? double(integer) : real; }
+  // The entry for `key` as written (it may be a reference); null when there is none.
+  const Value* find(std::string_view key) const;
+};
+
+struct Entry {
+  std::string key;
+  Value value;
+};
+
+const Value* Value::find(std::string_view key) const {
+  for (const Entry& e : entries) {
+    if (e.key == key) return &e.value;
+  }
+  return nullptr;
+}
+
+const Value kNull{};
+
+// The entries this reader looks at (of /Encrypt only whether it is there); all others are checked
+// for syntax and dropped.
+bool isKept(std::string_view key) {
+  static constexpr std::string_view kKept[] = {
+      "BitsPerComponent", "Colors", "Columns", "CropBox", "DecodeParms", "Encrypt", "F", "Filter",
+      "First",
+      "Index", "Kids", "Length", "MediaBox", "N", "Pages", "Parent", "Predictor", "Prev",
+      "Root", "Rotate", "Size", "Type", "UserUnit", "W", "XRefStm"};
+  for (std::string_view k : kKept) {
+    if (k == key) return true;
+  }
+  return false;
+}
+
+uint64_t objectKey(long long number, long long generation) {
+  return (uint64_t(number) << 32) | uint64_t(generation);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lexing and parsing of one value from bytes in memory
+
+bool isWhite(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f'; }
+bool isDelimiter(char c) {
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
+         c == '}' || c == '/' || c == '%';
+}
+// NUL and vertical tab end a token but are not read past: readers disagree on them.
+bool isRegular(char c) { return !isWhite(c) && !isDelimiter(c) && c != '\0' && c != '\v'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+class Parser {
+ public:
+  // `complete`: the bytes run to the end of what can be read, so running out is final.
+  Parser(std::string_view bytes, bool complete) : s_(bytes), complete_(complete) {}
+
+  size_t position() const { return p_; }
+  void seek(size_t p) { p_ = p; }
+  std::string_view bytes() const { return s_; }
+  // Fails unless `n` more bytes can be read from here.
+  void need(size_t n) const {
+    if (p_ + n > s_.size()) ranOut();
+  }
+
+  // White space only: where a comment would be read as something else by another reader.
+  void skipWhite() {
+    while (isWhite(peekAt(p_))) ++p_;
+  }
+
+  // A run of decimal digits right here (at most 18).
+  long long digits() {
+    const size_t start = p_;
+    long long v = 0;
+    while (isDigit(peekAt(p_))) {
+      v = v * 10 + (s_[p_++] - '0');
+      if (p_ - start > 18) notPlain(__LINE__);
+    }
+    if (p_ == start) notPlain(__LINE__);
+    return v;
+  }
+
+  void skipSpace() {
+    while (true) {
+      if (p_ >= s_.size()) ranOut();
+      const char c = s_[p_];
+      if (isWhite(c)) {
+        ++p_;
+      } else if (c == '%') {
+        while (true) {
+          if (p_ >= s_.size()) ranOut();
+          if (s_[p_] == '\r' || s_[p_] == '\n') break;
+          ++p_;
+        }
+      } else if (c == '\0' || c == '\v') {
+        notPlain(__LINE__);
+      } else {
+        return;
+      }
+    }
+  }
+
+  // The run of regular characters from here (empty at a delimiter).
+  std::string_view token() {
+    const size_t start = p_;
+    while (true) {
+      if (p_ >= s_.size()) {
+        if (!complete_) throw WindowTooShort{};
+        break;
+      }
+      if (!isRegular(s_[p_])) break;
+      ++p_;
+    }
+    return s_.substr(start, p_ - start);
+  }
+
+  // The next token after white space, which must be a whole word.
+  std::string_view word() {
+    skipSpace();
+    return token();
+  }
+
+  long long nonNegativeInteger() {
+    skipSpace();
+    const std::string_view t = token();
+    if (t.empty() || t.size() > 18) notPlain(__LINE__);
+    long long v = 0;
+    for (char c : t) {
+      if (!isDigit(c)) notPlain(__LINE__);
+      v = v * 10 + (c - '0');
+    }
+    return v;
+  }
+
+  // The value starting here, with the values of dictionary entries this reader never looks at
+  // checked for syntax but not kept.
+  Value value(int depth = 0) { return parse<true>(depth); }
+
+ private:
+  [[noreturn]] void ranOut() const {
+    if (complete_) notPlain(__LINE__);
+    throw WindowTooShort{};
+  }
+  char peekAt(size_t at) const {
+    if (at >= s_.size()) ranOut();
+    return s_[at];
+  }
+
+  // A value; with `Keep` false only its syntax is checked, and an empty value is returned.
+  template <bool Keep>
+  Value parse(int depth) {
+    if (depth > kDeepestValue) notPlain(__LINE__);
+    skipSpace();
+    const char c = s_[p_];
+    Value v;
+    if (c == '/') {
+      ++p_;
+      const std::string_view t = token();
+      if (t.empty() || t.find('#') != std::string_view::npos) notPlain(__LINE__);
+      v.kind = Value::Kind::name;
+      if (Keep) v.name = t;
+    } else if (c == '[') {
+      ++p_;
+      v.kind = Value::Kind::array;
+      while (true) {
+        skipSpace();
+        if (s_[p_] == ']') break;
+        Value item = parse<Keep>(depth + 1);
+        if (!Keep) continue;
+        if (v.items.empty()) v.items.reserve(4);
+        v.items.push_back(std::move(item));
+      }
+      ++p_;
+    } else if (c == '<' && peekAt(p_ + 1) == '<') {
+      p_ += 2;
+      v.kind = Value::Kind::dictionary;
+      while (true) {
+        skipSpace();
+        if (s_[p_] == '>') break;
+        Value key = parse<Keep>(depth + 1);
+        if (key.kind != Value::Kind::name) notPlain(__LINE__);
+        if (!Keep) {
+          parse<false>(depth + 1);
+          continue;
+        }
+        // Which of two entries of one key counts is a reader's choice.
+        if (v.find(key.name)) notPlain(__LINE__);
+        if (!isKept(key.name)) {
+          parse<false>(depth + 1);
+          continue;
+        }
+        if (v.entries.empty()) v.entries.reserve(4);
+        Value value;
+        if (key.name == "Encrypt") {
+          parse<false>(depth + 1);
+          value.kind = Value::Kind::unread;
+        } else {
+          value = parse<true>(depth + 1);
+        }
+        v.entries.push_back({std::move(key.name), std::move(value)});
+      }
+      if (peekAt(p_ + 1) != '>') notPlain(__LINE__);
+      p_ += 2;
+    } else if (c == '<') {
+      ++p_;
+      skipHexString();
+      v.kind = Value::Kind::string;
+    } else if (c == '(') {
+      ++p_;
+      skipLiteralString();
+      v.kind = Value::Kind::string;
+    } else if (isDigit(c) || c == '+' || c == '-' || c == '.') {
+      v = number(token());
+      if (v.kind == Value::Kind::integer && depth > 0) referenceAfter(v);
+    } else if (isRegular(c)) {
+      const std::string_view t = token();
+      if (t == "true" || t == "false") {
+        v.kind = Value::Kind::boolean;
+      } else if (t != "null") {
+        notPlain(__LINE__);  // "R" too: a reference is read whole, from its first number
+      }
+    } else {
+      notPlain(__LINE__);
+    }
+    return v;
+  }
+
+  // After the integer `v` inside an array or dictionary: "g R" makes it a reference, as qpdf joins
+  // the two integers before an R. (An object's own value is never one.)
+  void referenceAfter(Value& v) {
+    const size_t start = p_;
+    skipSpace();
+    if (!isDigit(s_[p_])) {
+      p_ = start;
+      return;
+    }
+    const std::string_view g = token();
+    for (char ch : g) {
+      if (!isDigit(ch)) {
+        p_ = start;
+        return;
+      }
+    }
+    skipSpace();
+    if (s_[p_] != 'R' || isRegular(peekAt(p_ + 1))) {
+      p_ = start;
+      return;
+    }
+    ++p_;
+    if (g.size() > 10 || v.integer <= 0 || v.integer > INT_MAX) notPlain(__LINE__);
+    long long generation = 0;
+    for (char ch : g) generation = generation * 10 + (ch - '0');
+    if (generation > INT_MAX) notPlain(__LINE__);
+    v.kind = Value::Kind::reference;
+    v.generation = generation;
+  }
+
+  static Value number(std::string_view t) {
+    Value v;
+    bool negative = false;
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+      negative = t[0] == '-';
+      t.remove_prefix(1);
+    }
+    const size_t dot = t.find('.');
+    size_t digits = 0;
+    for (size_t i = 0; i < t.size(); ++i) {
+      if (i == dot) continue;
+      if (!isDigit(t[i])) notPlain(__LINE__);
+      ++digits;
+    }
+    if (digits == 0) notPlain(__LINE__);
+    if (dot == std::string_view::npos) {
+      if (t.size() > 18) notPlain(__LINE__);
+      long long n = 0;
+      for (char c : t) n = n * 10 + (c - '0');
+      v.kind = Value::Kind::integer;
+      v.integer = negative ? -n : n;
+      return v;
+    }
+    double d = 0;
+    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), d,
+                                              std::chars_format::fixed);
+    if (error != std::errc() || end != t.data() + t.size()) notPlain(__LINE__);
+    v.kind = Value::Kind::real;
+    v.real = negative ? -d : d;
+    return v;
+  }
+
+  void skipHexString() {
+    while (true) {
+      const char c = peekAt(p_++);
+      if (c == '>') return;
+      if (!isWhite(c) && !std::isxdigit(static_cast<unsigned char>(c))) notPlain(__LINE__);
+    }
+  }
+
+  void skipLiteralString() {
+    int open = 1;
+    while (true) {
+      const char c = peekAt(p_++);
+      if (c == '\\') {
+        peekAt(p_++);
+      } else if (c == '(') {
+        ++open;
+      } else if (c == ')' && --open == 0) {
+        return;
+      }
+    }
+  }
+
+  std::string_view s_;
+  size_t p_ = 0;
+  bool complete_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The file, read in blocks
+
+class FileBytes {
+ public:
+  explicit FileBytes(const std::string& path) {
+    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) notPlain(__LINE__);
+    size_ = st.st_size;
+  }
+
+  long long size() const { return size_; }
+
+  // Up to `length` bytes from `offset`, fewer at the end of the file.
+  std::string read(long long offset, size_t length) {
+    std::string out;
+    append(out, offset, clamp(offset, length));
+    return out;
+  }
+
+  // Bytes from `offset`: up to `length` of them, or fewer where they would cross into the next
+  // block (then `complete` is false unless the file ends there). The view lasts until the next
+  // read; `scratch` holds it when it must be put together.
+  std::string_view view(long long offset, size_t length, std::string& scratch, bool& complete) {
+    length = clamp(offset, length);
+    const Block& b = block(offset / kBlockSize);
+    const size_t within = size_t(offset % kBlockSize);
+    if (within >= b.length) notPlain(__LINE__);  // the file shrank
+    if (within + length <= b.length || length <= kFirstWindow) {
+      const size_t n = std::min(length, b.length - within);
+      complete = offset + (long long)n >= size_;
+      return {b.bytes.get() + within, n};
+    }
+    scratch.clear();
+    append(scratch, offset, length);
+    complete = offset + (long long)scratch.size() >= size_;
+    return scratch;
+  }
+
+ private:
+  static constexpr long long kBlockSize = 64 * 1024;
+  struct Block {
+    long long index = -1;
+    uint64_t lastUse = 0;
+    size_t length = 0;
+    std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(size_t(kBlockSize));
+  };
+
+  size_t clamp(long long offset, size_t length) const {
+    if (offset < 0 || offset > size_) notPlain(__LINE__);
+    return size_t(std::min<long long>(size_ - offset, (long long)length));
+  }
+
+  void append(std::string& out, long long offset, size_t length) {
+    const size_t end = out.size() + length;
+    while (out.size() < end) {
+      const long long at = offset + (long long)(out.size() + length - end);
+      const Block& b = block(at / kBlockSize);
+      const size_t within = size_t(at % kBlockSize);
+      if (within >= b.length) notPlain(__LINE__);  // the file shrank
+      const size_t n = std::min(end - out.size(), b.length - within);
+      out.append(b.bytes.get() + within, n);
+    }
+  }
+
+  const Block& block(long long index) {
+    ++clock_;
+    Block* victim = &blocks_[0];
+    for (Block& b : blocks_) {
+      if (b.index == index) {
+        b.lastUse = clock_;
+        return b;
+      }
+      if (b.lastUse < victim->lastUse) victim = &b;
+    }
+    victim->index = -1;
+    size_t filled = 0;
+    while (filled < size_t(kBlockSize)) {
+      const ssize_t n = ::pread(fd_.get(), victim->bytes.get() + filled, size_t(kBlockSize) - filled,
+                                off_t(index * kBlockSize) + off_t(filled));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) notPlain(__LINE__);
+      if (n == 0) break;
+      filled += size_t(n);
+    }
+    victim->length = filled;
+    victim->index = index;
+    victim->lastUse = clock_;
+    return *victim;
+  }
+
+  FileDescriptor fd_;
+  long long size_ = 0;
+  uint64_t clock_ = 0;
+  std::array<Block, 4> blocks_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The document
+
+struct XrefEntry {
+  int type = 0;               // 1: at an offset; 2: in an object stream
+  long long field1 = 0;       // offset, or the object stream's number
+};
+
+struct ObjectStream {
+  std::string data;
+  std::unordered_map<long long, size_t> offsets;  // object number → where its value starts
+};
+
+class PlainPdf {
+ public:
+  explicit PlainPdf(const std::string& path) : file_(path) {}
+
+  std::vector<PdfPageEntries> pages() {
+    readCrossReferences();
+    // Encryption needs qpdf's passwords and permissions, whatever the entry's value.
+    if (trailer_.find("Encrypt")) notPlain(__LINE__);
+    const Value& root = resolve(get(trailer_, "Root"));
+    if (!root.isDictionary()) notPlain(__LINE__);
+    const Value* pagesRef = root.find("Pages");
+    if (!pagesRef || pagesRef->kind != Value::Kind::reference) notPlain(__LINE__);
+    const Value& pagesRoot = resolve(*pagesRef);
+    // qpdf repairs a /Pages entry that points into the tree, and counts none without /Kids.
+    if (!pagesRoot.isDictionary() || present(pagesRoot, "Parent") || !present(pagesRoot, "Kids")) {
+      notPlain(__LINE__);
+    }
+    std::vector<const Value*> pageObjects;
+    std::set<uint64_t> nodes;
+    std::set<uint64_t> seen;
+    walk(*pagesRef, pageObjects, nodes, seen, 0);
+
+    std::vector<PdfPageEntries> result;
+    result.reserve(pageObjects.size());
+    for (const Value* page : pageObjects) result.push_back(entriesOf(*page));
+    return result;
+  }
+
+ private:
+  // --- cross references -----------------------------------------------------------------------
+
+  long long startxref() {
+    // The last "startxref" in the last 1054 bytes, as qpdf looks for it; any doubt about it is
+    // left to qpdf's own search.
+    const long long start = std::max<long long>(0, file_.size() - 1054);
+    const std::string tail = file_.read(start, size_t(file_.size() - start));
+    const size_t at = tail.rfind("startxref");
+    if (at == std::string::npos) notPlain(__LINE__);
+    Parser p(std::string_view(tail).substr(at + 9), true);
+    const size_t before = p.position();
+    const long long offset = p.nonNegativeInteger();
+    if (p.position() == before) notPlain(__LINE__);
+    return offset;
+  }
+
+  void readCrossReferences() {
+    const std::string head = file_.read(0, 16);
+    // qpdf measures offsets from a header found later in the file; only the plain case here.
+    if (head.size() < 8 || head.compare(0, 5, "%PDF-") != 0 || !isDigit(head[5]) ||
+        head[6] != '.' || !isDigit(head[7])) {
+      notPlain(__LINE__);
+    }
+    std::unordered_set<long long> visited;
+    long long offset = startxref();
+    while (offset != 0) {
+      if (offset < 0 || offset >= file_.size() || !visited.insert(offset).second) notPlain(__LINE__);
+      const std::string start = file_.read(offset, 5);
+      if (start.size() == 5 && start.compare(0, 4, "xref") == 0 && isWhite(start[4])) {
+        offset = withWindow(offset, [&](Parser& p) { return readTable(p); });
+      } else {
+        offset = readStream(offset);
+      }
+    }
+    if (!trailerRead_) notPlain(__LINE__);
+  }
+
+  // Calls `read` on a parser over the file from `offset`, widening the window until it fits.
+  template <typename Read>
+  std::invoke_result_t<Read, Parser&> withWindow(long long offset, Read read) {
+    std::string scratch;
+    for (size_t length = kFirstWindow;; length *= 4) {
+      bool complete = false;
+      Parser p(file_.view(offset, length, scratch, complete), complete);
+      try {
+        return read(p);
+      } catch (const WindowTooShort&) {
+        if (length >= kLargestWindow) notPlain(__LINE__);
+      }
+    }
+  }
+
+  // An xref table and its trailer; the offset of the previous section, 0 for none.
+  long long readTable(Parser& p) {
+    p.token();  // "xref"
+    struct Pending {
+      int number;
+      long long offset;
+      long long generation;
+    };
+    std::vector<Pending> inUse;
+    std::vector<std::pair<int, long long>> freed;
+    // Subsections: "first count", then 20-byte entries. Only white space between them, as
+    // qpdf reads them line by line.
+    while (true) {
+      p.skipWhite();
+      if (!isDigit(p.bytes()[p.position()])) break;
+      const long long first = p.digits();
+      p.need(1);
+      if (!isWhite(p.bytes()[p.position()])) notPlain(__LINE__);
+      p.skipWhite();
+      const long long count = p.digits();
+      if (first + count > INT_MAX) notPlain(__LINE__);
+      p.need(1);
+      if (!isWhite(p.bytes()[p.position()])) notPlain(__LINE__);
+      p.skipWhite();
+      for (long long i = 0; i < count; ++i) {
+        p.need(20);
+        const size_t at = p.position();
+        const std::string_view e = p.bytes().substr(at, 20);
+        for (int k : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15}) {
+          if (!isDigit(e[size_t(k)])) notPlain(__LINE__);
+        }
+        const bool eol = (e[18] == ' ' && (e[19] == '\n' || e[19] == '\r')) ||
+                         (e[18] == '\r' && e[19] == '\n');
+        if (e[10] != ' ' || e[16] != ' ' || (e[17] != 'n' && e[17] != 'f') || !eol) notPlain(__LINE__);
+        long long field1 = 0;
+        long long generation = 0;
+        for (int k = 0; k < 10; ++k) field1 = field1 * 10 + (e[size_t(k)] - '0');
+        for (int k = 11; k < 16; ++k) generation = generation * 10 + (e[size_t(k)] - '0');
+        if (e[17] == 'n') {
+          inUse.push_back({int(first + i), field1, generation});
+        } else {
+          freed.push_back({int(first + i), generation});
+        }
+        p.seek(at + 20);
+      }
+    }
+    if (p.token() != "trailer") notPlain(__LINE__);
+    Value trailer = p.value();
+    if (!trailer.isDictionary()) notPlain(__LINE__);
+    // Entries go in as qpdf enters them: those in use at once, the free ones after the section.
+    for (const Pending& e : inUse) insert(e.number, 1, e.offset, e.generation);
+    for (const auto& [number, generation] : freed) insert(number, 0, 0, generation);
+    if (!trailerRead_) {
+      const Value* size = trailer.find("Size");
+      if (!size || size->kind != Value::Kind::integer) notPlain(__LINE__);
+    }
+    // A hybrid file's second table is read differently by different readers.
+    if (trailer.find("XRefStm")) notPlain(__LINE__);
+    const long long previous = previousSection(trailer);
+    keepTrailer(std::move(trailer));
+    return previous;
+  }
+
+  long long readStream(long long offset) {
+    Value stream = objectAt(offset, 0, 0);
+    if (stream.kind != Value::Kind::stream) notPlain(__LINE__);
+    const Value* type = stream.find("Type");
+    if (!type || type->kind != Value::Kind::name || type->name != "XRef") notPlain(__LINE__);
+    const Value* w = stream.find("W");
+    const Value* size = stream.find("Size");
+    const Value* index = stream.find("Index");
+    if (!w || w->kind != Value::Kind::array || w->items.size() != 3) notPlain(__LINE__);
+    if (!size || size->kind != Value::Kind::integer || size->integer < 0) notPlain(__LINE__);
+    int widths[3];
+    size_t entrySize = 0;
+    for (int i = 0; i < 3; ++i) {
+      const Value& item = w->items[size_t(i)];
+      if (item.kind != Value::Kind::integer || item.integer < 0 || item.integer > 8) notPlain(__LINE__);
+      widths[i] = int(item.integer);
+      entrySize += size_t(widths[i]);
+    }
+    if (entrySize == 0) notPlain(__LINE__);
+    std::vector<std::pair<long long, long long>> ranges;
+    if (!index) {
+      if (size->integer == 0) notPlain(__LINE__);
+      ranges.push_back({0, size->integer});
+    } else {
+      if (index->kind != Value::Kind::array || index->items.empty() || index->items.size() % 2) {
+        notPlain(__LINE__);
+      }
+      for (size_t i = 0; i < index->items.size(); i += 2) {
+        const Value& a = index->items[i];
+        const Value& b = index->items[i + 1];
+        // qpdf numbers the entry after an empty range as that range's first object.
+        if (a.kind != Value::Kind::integer || b.kind != Value::Kind::integer || a.integer < 0 ||
+            b.integer <= 0 || a.integer + b.integer > INT_MAX) {
+          notPlain(__LINE__);
+        }
+        ranges.push_back({a.integer, b.integer});
+      }
+    }
+    size_t entries = 0;
+    for (const auto& range : ranges) {
+      entries += size_t(range.second);
+      if (entries > kLargestDecoded) notPlain(__LINE__);
+    }
+    const std::string data = streamData(stream);
+    if (data.size() != entries * entrySize) notPlain(__LINE__);
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(data.data());
+    for (const auto& [first, count] : ranges) {
+      for (long long i = 0; i < count; ++i) {
+        unsigned long long fields[3] = {widths[0] == 0 ? 1ull : 0ull, 0, 0};
+        for (int f = 0; f < 3; ++f) {
+          for (int k = 0; k < widths[f]; ++k) fields[f] = (fields[f] << 8) | *at++;
+        }
+        if (fields[0] > 2 || fields[1] > (unsigned long long)LLONG_MAX) notPlain(__LINE__);
+        if (fields[0] == 0) fields[2] = 0;
+        if (fields[0] == 2 && fields[1] > (unsigned long long)INT_MAX) notPlain(__LINE__);
+        if (fields[2] > (unsigned long long)INT_MAX) notPlain(__LINE__);
+        insert(int(first + i), int(fields[0]), (long long)fields[1], (long long)fields[2]);
+      }
+    }
+    const long long previous = previousSection(stream);
+    stream.kind = Value::Kind::dictionary;
+    keepTrailer(std::move(stream));
+    return previous;
+  }
+
+  static long long previousSection(const Value& dictionary) {
+    const Value* previous = dictionary.find("Prev");
+    if (!previous || previous->kind == Value::Kind::null) return 0;
+    if (previous->kind != Value::Kind::integer || previous->integer <= 0) notPlain(__LINE__);
+    return previous->integer;
+  }
+
+  // The newest section's dictionary is the document's trailer.
+  void keepTrailer(Value&& dictionary) {
+    if (trailerRead_) return;
+    trailer_ = std::move(dictionary);
+    trailerRead_ = true;
+  }
+
+  // The first entry seen for an object, from the newest section, is the one that counts; an
+  // object freed in a newer section stays freed.
+  void insert(int number, int type, long long field1, long long generation) {
+    const long long gen = type == 2 ? 0 : generation;
+    if (xref_.count(objectKey(number, gen)) || freed_.count(number)) return;
+    if (type == 0) {
+      freed_.insert(number);
+    } else {
+      xref_[objectKey(number, gen)] = {type, field1};
+    }
+  }
+
+  // --- objects --------------------------------------------------------------------------------
+
+  // The object at `offset`, which must be numbered `number` `generation` (0 0: any number, for a
+  // cross-reference stream). A stream's value is its dictionary, its data left in the file; its
+  // length is checked here, where qpdf checks it, because qpdf repairs a wrong one.
+  Value objectAt(long long offset, long long number, long long generation) {
+    if (offset <= 0) notPlain(__LINE__);
+    Value v = withWindow(offset, [&](Parser& p) {
+      const long long n = p.nonNegativeInteger();
+      const long long g = p.nonNegativeInteger();
+      if (p.word() != "obj" || n == 0) notPlain(__LINE__);
+      if (number != 0 && (n != number || g != generation)) notPlain(__LINE__);
+      Value v = p.value();
+      std::string_view next = p.word();
+      if (next == "stream" && v.isDictionary()) {
+        const std::string_view b = p.bytes();
+        size_t at = p.position();
+        if (at < b.size() && b[at] == '\r') ++at;
+        if (at >= b.size()) throw WindowTooShort{};
+        if (b[at] != '\n') notPlain(__LINE__);
+        v.kind = Value::Kind::stream;
+        v.dataOffset = offset + (long long)at + 1;
+        return v;
+      }
+      if (next != "endobj") notPlain(__LINE__);
+      return v;
+    });
+    if (v.kind == Value::Kind::stream) {
+      // A cross-reference stream is read before the table its references would need: what
+      // reading it takes must be written in it.
+      if (number == 0) {
+        for (const char* key : {"Length", "Filter", "DecodeParms", "Type", "W", "Index", "Size",
+                                "Prev"}) {
+          const Value* entry = v.find(key);
+          if (entry && entry->kind == Value::Kind::reference) notPlain(__LINE__);
+        }
+      }
+      // Data kept in another file is not this reader's business.
+      if (v.find("F")) notPlain(__LINE__);
+      const Value& length = resolve(get(v, "Length"));
+      if (length.kind != Value::Kind::integer || length.integer < 0 ||
+          length.integer > file_.size() - v.dataOffset ||
+          length.integer > (long long)kLargestDecoded) {
+        notPlain(__LINE__);
+      }
+      v.integer = length.integer;
+      // The data must end where the dictionary says: "endstream" and "endobj" right after it.
+      withWindow(v.dataOffset + length.integer, [&](Parser& p) {
+        if (p.word() != "endstream" || p.word() != "endobj") notPlain(__LINE__);
+        return 0;
+      });
+    }
+    return v;
+  }
+
+  // The data of `stream` after its filter: none, or Flate with or without a PNG predictor.
+  std::string streamData(const Value& stream) {
+    const size_t length = size_t(stream.integer);
+    std::string raw = file_.read(stream.dataOffset, length);
+
+    const Value& filter = resolve(get(stream, "Filter"));
+    const Value& parms = resolve(get(stream, "DecodeParms"));
+    const Value* flate = nullptr;
+    const Value* decodeParms = &parms;
+    if (filter.kind == Value::Kind::name) {
+      flate = &filter;
+    } else if (filter.kind == Value::Kind::array && filter.items.size() == 1) {
+      flate = &resolve(filter.items[0]);
+      // One filter in an array takes its parameters from an array too.
+      if (parms.kind == Value::Kind::array) {
+        if (parms.items.size() != 1) notPlain(__LINE__);
+        decodeParms = &resolve(parms.items[0]);
+      } else if (parms.kind != Value::Kind::null) {
+        notPlain(__LINE__);
+      }
+    } else if (filter.kind != Value::Kind::null) {
+      notPlain(__LINE__);
+    }
+    if (!flate) {
+      if (parms.kind != Value::Kind::null) notPlain(__LINE__);
+      return raw;
+    }
+    if (flate->kind != Value::Kind::name || flate->name != "FlateDecode") notPlain(__LINE__);
+    std::string data = inflated(raw);
+    if (decodeParms->kind == Value::Kind::null) return data;
+    if (!decodeParms->isDictionary()) notPlain(__LINE__);
+    const Value& predictor = resolve(get(*decodeParms, "Predictor"));
+    if (predictor.kind == Value::Kind::null ||
+        (predictor.kind == Value::Kind::integer && predictor.integer == 1)) {
+      return data;
+    }
+    if (predictor.kind != Value::Kind::integer || predictor.integer < 10 || predictor.integer > 15) {
+      notPlain(__LINE__);
+    }
+    const Value& colors = resolve(get(*decodeParms, "Colors"));
+    const Value& bits = resolve(get(*decodeParms, "BitsPerComponent"));
+    const Value& columns = resolve(get(*decodeParms, "Columns"));
+    if ((colors.kind != Value::Kind::null && !(colors.kind == Value::Kind::integer &&
+                                               colors.integer == 1)) ||
+        (bits.kind != Value::Kind::null && !(bits.kind == Value::Kind::integer &&
+                                             bits.integer == 8))) {
+      notPlain(__LINE__);
+    }
+    long long width = 1;
+    if (columns.kind != Value::Kind::null) {
+      if (columns.kind != Value::Kind::integer || columns.integer < 1 ||
+          columns.integer > 1 << 20) {
+        notPlain(__LINE__);
+      }
+      width = columns.integer;
+    }
+    return unpredicted(data, size_t(width));
+  }
+
+  static std::string inflated(const std::string& raw) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) notPlain(__LINE__);
+    std::unique_ptr<z_stream, int (*)(z_stream*)> closer(&z, &inflateEnd);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
+    z.avail_in = uInt(raw.size());
+    std::string out;
+    while (true) {
+      if (out.size() >= kLargestDecoded) notPlain(__LINE__);
+      const size_t before = out.size();
+      out.resize(before + std::max<size_t>(raw.size() * 4, 65536));
+      z.next_out = reinterpret_cast<Bytef*>(out.data() + before);
+      z.avail_out = uInt(out.size() - before);
+      const int status = inflate(&z, Z_NO_FLUSH);
+      out.resize(out.size() - z.avail_out);
+      if (status == Z_STREAM_END) return out;
+      if (status != Z_OK) notPlain(__LINE__);
+      if (z.avail_in == 0 && z.avail_out != 0) notPlain(__LINE__);  // the data ended early
+    }
+  }
+
+  // Undoes PNG prediction of one byte per sample: each row is a filter byte and `width` bytes.
+  static std::string unpredicted(const std::string& data, size_t width) {
+    const size_t row = width + 1;
+    if (data.size() % row != 0) notPlain(__LINE__);
+    std::string out;
+    out.reserve(data.size() / row * width);
+    std::string previous(width, '\0');
+    std::string current(width, '\0');
+    for (size_t at = 0; at < data.size(); at += row) {
+      const int filter = static_cast<unsigned char>(data[at]);
+      for (size_t i = 0; i < width; ++i) {
+        const int x = static_cast<unsigned char>(data[at + 1 + i]);
+        const int a = i ? static_cast<unsigned char>(current[i - 1]) : 0;
+        const int b = static_cast<unsigned char>(previous[i]);
+        const int c = i ? static_cast<unsigned char>(previous[i - 1]) : 0;
+        int predicted = 0;
+        switch (filter) {
+          case 0: break;
+          case 1: predicted = a; break;
+          case 2: predicted = b; break;
+          case 3: predicted = (a + b) / 2; break;
+          case 4: {
+            const int p = a + b - c;
+            const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+            predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+            break;
+          }
+          default: notPlain(__LINE__);
+        }
+        current[i] = char((x + predicted) & 0xff);
+      }
+      out += current;
+      std::swap(previous, current);
+    }
+    return out;
+  }
+
+  static const Value& get(const Value& dictionary, std::string_view key) {
+    const Value* v = dictionary.find(key);
+    return v ? *v : kNull;
+  }
+
+  // The value behind a reference (the value itself when it is not one). A reference to no
+  // object is left to qpdf.
+  const Value& resolve(const Value& v) {
+    if (v.kind != Value::Kind::reference) return v;
+    const uint64_t key = objectKey(v.integer, v.generation);
+    if (auto it = objects_.find(key); it != objects_.end()) return it->second;
+    if (!resolving_.insert(key).second) notPlain(__LINE__);  // a value made of itself
+    const auto entry = xref_.find(key);
+    if (entry == xref_.end()) notPlain(__LINE__);
+    Value object;
+    if (entry->second.type == 1) {
+      object = objectAt(entry->second.field1, v.integer, v.generation);
+    } else {
+      object = fromObjectStream(entry->second.field1, v.integer);
+    }
+    if (objects_.size() > 1000000) notPlain(__LINE__);
+    resolving_.erase(key);
+    return objects_.emplace(key, std::move(object)).first->second;
+  }
+
+  Value fromObjectStream(long long streamNumber, long long number) {
+    auto it = objectStreams_.find(streamNumber);
+    if (it == objectStreams_.end()) {
+      const auto entry = xref_.find(objectKey(streamNumber, 0));
+      if (entry == xref_.end() || entry->second.type != 1) notPlain(__LINE__);
+      Value reference;
+      reference.kind = Value::Kind::reference;
+      reference.integer = streamNumber;
+      const Value& stream = resolve(reference);
+      if (stream.kind != Value::Kind::stream) notPlain(__LINE__);
+      const Value* type = stream.find("Type");
+      const Value* n = stream.find("N");
+      const Value* first = stream.find("First");
+      if (!type || type->kind != Value::Kind::name || type->name != "ObjStm" || !n ||
+          n->kind != Value::Kind::integer || !first || first->kind != Value::Kind::integer ||
+          n->integer < 0 || first->integer < 0) {
+        notPlain(__LINE__);
+      }
+      ObjectStream objects;
+      objects.data = streamData(stream);
+      if (first->integer > (long long)objects.data.size()) notPlain(__LINE__);
+      Parser header(std::string_view(objects.data).substr(0, size_t(first->integer)), true);
+      for (long long i = 0; i < n->integer; ++i) {
+        const long long objectNumber = header.nonNegativeInteger();
+        const long long offset = header.nonNegativeInteger();
+        if (offset + first->integer >= (long long)objects.data.size() ||
+            !objects.offsets.emplace(objectNumber, size_t(offset + first->integer)).second) {
+          notPlain(__LINE__);
+        }
+      }
+      it = objectStreams_.emplace(streamNumber, std::move(objects)).first;
+    }
+    const auto at = it->second.offsets.find(number);
+    if (at == it->second.offsets.end()) notPlain(__LINE__);
+    Parser p(std::string_view(it->second.data).substr(at->second), true);
+    return p.value();
+  }
+
+  // --- the page tree --------------------------------------------------------------------------
+
+  // Present with a value other than null, as qpdf's hasKey counts it.
+  bool present(const Value& dictionary, std::string_view key) {
+    const Value* v = dictionary.find(key);
+    return v && resolve(*v).kind != Value::Kind::null;
+  }
+
+  void walk(const Value& nodeRef, std::vector<const Value*>& pages, std::set<uint64_t>& nodes,
+            std::set<uint64_t>& seen, int depth) {
+    if (depth > kDeepestTree) notPlain(__LINE__);
+    if (!nodes.insert(objectKey(nodeRef.integer, nodeRef.generation)).second) notPlain(__LINE__);
+    const Value& node = resolve(nodeRef);
+    // qpdf reads every node's and page's /Type; reading it here fails where qpdf would repair.
+    resolve(get(node, "Type"));
+    const Value& kids = resolve(get(node, "Kids"));
+    if (kids.kind != Value::Kind::array) notPlain(__LINE__);
+    for (const Value& kid : kids.items) {
+      // qpdf makes direct and repeated pages into objects of their own.
+      if (kid.kind != Value::Kind::reference) notPlain(__LINE__);
+      const Value& object = resolve(kid);
+      if (!object.isDictionary()) notPlain(__LINE__);
+      if (present(object, "Kids")) {
+        walk(kid, pages, nodes, seen, depth + 1);
+      } else {
+        if (!seen.insert(objectKey(kid.integer, kid.generation)).second) notPlain(__LINE__);
+        resolve(get(object, "Type"));
+        pages.push_back(&object);
+      }
+    }
+  }
+
+  // The nearest non-null entry up the page's /Parent chain; null when there is none.
+  const Value& inherited(const Value& page, std::string_view key) {
+    const Value* node = &page;
+    for (int depth = 0; depth < 256 && node->isDictionary(); ++depth) {
+      const Value& value = resolve(get(*node, key));
+      if (value.kind != Value::Kind::null) return value;
+      node = &resolve(get(*node, "Parent"));
+    }
+    return kNull;
+  }
+
+  std::optional<Rect> rectangle(const Value& box) {
+    if (box.kind != Value::Kind::array || box.items.size() != 4) return std::nullopt;
+    double corners[4];
+    for (size_t i = 0; i < 4; ++i) {
+      const Value& item = resolve(box.items[i]);
+      if (!item.isNumber()) return std::nullopt;
+      corners[i] = item.number();
+    }
+    return pdfRectangle(corners);
+  }
+
+  PdfPageEntries entriesOf(const Value& page) {
+    PdfPageEntries entries;
+    entries.mediaBox = rectangle(inherited(page, "MediaBox"));
+    entries.cropBox = rectangle(inherited(page, "CropBox"));
+    const Value& rotate = inherited(page, "Rotate");
+    if (rotate.kind == Value::Kind::integer) {
+      entries.rotate = {PdfRotateEntry::Kind::integer, rotate.integer, 0};
+    } else if (rotate.kind == Value::Kind::real) {
+      entries.rotate = {PdfRotateEntry::Kind::real, 0, rotate.real};
+    }
+    const Value& unit = resolve(get(page, "UserUnit"));
+    if (unit.isNumber()) entries.userUnit = unit.number();
+    return entries;
+  }
+
+  FileBytes file_;
+  Value trailer_;
+  bool trailerRead_ = false;
+  std::unordered_map<uint64_t, XrefEntry> xref_;
+  std::unordered_set<long long> freed_;
+  std::unordered_map<uint64_t, Value> objects_;
+  std::unordered_set<uint64_t> resolving_;
+  std::unordered_map<long long, ObjectStream> objectStreams_;
+};
+
+}  // namespace
+
+std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path) {
+  try {
+    PlainPdf pdf(path);
+    return pdf.pages();
+  } catch (const NotPlain& declined) {
+    debugNote("plain PDF reader: declined by the rule at plain_pdf_reader.cc:" +
+              std::to_string(declined.line));
+    return std::nullopt;
+  }
+}
+
+}  // namespace vardelle::artwork

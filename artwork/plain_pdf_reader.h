@@ -1,0 +1,23 @@
+#pragma once
+
+// Reads the page entries of a PDF without qpdf, for inspect: loading qpdf (with the GnuTLS it
+// brings) and letting it parse every page object cost more than pdfinfo's whole run.
+//
+// It reads only files whose structure is plain: cross-reference tables or streams as written,
+// objects where the table says, compressed only with Flate, no encryption, a page tree without
+// repairs to make. It answers exactly as the qpdf loader would for such a file and declines
+// everything else, which then goes to qpdf: the caller pays a second read, never a different
+// answer.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "artwork/pdf_page_entries.h"
+
+namespace vardelle::artwork {
+
+/// The entries of every page of the PDF at `path`, in page order; none when the file is not plain
+/// (or cannot be read), so that qpdf must read it.
+std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path);
+
+}  // namespace vardelle::artwork
