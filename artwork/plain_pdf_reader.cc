@@ -40,6 +40,8 @@ struct WindowTooShort {};
 constexpr size_t kFirstWindow = 4096;
 constexpr size_t kLargestWindow = size_t(16) << 20;
 constexpr size_t kLargestDecoded = size_t(64) << 20;
+// All decoded streams together: a file of many small bombs is declined as one large one is.
+constexpr size_t kMostDecoded = size_t(256) << 20;
 constexpr int kDeepestValue = 64;
 constexpr int kDeepestTree = 256;
 
@@ -524,7 +526,10 @@ class PlainPdf {
     const long long start = std::max<long long>(0, file_.size() - 1054);
     const std::string tail = file_.read(start, size_t(file_.size() - start));
     const size_t at = tail.rfind("startxref");
-    if (at == std::string::npos) notPlain(__LINE__);
+    // The keyword must be a whole token: "startxref355" is a word to qpdf.
+    if (at == std::string::npos || at + 9 >= tail.size() || isRegular(tail[at + 9])) {
+      notPlain(__LINE__);
+    }
     Parser p(std::string_view(tail).substr(at + 9), true);
     const size_t before = p.position();
     const long long offset = p.nonNegativeInteger();
@@ -551,6 +556,14 @@ class PlainPdf {
       }
     }
     if (!trailerRead_) notPlain(__LINE__);
+    // qpdf keeps each cross-reference stream as the object its header names: that object must be
+    // the stream, where the table puts it.
+    for (const auto& [key, offset] : xrefStreams_) {
+      const auto entry = xref_.find(key);
+      if (entry == xref_.end() || entry->second.type != 1 || entry->second.field1 != offset) {
+        notPlain(__LINE__);
+      }
+    }
   }
 
   // Calls `read` on a parser over the file from `offset`, widening the window until it fits.
@@ -616,7 +629,8 @@ class PlainPdf {
     }
     if (p.token() != "trailer") notPlain(__LINE__);
     Value trailer = p.value();
-    if (!trailer.isDictionary()) notPlain(__LINE__);
+    // qpdf would read a dictionary followed by "stream" as a stream, and then find no trailer.
+    if (!trailer.isDictionary() || p.word() == "stream") notPlain(__LINE__);
     // Entries go in as qpdf enters them: those in use at once, the free ones after the section.
     for (const Pending& e : inUse) insert(e.number, 1, e.offset, e.generation);
     for (const auto& [number, generation] : freed) insert(number, 0, 0, generation);
@@ -632,7 +646,9 @@ class PlainPdf {
   }
 
   long long readStream(long long offset) {
-    Value stream = objectAt(offset, 0, 0);
+    uint64_t key = 0;
+    Value stream = objectAt(offset, 0, 0, &key);
+    xrefStreams_.push_back({key, offset});
     if (stream.kind != Value::Kind::stream) notPlain(__LINE__);
     const Value* type = stream.find("Type");
     if (!type || type->kind != Value::Kind::name || type->name != "XRef") notPlain(__LINE__);
@@ -727,13 +743,16 @@ class PlainPdf {
   // The object at `offset`, which must be numbered `number` `generation` (0 0: any number, for a
   // cross-reference stream). A stream's value is its dictionary, its data left in the file; its
   // length is checked here, where qpdf checks it, because qpdf repairs a wrong one.
-  Value objectAt(long long offset, long long number, long long generation) {
+  Value objectAt(long long offset, long long number, long long generation,
+                 uint64_t* found = nullptr) {
     if (offset <= 0) notPlain(__LINE__);
     Value v = withWindow(offset, [&](Parser& p) {
       const long long n = p.nonNegativeInteger();
       const long long g = p.nonNegativeInteger();
       if (p.word() != "obj" || n == 0) notPlain(__LINE__);
       if (number != 0 && (n != number || g != generation)) notPlain(__LINE__);
+      if (g > INT_MAX) notPlain(__LINE__);
+      if (found) *found = objectKey(n, g);
       Value v = p.value();
       std::string_view next = p.word();
       if (next == "stream" && v.isDictionary()) {
@@ -806,6 +825,8 @@ class PlainPdf {
     }
     if (flate->kind != Value::Kind::name || flate->name != "FlateDecode") notPlain(__LINE__);
     std::string data = inflated(raw);
+    decoded_ += data.size();
+    if (decoded_ > kMostDecoded) notPlain(__LINE__);
     if (decodeParms->kind == Value::Kind::null) return data;
     if (!decodeParms->isDictionary()) notPlain(__LINE__);
     const Value& predictor = resolve(get(*decodeParms, "Predictor"));
@@ -1030,6 +1051,8 @@ class PlainPdf {
   Value trailer_;
   bool trailerRead_ = false;
   std::unordered_map<uint64_t, XrefEntry> xref_;
+  std::vector<std::pair<uint64_t, long long>> xrefStreams_;  // object, offset
+  size_t decoded_ = 0;
   std::unordered_set<long long> freed_;
   std::unordered_map<uint64_t, Value> objects_;
   std::unordered_set<uint64_t> resolving_;
