@@ -1,22 +1,15 @@
 #include "artwork/pdf_document.h"
 
-#include <fcntl.h>
 #include <qpdf/InputSource.hh>
 #include <qpdf/QPDFExc.hh>
 #include <qpdf/QPDFLogger.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <cstring>
 #include <stdexcept>
 
+#include "base/block_file.h"
 #include "base/diagnostics.h"
-#include "base/file_descriptor.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -33,19 +26,11 @@ const char* kUnreadablePdf = "This PDF could not be opened. It may be incomplete
 
 // qpdf's own file source seeks through stdio before every object it reads, which throws away the
 // stdio buffer each time: measuring a 1,000-page document cost thousands of lseek and read calls.
-// This source reads the file in 64 KiB blocks with pread and keeps the last few, so the objects
-// that qpdf visits close together cost one system call. The file is read, never mapped, so a file
-// that shrinks while it is open ends early instead of faulting.
+// This source reads through a BlockFile, so the objects that qpdf visits close together cost one
+// system call.
 class BlockCachedFileSource : public InputSource {
  public:
-  explicit BlockCachedFileSource(const std::string& path) : name_(path) {
-    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
-      throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-    }
-    size_ = st.st_size;
-  }
+  explicit BlockCachedFileSource(const std::string& path) : name_(path), file_(path) {}
   ~BlockCachedFileSource() override = default;
   BlockCachedFileSource(const BlockCachedFileSource&) = delete;
   BlockCachedFileSource& operator=(const BlockCachedFileSource&) = delete;
@@ -73,23 +58,15 @@ class BlockCachedFileSource : public InputSource {
   void seek(qpdf_offset_t offset, int whence) override {
     qpdf_offset_t target = offset;
     if (whence == SEEK_CUR) target = offset_ + offset;
-    if (whence == SEEK_END) target = size_ + offset;
+    if (whence == SEEK_END) target = file_.size() + offset;
     if (target < 0) throw std::runtime_error(name_ + ": seek before the start of the file");
     offset_ = target;
   }
   void rewind() override { offset_ = 0; }
   size_t read(char* buffer, size_t length) override {
     last_offset = offset_;
-    size_t done = 0;
-    while (done < length && offset_ < size_) {
-      const Block& block = blockAt(offset_ / kBlockSize);
-      const size_t within = size_t(offset_ % kBlockSize);
-      if (within >= block.length) break;  // the file ended early
-      const size_t n = std::min(length - done, block.length - within);
-      std::memcpy(buffer + done, block.bytes.data() + within, n);
-      done += n;
-      offset_ += qpdf_offset_t(n);
-    }
+    const size_t done = file_.read(offset_, buffer, length);
+    offset_ += qpdf_offset_t(done);
     return done;
   }
   void unreadCh(char) override {
@@ -97,49 +74,9 @@ class BlockCachedFileSource : public InputSource {
   }
 
  private:
-  static constexpr qpdf_offset_t kBlockSize = 64 * 1024;
-  struct Block {
-    qpdf_offset_t index = -1;
-    size_t length = 0;
-    uint64_t lastUse = 0;
-    std::vector<char> bytes;
-  };
-
-  const Block& blockAt(qpdf_offset_t index) {
-    ++clock_;
-    Block* victim = &blocks_[0];
-    for (Block& b : blocks_) {
-      if (b.index == index) {
-        b.lastUse = clock_;
-        return b;
-      }
-      if (b.lastUse < victim->lastUse) victim = &b;
-    }
-    victim->bytes.resize(size_t(kBlockSize));
-    victim->index = index;
-    victim->lastUse = clock_;
-    victim->length = 0;
-    while (victim->length < size_t(kBlockSize)) {
-      const ssize_t n = ::pread(fd_.get(), victim->bytes.data() + victim->length,
-                                size_t(kBlockSize) - victim->length,
-                                off_t(index * kBlockSize + qpdf_offset_t(victim->length)));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        victim->index = -1;
-        throw std::runtime_error(name_ + ": " + std::strerror(errno));
-      }
-      if (n == 0) break;
-      victim->length += size_t(n);
-    }
-    return *victim;
-  }
-
   std::string name_;
-  FileDescriptor fd_;
-  qpdf_offset_t size_ = 0;
+  BlockFile file_;
   qpdf_offset_t offset_ = 0;
-  uint64_t clock_ = 0;
-  std::array<Block, 8> blocks_;
 };
 
 }  // namespace

@@ -1,26 +1,24 @@
 #include "artwork/plain_pdf_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <array>
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cstdint>
-#include <cstring>
+#include <cstdlib>
 #include <memory>
-#include <type_traits>
 #include <set>
 #include <string_view>
+#include <system_error>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "base/block_file.h"
 #include "base/diagnostics.h"
-#include "base/file_descriptor.h"
 
 namespace vardelle::artwork {
 
@@ -383,19 +381,14 @@ class Parser {
 
 class FileBytes {
  public:
-  explicit FileBytes(const std::string& path) {
-    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (!fd_ || ::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode)) notPlain(__LINE__);
-    size_ = st.st_size;
-  }
+  explicit FileBytes(const std::string& path) : file_(path) {}
 
-  long long size() const { return size_; }
+  long long size() const { return file_.size(); }
 
   // Up to `length` bytes from `offset`, fewer at the end of the file.
   std::string read(long long offset, size_t length) {
-    std::string out;
-    append(out, offset, clamp(offset, length));
+    std::string out(clamp(offset, length), '\0');
+    if (file_.read(offset, out.data(), out.size()) != out.size()) notPlain(__LINE__);  // shrank
     return out;
   }
 
@@ -404,76 +397,24 @@ class FileBytes {
   // read; `scratch` holds it when it must be put together.
   std::string_view view(long long offset, size_t length, std::string& scratch, bool& complete) {
     length = clamp(offset, length);
-    const Block& b = block(offset / kBlockSize);
-    const size_t within = size_t(offset % kBlockSize);
-    if (within >= b.length) notPlain(__LINE__);  // the file shrank
-    if (within + length <= b.length || length <= kFirstWindow) {
-      const size_t n = std::min(length, b.length - within);
-      complete = offset + (long long)n >= size_;
-      return {b.bytes.get() + within, n};
+    std::string_view bytes = file_.from(offset);
+    if (bytes.empty() && length > 0) notPlain(__LINE__);  // the file shrank
+    if (bytes.size() < length && length > kFirstWindow) {
+      scratch = read(offset, length);
+      bytes = scratch;
     }
-    scratch.clear();
-    append(scratch, offset, length);
-    complete = offset + (long long)scratch.size() >= size_;
-    return scratch;
+    bytes = bytes.substr(0, length);
+    complete = offset + (long long)bytes.size() >= size();
+    return bytes;
   }
 
  private:
-  static constexpr long long kBlockSize = 64 * 1024;
-  struct Block {
-    long long index = -1;
-    uint64_t lastUse = 0;
-    size_t length = 0;
-    std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(size_t(kBlockSize));
-  };
-
   size_t clamp(long long offset, size_t length) const {
-    if (offset < 0 || offset > size_) notPlain(__LINE__);
-    return size_t(std::min<long long>(size_ - offset, (long long)length));
+    if (offset < 0 || offset > size()) notPlain(__LINE__);
+    return size_t(std::min<long long>(size() - offset, (long long)length));
   }
 
-  void append(std::string& out, long long offset, size_t length) {
-    const size_t end = out.size() + length;
-    while (out.size() < end) {
-      const long long at = offset + (long long)(out.size() + length - end);
-      const Block& b = block(at / kBlockSize);
-      const size_t within = size_t(at % kBlockSize);
-      if (within >= b.length) notPlain(__LINE__);  // the file shrank
-      const size_t n = std::min(end - out.size(), b.length - within);
-      out.append(b.bytes.get() + within, n);
-    }
-  }
-
-  const Block& block(long long index) {
-    ++clock_;
-    Block* victim = &blocks_[0];
-    for (Block& b : blocks_) {
-      if (b.index == index) {
-        b.lastUse = clock_;
-        return b;
-      }
-      if (b.lastUse < victim->lastUse) victim = &b;
-    }
-    victim->index = -1;
-    size_t filled = 0;
-    while (filled < size_t(kBlockSize)) {
-      const ssize_t n = ::pread(fd_.get(), victim->bytes.get() + filled, size_t(kBlockSize) - filled,
-                                off_t(index * kBlockSize) + off_t(filled));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) notPlain(__LINE__);
-      if (n == 0) break;
-      filled += size_t(n);
-    }
-    victim->length = filled;
-    victim->index = index;
-    victim->lastUse = clock_;
-    return *victim;
-  }
-
-  FileDescriptor fd_;
-  long long size_ = 0;
-  uint64_t clock_ = 0;
-  std::array<Block, 4> blocks_;
+  BlockFile file_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -1065,6 +1006,9 @@ std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& 
   try {
     PlainPdf pdf(path);
     return pdf.pages();
+  } catch (const std::system_error& e) {
+    debugNote(std::string("plain PDF reader: ") + e.what());
+    return std::nullopt;
   } catch (const NotPlain& declined) {
     debugNote("plain PDF reader: declined by the rule at plain_pdf_reader.cc:" +
               std::to_string(declined.line));

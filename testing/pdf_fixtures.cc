@@ -62,19 +62,26 @@ std::string makePdfOfPages(size_t count, double width, double height) {
   return makePdf(std::vector<PdfPageOptions>(count, page));
 }
 
-std::string encryptPdf(const std::string& pdf, const std::string& userPassword,
-                       bool allowPrinting) {
+std::string rewritePdf(const std::string& pdf, const std::function<void(QPDFWriter&)>& configure) {
   QPDF source;
   source.setSuppressWarnings(true);
   source.processMemoryFile("fixture.pdf", pdf.data(), pdf.size());
   QPDFWriter writer(source);
   writer.setOutputMemory();
   writer.setStaticID(true);
-  writer.setR6EncryptionParameters(userPassword.c_str(), "owner-secret", true, true, true, true,
-                                   true, true, allowPrinting ? qpdf_r3p_full : qpdf_r3p_none, true);
+  configure(writer);
   writer.write();
   auto buffer = writer.getBufferSharedPointer();
   return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+}
+
+std::string encryptPdf(const std::string& pdf, const std::string& userPassword,
+                       bool allowPrinting) {
+  return rewritePdf(pdf, [&](QPDFWriter& writer) {
+    writer.setR6EncryptionParameters(userPassword.c_str(), "owner-secret", true, true, true, true,
+                                     true, true, allowPrinting ? qpdf_r3p_full : qpdf_r3p_none,
+                                     true);
+  });
 }
 
 }  // namespace vardelle::testing

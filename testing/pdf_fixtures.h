@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+class QPDFWriter;
 
 namespace vardelle::testing {
 
@@ -25,6 +28,9 @@ std::string makePdf(const std::vector<PdfPageOptions>& pages,
 
 /// A one-page-per-size PDF: `count` pages of `width` × `height` points.
 std::string makePdfOfPages(size_t count, double width = 612, double height = 792);
+
+/// `pdf` written again by qpdf, with a fixed ID and `configure` applied to its writer.
+std::string rewritePdf(const std::string& pdf, const std::function<void(QPDFWriter&)>& configure);
 
 /// `pdf` re-written by qpdf with 256-bit AES encryption. With an empty user password it opens
 /// without one; `allowPrinting` false forbids all printing.

@@ -3,15 +3,12 @@
 #include <gtest/gtest.h>
 
 #define POINTERHOLDER_TRANSITION 4
-#include <qpdf/Buffer.hh>
-#include <qpdf/QPDF.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <cstdio>
 #include <functional>
 
 #include "artwork/artwork.h"
-#include "artwork/pdf_document.h"
 #include "base/print_failure.h"
 #include "testing/pdf_fixtures.h"
 #include "testing/pdf_maker.h"
@@ -79,20 +76,6 @@ struct Corpus {
   }
 };
 
-// `pdf` written again by qpdf with `configure` applied to its writer.
-std::string rewritten(const std::string& pdf, const std::function<void(QPDFWriter&)>& configure) {
-  QPDF source;
-  source.setSuppressWarnings(true);
-  source.processMemoryFile("fixture.pdf", pdf.data(), pdf.size());
-  QPDFWriter writer(source);
-  writer.setOutputMemory();
-  writer.setStaticID(true);
-  configure(writer);
-  writer.write();
-  auto buffer = writer.getBufferSharedPointer();
-  return std::string(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
-}
-
 // `pdf` with `from` replaced by `to` of the same length, so that every offset stays right.
 std::string edited(std::string pdf, const std::string& from, std::string to) {
   const size_t at = pdf.find(from);
@@ -132,18 +115,18 @@ TEST(PlainPdfReader, ReadsWhatRealWritersWriteAsQpdfReadsIt) {
   page.userUnit = 1.5;
   corpus.expectRead(testing::makeFixturePdf({page, page}), "qpdf's own fixture");
 
-  corpus.expectRead(rewritten(base, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
+  corpus.expectRead(testing::rewritePdf(base, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
                     "object and cross-reference streams");
-  corpus.expectRead(rewritten(base,
+  corpus.expectRead(testing::rewritePdf(base,
                               [](QPDFWriter& w) {
                                 w.setObjectStreamMode(qpdf_o_generate);
                                 w.setLinearization(true);
                               }),
                     "linearized with object streams");
-  corpus.expectRead(rewritten(base, [](QPDFWriter& w) { w.setLinearization(true); }),
+  corpus.expectRead(testing::rewritePdf(base, [](QPDFWriter& w) { w.setLinearization(true); }),
                     "linearized");
-  corpus.expectRead(rewritten(base, [](QPDFWriter& w) { w.setQDFMode(true); }), "QDF");
-  corpus.expectRead(rewritten(base,
+  corpus.expectRead(testing::rewritePdf(base, [](QPDFWriter& w) { w.setQDFMode(true); }), "QDF");
+  corpus.expectRead(testing::rewritePdf(base,
                               [](QPDFWriter& w) {
                                 w.setCompressStreams(false);
                                 w.setObjectStreamMode(qpdf_o_generate);
@@ -239,7 +222,7 @@ TEST(PlainPdfReader, TheNewestUpdateCounts) {
   const std::string twice = updated(once, {{"3 0", "<< /Type /Page /Parent 2 0 R /MediaBox "
                                                    "[0 0 100 50] >>"}});
   corpus.expectRead(twice, "two updates");
-  corpus.expectRead(rewritten(twice, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
+  corpus.expectRead(testing::rewritePdf(twice, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
                     "written again with object streams");
   // A page freed by the update: qpdf no longer finds it, and this reader must not either.
   corpus.expectDeclined(updated(base, {}, {3}), "a freed page");
@@ -273,7 +256,7 @@ TEST(PlainPdfReader, DeclinesWhatOnlyQpdfReadsRight) {
   corpus.expectDeclined(withPage("", "<< /Type /Pages /Kids [<< /Type /Page >>] >>"),
                         "a page written inside its node");
   std::string lzw =
-      rewritten(base, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); });
+      testing::rewritePdf(base, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); });
   lzw.replace(lzw.rfind("/FlateDecode"), 12, "/LZWDecode  ");
   corpus.expectDeclined(lzw, "a filter this reader does not undo");
   std::string hybrid = base;
