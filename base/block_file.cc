@@ -59,6 +59,7 @@ const BlockFile::Block& BlockFile::block(long long index) {
     if (b.lastUse < victim->lastUse) victim = &b;
   }
   victim->index = -1;
+  if (!victim->bytes) victim->bytes = std::make_unique_for_overwrite<char[]>(size_t(kBlockSize));
   size_t filled = 0;
   while (filled < size_t(kBlockSize)) {
     const ssize_t n = ::pread(fd_.get(), victim->bytes.get() + filled, size_t(kBlockSize) - filled,

@@ -13,7 +13,8 @@ namespace vardelle {
 /// A regular file read with pread in 64 KiB blocks, keeping the last few: readers that visit
 /// objects close together (a PDF's cross references and page objects) cost one system call for
 /// many of them. The file is read, never mapped, so a file that shrinks while it is open ends
-/// early instead of faulting.
+/// early instead of faulting. (This header is also read as C++17, by the sources that include
+/// qpdf's headers under clang.)
 class BlockFile {
  public:
   /// Opens `path`. Throws std::system_error when it cannot be opened or is not a regular file.
@@ -36,7 +37,7 @@ class BlockFile {
     long long index = -1;
     uint64_t lastUse = 0;
     size_t length = 0;
-    std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(size_t(kBlockSize));
+    std::unique_ptr<char[]> bytes;  // allocated when first filled
   };
 
   const Block& block(long long index);
