@@ -218,7 +218,9 @@ class Parser {
     if (c == '/') {
       ++p_;
       const std::string_view t = token();
-      if (t.empty() || t.find('#') != std::string_view::npos) notPlain(__LINE__);
+      // qpdf decodes "#xx"; a name this reader keeps must be read without doing so. A name it
+      // only skips (a font named /Times#20Roman among the resources) ends where qpdf's does.
+      if (t.empty() || (Keep && t.find('#') != std::string_view::npos)) notPlain(__LINE__);
       v.kind = Value::Kind::name;
       if (Keep) v.name = t;
     } else if (c == '[') {

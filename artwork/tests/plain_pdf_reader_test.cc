@@ -183,8 +183,8 @@ TEST(PlainPdfReader, PageEntriesAreJudgedAsQpdfReadsThem) {
   page = {};
   page.mediaBox.clear();
   corpus.expectRead(one(page), "no media box anywhere");
-  page.extra = "% a comment\n/Resources << /ProcSet [/PDF /Text] /Font << >> >> /Annots [(x\\)y) "
-               "<41 42> true false null 1 0 R]";
+  page.extra = "% a comment\n/Resources << /ProcSet [/PDF /Text] /Font << /Times#20Roman 9 0 R "
+               ">> >> /Annots [(x\\)y) <41 42> true false null 1 0 R]";
   corpus.expectRead(one(page, "/MediaBox [0 0 10.25 20.125]"), "comments, strings and names");
 }
 
@@ -246,7 +246,7 @@ TEST(PlainPdfReader, DeclinesWhatOnlyQpdfReadsRight) {
                         "a table that is not there");
   corpus.expectDeclined(edited(base, "2 0 obj", "9 0 obj"), "an object that is not where it says");
   corpus.expectDeclined(withPage("/MediaBox [0 0 1 1]"), "a repeated key");
-  corpus.expectDeclined(withPage("/Annots /A#62"), "an escaped name");
+  corpus.expectDeclined(withPage("/Rot#61te 90"), "an escaped name that qpdf reads as /Rotate");
   corpus.expectDeclined(withPage("/Annots word"), "a word qpdf reads as a string");
   corpus.expectDeclined(withPage("", "", "/Parent 1 0 R"), "a page tree root that points higher");
   corpus.expectDeclined(edited(withPage(""), "/Kids [3 0 R 5 0 R ]", "/Kids [3 0 R 3 0 R]"),
