@@ -1,5 +1,7 @@
 #include "artwork/placement.h"
 
+#include "artwork/named_sheet.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -134,6 +136,56 @@ TEST(Placement, FitDependsOnSizeAloneNotOnTheOffset) {
   const PagePlacement shifted = placement({500, 500}, 100, kBorderless, 50, 50);
   EXPECT_TRUE(shifted.fitsPaper);
   EXPECT_TRUE(shifted.requiresClipping);
+}
+
+// A4 as a PPD writes it, 595 × 842 pt, and as CUPS keeps that: 20990 × 29704 hundredths of a mm.
+constexpr double kRoundedA4Width = 20990 * 72.0 / 2540;
+constexpr double kRoundedA4Height = 29704 * 72.0 / 2540;
+const Size kTrueA4{210 * 72 / 25.4, 297 * 72 / 25.4};
+
+TEST(NamedSheet, AWholePointSheetStandsForTheMetricSheetItRounds) {
+  const auto a4 = namedSheetSize({kRoundedA4Width, kRoundedA4Height});
+  ASSERT_TRUE(a4);
+  EXPECT_DOUBLE_EQ(a4->width, kTrueA4.width);
+  EXPECT_DOUBLE_EQ(a4->height, kTrueA4.height);
+  const auto landscape = namedSheetSize({842, 595});
+  ASSERT_TRUE(landscape);
+  EXPECT_DOUBLE_EQ(landscape->width, kTrueA4.height);
+  // 10 × 15 cm, written 283 × 425.
+  EXPECT_TRUE(namedSheetSize({283, 425}));
+  // Inch sheets are whole points already; other sizes are their own.
+  EXPECT_FALSE(namedSheetSize({288, 432}));
+  EXPECT_FALSE(namedSheetSize({612, 792}));
+  EXPECT_FALSE(namedSheetSize({596, 842}));
+  EXPECT_FALSE(namedSheetSize({600, 800}));
+}
+
+TEST(Placement, APageOfTheTrueSheetFitsTheSheetADriverRoundedToWholePoints) {
+  const PaperGeometry borderless{kRoundedA4Width, kRoundedA4Height, 0, 0,
+                                 kRoundedA4Width, kRoundedA4Height};
+  const PagePlacement p = placement(kTrueA4, 100, borderless, 0, 0);
+  EXPECT_TRUE(p.fitsPaper);
+  EXPECT_FALSE(p.requiresClipping);
+  // Still centred on the driver's page, at exact size: the fraction beyond it is not printed.
+  EXPECT_DOUBLE_EQ(p.rect.x, (kRoundedA4Width - kTrueA4.width) * 0.5);
+  EXPECT_DOUBLE_EQ(p.rect.width, kTrueA4.width);
+
+  // Landscape, and with margins (fits, but clipped by the margins as any page would be).
+  const PaperGeometry landscape{kRoundedA4Height, kRoundedA4Width, 0, 0,
+                                kRoundedA4Height, kRoundedA4Width};
+  EXPECT_FALSE(placement({kTrueA4.height, kTrueA4.width}, 100, landscape, 0, 0).requiresClipping);
+  const PaperGeometry margins{kRoundedA4Width, kRoundedA4Height, 8.5, 8.5, 578, 825};
+  const PagePlacement bordered = placement(kTrueA4, 100, margins, 0, 0);
+  EXPECT_TRUE(bordered.fitsPaper);
+  EXPECT_TRUE(bordered.requiresClipping);
+
+  // Beyond the true sheet the usual 0.02 pt holds, and an offset still needs clipping.
+  EXPECT_FALSE(placement({kTrueA4.width + 0.03, kTrueA4.height}, 100, borderless, 0, 0).fitsPaper);
+  EXPECT_TRUE(placement({kTrueA4.width + 0.01, kTrueA4.height}, 100, borderless, 0, 0).fitsPaper);
+  EXPECT_TRUE(placement(kTrueA4, 100, borderless, 0.1, 0).requiresClipping);
+  // A sheet that stands for no named one gets no more than its own size.
+  const PaperGeometry custom{600, 800, 0, 0, 600, 800};
+  EXPECT_FALSE(placement({600.03, 800}, 100, custom, 0, 0).fitsPaper);
 }
 
 }  // namespace

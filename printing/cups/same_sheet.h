@@ -4,6 +4,7 @@
 // because each compares numbers that went through different roundings; they stand here side by
 // side so that none is loosened or tightened without seeing the others.
 
+#include "artwork/named_sheet.h"
 #include "artwork/paper_geometry.h"
 
 namespace vardelle::printing {
@@ -25,11 +26,11 @@ inline constexpr double kPaperDriftTolerancePt = 0.02;
 inline constexpr double kRasterToMeasuredTolerancePt = 0.02;
 
 /// Measuring a media name: the size CUPS' media database gives for a name against the size the
-/// name says (iso_a4_210x297mm), in hundredths of a millimetre. A PPD keeps sizes in whole
-/// points, up to half a point (17.6 hundredths) off the nominal size (A4 is 595 × 842 pt, 20990 ×
-/// 29704); CUPS answers a name with the nearest size within a few millimetres, which is another
+/// name says (iso_a4_210x297mm), in hundredths of a millimetre: a PPD's rounding to whole points
+/// (artwork/named_sheet.h, which also lets a page of the named sheet's true size fit the rounded
+/// one). CUPS answers a name with the nearest size within a few millimetres, which is another
 /// sheet.
-inline constexpr int kNamedSizeToleranceHundredths = 18;
+inline constexpr int kNamedSizeToleranceHundredths = artwork::kNamedSheetToleranceHundredths;
 
 /// Saving settings: the dialog's paper (GTK's millimetres, converted from the PPD's points)
 /// against a page-size entry of the queue's PPD, in points. Half a point is a PPD's rounding;
