@@ -16,8 +16,7 @@ struct Point {
 };
 
 // Lower-left corners in the artwork's own points.
-std::vector<Point> rulerSquares(double width, double height) {
-  const double m = 20;
+std::vector<Point> rulerSquares(double width, double height, double m) {
   return {{m, m},
           {width - m - kSquare, m},
           {m, height - m - kSquare},
@@ -47,10 +46,10 @@ std::optional<Point> squareCentre(const DecodedImage& image, int dpi, Point expe
 
 }  // namespace
 
-std::string placedRulerPdf(double widthPt, double heightPt) {
+std::string placedRulerPdf(double widthPt, double heightPt, double insetPt) {
   FixturePage page;
   page.mediaBox = {0, 0, widthPt, heightPt};
-  for (const Point& corner : rulerSquares(widthPt, heightPt)) {
+  for (const Point& corner : rulerSquares(widthPt, heightPt, insetPt)) {
     page.content += fillRect(corner.x, corner.y, kSquare, kSquare, 0, 0, 0);
   }
   return makeFixturePdf({page});
@@ -58,11 +57,11 @@ std::string placedRulerPdf(double widthPt, double heightPt) {
 
 RulerLanding measurePlacedRuler(const DecodedImage& page, int dpi,
                                 const artwork::PagePlacement& placed, double widthPt,
-                                double heightPt, bool landscape) {
+                                double heightPt, bool landscape, double insetPt) {
   RulerLanding landing;
   std::vector<Point> expected, measured;
   double worst = 0;
-  for (const Point& corner : rulerSquares(widthPt, heightPt)) {
+  for (const Point& corner : rulerSquares(widthPt, heightPt, insetPt)) {
     const Point e{placed.rect.x + corner.x + kSquare / 2, placed.rect.y + corner.y + kSquare / 2};
     std::optional<Point> m = squareCentre(page, dpi, e, landscape);
     if (!m) {

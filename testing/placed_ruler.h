@@ -10,9 +10,10 @@
 namespace vardelle::testing {
 
 /// The ruler the driverless print tests print: a page of `widthPt` × `heightPt` with five black
-/// 4 mm squares, four near the corners and one off the centre, so that a shift, a turn or a
-/// scale of the page shows in where they land.
-std::string placedRulerPdf(double widthPt, double heightPt);
+/// 4 mm squares, four `insetPt` from the corners and one off the centre, so that a shift, a turn
+/// or a scale of the page shows in where they land (and, close to the edges, a margin that cuts
+/// a square).
+std::string placedRulerPdf(double widthPt, double heightPt, double insetPt = 20);
 
 /// How a printed ruler compares with where the placement puts it.
 struct RulerLanding {
@@ -27,6 +28,6 @@ struct RulerLanding {
 /// quarter clockwise onto the portrait media, so its x runs down the rendering.
 RulerLanding measurePlacedRuler(const DecodedImage& page, int dpi,
                                 const artwork::PagePlacement& placed, double widthPt,
-                                double heightPt, bool landscape);
+                                double heightPt, bool landscape, double insetPt = 20);
 
 }  // namespace vardelle::testing

@@ -80,8 +80,10 @@ MeasuredPaper measurePpdEntry(const PrintSettings& settings, const std::string& 
     bottom = marginHundredths(area.bottom);
     right = marginHundredths(size->widthPt - area.right);
     top = marginHundredths(size->lengthPt - area.top);
-    if (paper.borderless) *measured.localizedName += " borderless";
+    measured.driverBorderless = paper.borderless;
+    measured.localizedName = paperNameFor(measured, size->text);
   }
+  measured.sheet = {width, length, left, bottom, right, top};
   measured.geometry =
       orientedGeometry(width, length, left, bottom, right, top, sheetTurn(*ppd, orientation));
   if (const pwg_media_t* pwg = pwgMediaForSize(width, length)) {
@@ -215,6 +217,7 @@ MeasuredPaper measurePaper(const PrintSettings& settings) {
   }
 
   MeasuredPaper measured;
+  measured.sheet = {size.width, size.length, size.left, size.bottom, size.right, size.top};
   measured.geometry = orientedGeometry(size.width, size.length, size.left, size.bottom, size.right,
                                        size.top, *orientation);
   measured.mediaName = size.media[0] ? size.media : media;
@@ -223,6 +226,10 @@ MeasuredPaper measurePaper(const PrintSettings& settings) {
     if (*localized) measured.localizedName = localized;
   }
   return measured;
+}
+
+std::string paperNameFor(const MeasuredPaper& paper, const std::string& shown) {
+  return paper.driverBorderless ? shown + " borderless" : shown;
 }
 
 artwork::PaperGeometry paperGeometry(const PrintSettings& settings) {

@@ -5,6 +5,7 @@
 
 #include "artwork/paper_geometry.h"
 #include "base/records.h"
+#include "printing/cups/printer_media.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/settings/print_settings.h"
 
@@ -15,7 +16,19 @@ struct MeasuredPaper {
   artwork::PaperGeometry geometry;  ///< sheet and printable area in points, orientation applied
   std::string mediaName;  ///< the PWG name measured (the settings' or the queue's default)
   std::optional<std::string> localizedName;  ///< CUPS' name for people, when it has one
+  /// Whether the sheet is printed borderless by a driver option rather than by a page size of
+  /// its own (Gutenprint's StpFullBleed): the dialog names such a paper by its size alone.
+  bool driverBorderless = false;
+  /// The entry measured, portrait, in hundredths of a millimetre, margins and all: what a job
+  /// sent straight to a printer must name (printerEntryFor) so that a borderless sheet goes out
+  /// without margins and a bordered one with them.
+  MediaEntry sheet;
 };
+
+/// The name people know `paper` by, from `shown`, the name the dialog showed for it (its PPD
+/// text or the queue's name for the size): " borderless" added where a driver option makes the
+/// sheet borderless.
+std::string paperNameFor(const MeasuredPaper& paper, const std::string& shown);
 
 /// Measures the paper of `settings`, turned for the orientation, in points converted from
 /// hundredths of a millimetre (× 72 first, then ÷ 2540):

@@ -19,17 +19,10 @@ bool sameValue(int a, int b) {
   return std::fabs((a - b) * 72.0 / 2540.0) <= kPaperDriftTolerancePt;
 }
 
-}  // namespace
-
-PrinterMedia printerMedia(ipp_t* response) {
-  PrinterMedia media;
-  ipp_attribute_t* database =
-      response ? ippFindAttribute(response, "media-col-database", IPP_TAG_BEGIN_COLLECTION)
-               : nullptr;
-  if (!database) return media;
-  media.listed = true;
-  for (int i = 0; i < ippGetCount(database); ++i) {
-    ipp_t* col = ippGetCollection(database, i);
+// Adds the sheets of one list of media-col values (`listed`) to `media`.
+void addSheets(ipp_attribute_t* listed, PrinterMedia& media) {
+  for (int i = 0; i < ippGetCount(listed); ++i) {
+    ipp_t* col = ippGetCollection(listed, i);
     ipp_attribute_t* sizeAttribute =
         col ? ippFindAttribute(col, "media-size", IPP_TAG_BEGIN_COLLECTION) : nullptr;
     ipp_t* size = sizeAttribute ? ippGetCollection(sizeAttribute, 0) : nullptr;
@@ -53,6 +46,21 @@ PrinterMedia printerMedia(ipp_t* response) {
     } else {
       ++media.impossible;
     }
+  }
+}
+
+}  // namespace
+
+PrinterMedia printerMedia(ipp_t* response) {
+  PrinterMedia media;
+  // What is loaded counts as much as what the printer knows: a borderless entry some firmware
+  // lists only among the papers ready in its trays is printed as surely as one in its database.
+  for (const char* name : {"media-col-database", "media-col-ready"}) {
+    ipp_attribute_t* listed =
+        response ? ippFindAttribute(response, name, IPP_TAG_BEGIN_COLLECTION) : nullptr;
+    if (!listed) continue;
+    media.listed = true;
+    addSheets(listed, media);
   }
   return media;
 }

@@ -13,16 +13,16 @@ struct MediaEntry {
   int left = 0, bottom = 0, right = 0, top = 0;
 };
 
-/// The sheets a printer itself offers: its media-col-database.
+/// The sheets a printer itself offers: its media-col-database and media-col-ready.
 struct PrinterMedia {
-  bool listed = false;             ///< whether the printer answered with a media-col-database
+  bool listed = false;  ///< whether the printer answered with a media-col-database or -ready
   std::vector<MediaEntry> sheets;  ///< the entries that describe a real sheet
   /// Entries with a size of zero or less, or margins that leave no printable area on the sheet.
   size_t impossible = 0;
 };
 
-/// The media-col-database of a Get-Printer-Attributes response (entries without a media-size
-/// are skipped, as a printer's custom-size ranges are).
+/// The media-col-database and media-col-ready of a Get-Printer-Attributes response (entries
+/// without a media-size are skipped, as a printer's custom-size ranges are).
 PrinterMedia printerMedia(ipp_t* response);
 
 /// The printer's own entry for the sheet a queue names as `queueEntry`: one of the same size

@@ -139,10 +139,10 @@ RouteFacts readRouteFacts(const std::string& destination) {
   auto device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
   if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!device) throw PrintFailure(unreachable);
-  IppMessage printer =
-      getPrinterAttributes(device->http.get(), facts.printerUri, device->resource,
-                           {"print-scaling-supported", "document-format-supported",
-                            "media-col-database", "printer-make-and-model", "printer-uuid"});
+  IppMessage printer = getPrinterAttributes(
+      device->http.get(), facts.printerUri, device->resource,
+      {"print-scaling-supported", "document-format-supported", "media-col-database",
+       "media-col-ready", "printer-make-and-model", "printer-uuid"});
   if (!printer || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
     throw PrintFailure(unreachable);
   }

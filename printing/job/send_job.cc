@@ -24,21 +24,10 @@ std::pair<Destination, DestinationInfo> openDestination(http_t* http, const std:
   return {std::move(dest), std::move(info)};
 }
 
-// The queue's own entry for `media`, the one the paper was measured from.
-MediaEntry queueMediaEntry(http_t* http, const std::string& destination, const std::string& media) {
-  auto opened = openDestination(http, destination);
-  cups_size_t size{};
-  if (!cupsGetDestMediaByName(http, opened.first.get(), opened.second.get(), media.c_str(),
-                              CUPS_MEDIA_FLAGS_DEFAULT, &size)) {
-    throw PrintFailure(kPaperChanged);
-  }
-  return {size.width, size.length, size.left, size.bottom, size.right, size.top};
-}
-
 }  // namespace
 
 void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& destination,
-             const std::vector<PrintOption>& options, const std::string& media,
+             const std::vector<PrintOption>& options, const MediaEntry& sheet,
              const std::string& title, int documentFd, const char* format,
              const std::vector<FileSpan>& spans) {
   HttpConnection cupsd = connectToPrintSystem();
@@ -54,11 +43,11 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
     ticket = options;
   } else {
     // The printer places the sheet by what it offers itself, not by the queue's copy of it: the
-    // queue's entry must still be one of the printer's own, margins and all, and the ticket
+    // entry the paper was measured from must still be one of the printer's own, margins and all
+    // (a borderless sheet and its bordered neighbour share a size and a name), and the ticket
     // names the printer's entry exactly. The local queue never sees the job.
-    const MediaEntry sheet =
-        printerEntryFor(facts.media, queueMediaEntry(cupsd.get(), destination, media),
-                        std::string(queueName(destination)));
+    const MediaEntry entry =
+        printerEntryFor(facts.media, sheet, std::string(queueName(destination)));
     DeviceFailure failure = DeviceFailure::none;
     device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
     if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
@@ -74,7 +63,7 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
       if (!again) return std::nullopt;
       return std::move(again->http);
     };
-    ticket = deviceJobOptions(options, sheet);
+    ticket = deviceJobOptions(options, entry);
   }
   const int jobId = createCheckedJob(target, title, ticket);
   sendJobDocument(target, jobId, title, documentFd, format, spans);

@@ -111,7 +111,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
                                       offset.x, offset.y, sink);
         },
         "printing");
-    sendJob(route, facts, settings.printerName(), sent, media, title, rasterFile.fd(),
+    sendJob(route, facts, settings.printerName(), sent, current.sheet, title, rasterFile.fd(),
             kCupsRasterFormat, spans);
     return submitted(snapshot, document);
   }
@@ -136,7 +136,7 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
     throw PrintFailure(view.renderingError()->message());
   }
 
-  sendJob(route, facts, settings.printerName(), sent, media, title, pdf.fd());
+  sendJob(route, facts, settings.printerName(), sent, current.sheet, title, pdf.fd());
   return submitted(snapshot, document);
 }
 

@@ -33,14 +33,18 @@ Ipp mediaCol(int width, int length, int left, int bottom, int right, int top) {
   return col;
 }
 
-Ipp answer(const std::vector<Ipp>& cols) {
+// A response listing `cols` as `name`, and `ready` as media-col-ready.
+Ipp answer(const std::vector<Ipp>& cols, const std::vector<Ipp>& ready = {}) {
   Ipp response(ippNew());
-  ipp_attribute_t* database = nullptr;
-  for (const Ipp& col : cols) {
-    if (!database) {
-      database = ippAddCollection(response.get(), IPP_TAG_PRINTER, "media-col-database", col.get());
-    } else {
-      ippSetCollection(response.get(), &database, ippGetCount(database), col.get());
+  for (const auto& [name, list] :
+       {std::pair{"media-col-database", &cols}, std::pair{"media-col-ready", &ready}}) {
+    ipp_attribute_t* attribute = nullptr;
+    for (const Ipp& col : *list) {
+      if (!attribute) {
+        attribute = ippAddCollection(response.get(), IPP_TAG_PRINTER, name, col.get());
+      } else {
+        ippSetCollection(response.get(), &attribute, ippGetCount(attribute), col.get());
+      }
     }
   }
   return response;
@@ -93,6 +97,19 @@ TEST(PrinterMedia, MissingOrImpossibleDescriptionsAreSaidAsSuch) {
             "sheet without a size, or margins that leave nothing to print on), so the artwork "
             "cannot be placed at exact size. Nothing was sent to it.");
   EXPECT_EQ(printerEntryFor(media, {21590, 27940, 600, 1000, 700, 800}, "Q").length, 27940);
+}
+
+TEST(PrinterMedia, ABorderlessSheetListedOnlyAmongTheReadyOnesIsThePrintersToo) {
+  std::vector<Ipp> database, ready;
+  database.push_back(mediaCol(21000, 29700, 300, 500, 400, 600));
+  ready.push_back(mediaCol(21000, 29700, 0, 0, 0, 0));
+  ready.push_back(mediaCol(21000, 29700, -100, 0, 0, 0));  // a negative margin is no sheet
+  const PrinterMedia media = printerMedia(answer(database, ready).get());
+  ASSERT_EQ(media.sheets.size(), 2u);
+  EXPECT_EQ(media.impossible, 1u);
+  EXPECT_EQ(printerEntryFor(media, {21000, 29700, 0, 0, 0, 0}, "Q").left, 0);
+  EXPECT_EQ(printerEntryFor(media, {21000, 29700, 300, 500, 400, 600}, "Q").left, 300);
+  EXPECT_TRUE(printerMedia(answer({}, ready).get()).listed);
 }
 
 }  // namespace

@@ -194,10 +194,11 @@ class DesktopQueues : public ::testing::Test {
     EXPECT_EQ(queueJobs(queue), 0u);
   }
 
-  // A preset for `queue` saved as the dialog saves it (A4 portrait), without showing it.
-  void savePreset(const std::string& queue) const {
+  // A preset for `queue` saved as the dialog saves it (A4 portrait, or the PPD's `entry` of A4),
+  // without showing it.
+  void savePreset(const std::string& queue, const std::string& entry = "A4") const {
     PrintSettings settings(queue);
-    ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, "A4"));
+    ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, entry));
     ASSERT_TRUE(settings.setOption(PrintSettings::kMedia, "iso_a4_210x297mm"));
     NativeSnapshot snapshot = testing::savedSnapshot(settings);
     dir.write(queue + "-preset.json", snapshot.toFileBytes());
@@ -393,8 +394,8 @@ TEST_F(DesktopQueues, BadAnswersFromTheNetworkOrThePrinterAreRefusedBeforeAnyJob
     std::string sentence;
   };
   const std::vector<Case> cases = {
-      {"no media-col-database", "ATTR collection media-col-database {",
-       "ATTR collection vardelle-unknown-database {",
+      // Neither the papers it knows nor those loaded (either would place the sheet).
+      {"no media-col-database", "ATTR collection media-col-", "ATTR collection vardelle-unknown-",
        "The printer behind \"Odd_Printer\" does not list its paper sizes with their margins "
        "(media-col-database), so the artwork cannot be placed at exact size. Nothing was sent to "
        "it."},
@@ -503,6 +504,62 @@ TEST_F(DesktopQueues, APrinterVanishingDuringTheJobEndsWithWhereTheJobWent) {
   EXPECT_LT(took, std::chrono::seconds(40));
   EXPECT_EQ(queueJobs("Vanishing_Printer"), 0u);
   rig.stopPrinter("vanish");
+}
+
+// A photo printer that lists A4 with margins and without, behind the queues a desktop makes.
+class Borderless : public DesktopQueues {};
+
+TEST_F(Borderless, ABorderlessSheetReachesThePrinterWithoutMarginsThroughTheDesktopsQueues) {
+  auto printer = rig.addPrinter(
+      "photo", "Photo Studio",
+      std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/borderless-firmware.attrs");
+  auto found = testing::runProcess({"/usr/bin/ippfind", "-T", "2", "_ipp._tcp", "-N",
+                                    "Photo Studio", "-x", "/bin/echo", "{txt_UUID}", ";"},
+                                   rig.environment());
+  const std::string uuid = found.out.substr(0, found.out.find('\n'));
+  ASSERT_EQ(uuid.size(), 36u) << found.out << found.err;
+  // cups-browsed makes no queue of its own for a printer that already has one.
+  rig.startCupsBrowsed();
+  ASSERT_EQ(rig.waitForQueue("Photo_Studio"), "implicitclass://Photo_Studio/");
+  rig.addQueue("Panel_Photo", "dnssd://Photo%20Studio._ipp._tcp.local/?uuid=" + uuid);
+
+  size_t printed = CupsRig::keptJobsIn(printer.jobs).size();
+  for (const char* queue : {"Photo_Studio", "Panel_Photo"}) {
+    SCOPED_TRACE(queue);
+    savePreset(queue, "A4.Borderless");
+    json saved = saveSettings(request(queue));
+    ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+    EXPECT_NE(saved["summary"]["paperName"].get<std::string>().find("(Borderless)"),
+              std::string::npos)
+        << saved.dump();
+    const artwork::PaperGeometry paper = paperOf(json::parse(testing::readFile(preset(queue))));
+    EXPECT_EQ(paper.imageableWidth, paper.width);
+
+    // The whole sheet, its squares a millimetre from the edges.
+    const double w = 595.2756, h = 841.8898, inset = 3;
+    json r = request(queue);
+    r["filePath"] = dir.write("sheet.pdf", testing::placedRulerPdf(w, h, inset));
+    json result = run("print", r);
+    ASSERT_EQ(result["ok"], true) << result.dump() << lastError;
+    auto jobs = waitForJobs(printer.jobs, ++printed);
+    ASSERT_EQ(jobs.size(), printed);
+    const std::string col = jobs.back().attributes.at("IPP_MEDIA_COL");
+    std::printf("%s: the printer received media-col %s\n", queue, col.c_str());
+    for (const char* member : {"media-bottom-margin=0 ", "media-left-margin=0 ",
+                               "media-right-margin=0 ", "media-top-margin=0}"}) {
+      EXPECT_NE(col.find(member), std::string::npos) << member << " in " << col;
+    }
+    EXPECT_EQ(jobs.back().attributes.at("IPP_PRINT_SCALING"), "none");
+    auto image = testing::decodePng(testing::readFile(jobs.back().file + "-page1.png"));
+    ASSERT_TRUE(image);
+    const auto placed = artwork::placement({w, h}, 100, paper, 0, 0);
+    const auto landing = testing::measurePlacedRuler(*image, kDpi, placed, w, h, false, inset);
+    ASSERT_TRUE(landing.missing.empty()) << landing.missing;
+    std::printf("%s borderless A4: worst square error %.4f mm, scale %.6f\n", queue,
+                landing.worstErrorMm, landing.scale);
+    EXPECT_LE(landing.worstErrorMm, 0.06);
+    EXPECT_NEAR(landing.scale, 1, 0.0005);
+  }
 }
 
 }  // namespace

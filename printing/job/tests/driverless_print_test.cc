@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "artwork/paper_geometry.h"
@@ -22,6 +23,7 @@
 #include "testing/raster_probe.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
+#include "testing/xvfb.h"
 
 namespace vardelle::printing {
 namespace {
@@ -215,6 +217,131 @@ TEST_F(DriverlessPrint, ASubstitutedAttributeCancelsTheJobBeforeItsDocument) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_TRUE(rig.keptJobs().empty()) << "the cancelled job printed";
   EXPECT_EQ(cupsdJobs(rig.queue()), std::vector<int>{IPP_JSTATE_CANCELED});
+}
+
+// A photo printer's firmware: A4 and 4 x 6 in listed with margins and without
+// (testing/printer/borderless-firmware.attrs), the sheet chosen in the real dialog.
+class Borderless : public DriverlessPrint {
+ protected:
+  std::map<std::string, std::string> env() const {
+    auto e = rig.environment();
+    for (const auto& [k, v] : xvfb.env()) e[k] = v;
+    e["KORVANEL_PARENT_PID"] = testing::kUnset;
+    return e;
+  }
+  json run(const std::string& mode, const json& r) {
+    auto out = testing::runVardelle(mode, dir.write(mode + ".json", r.dump()), env());
+    lastError = out.err;
+    return json::parse(out.out);
+  }
+  // `entry` of the queue's PPD saved through the dialog, which starts from an earlier preset on
+  // it and is confirmed with Return.
+  json saveThroughDialog(const std::string& queue, const std::string& entry,
+                         Orientation orientation) {
+    PrintSettings earlier(queue);
+    EXPECT_TRUE(earlier.setOption(PrintSettings::kPageSize, entry));
+    earlier.setOrientation(orientation);
+    snapshot = testing::savedSnapshot(earlier);
+    dir.write("preset.json", snapshot.toFileBytes());
+    json r = {{"printerName", queue},
+              {"printerId", *snapshot.printerId},
+              {"snapshotPath", dir.file("preset.json")},
+              {"scalePercent", 100}};
+    std::thread user([&] { testing::answerWindow(xvfb.display(), "Printer Settings", "Return"); });
+    json saved = run("settings", r);
+    user.join();
+    snapshot = decodeSnapshot(testing::readFile(dir.file("preset.json")), "preset");
+    return saved;
+  }
+
+  testing::Xvfb xvfb;
+};
+
+std::string photoPrinterAttributes() {
+  return std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/borderless-firmware.attrs";
+}
+
+TEST_F(Borderless, TheSheetSavedIsTheSheetTheFirmwareReceivesMarginsAndAll) {
+  auto printer = rig.addFirmwarePrinter("photo", photoPrinterAttributes());
+  struct Case {
+    const char* entry;
+    Orientation orientation;
+    double widthPt, heightPt;  // the sheet as printed
+    const char* name;          // as the dialog shows it
+    const char* margins;       // the media-col the printer must receive
+  };
+  const char* kZero =
+      "media-bottom-margin=0 media-left-margin=0 media-right-margin=0 media-top-margin=0";
+  const Case cases[] = {
+      {"A4.Borderless", Orientation::portrait, 595.2756, 841.8898, "A4 (Borderless)", kZero},
+      {"A4.Borderless", Orientation::landscape, 841.8898, 595.2756, "A4 (Borderless)", kZero},
+      {"4x6.Borderless", Orientation::portrait, 288, 432, "4x6 (Borderless)", kZero},
+      {"A4", Orientation::portrait, 595.2756, 841.8898, "A4",
+       "media-bottom-margin=470 media-left-margin=320 media-right-margin=590 "
+       "media-top-margin=730"},
+  };
+  size_t printed = 0;
+  for (const Case& c : cases) {
+    const bool landscape = c.orientation == Orientation::landscape;
+    SCOPED_TRACE(std::string(c.entry) + (landscape ? " landscape" : " portrait"));
+    json saved = saveThroughDialog(printer.queue, c.entry, c.orientation);
+    ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+    const std::string name = saved["summary"]["paperName"];
+    EXPECT_EQ(name.find(".Borderless"), std::string::npos) << name;
+    std::printf("%s saved as \"%s\"\n", c.entry, name.c_str());
+    const bool borderless = c.margins == kZero;
+    if (borderless) {
+      EXPECT_NE(name.find("Borderless"), std::string::npos) << name;
+      EXPECT_EQ(snapshot.paper.imageable().width, snapshot.paper.width);
+      EXPECT_EQ(snapshot.paper.imageable().height, snapshot.paper.height);
+    }
+
+    // A ruler of the whole sheet with its squares a millimetre from the edges: any margin the
+    // printer kept would cut them.
+    const double inset = borderless ? 3 : 25;
+    json r = request(printer.queue,
+                     dir.write("sheet.pdf", testing::placedRulerPdf(c.widthPt, c.heightPt, inset)));
+    r["acceptMarginClipping"] = !borderless;
+    for (const char* mode : {"inspect", "preview"}) {
+      json look = r;
+      look["outputPath"] = dir.file("preview.pdf");
+      json looked = run(mode, look);
+      ASSERT_EQ(looked["ok"], true) << mode << looked.dump() << lastError;
+      EXPECT_EQ(looked["document"]["fits"], true) << mode;
+      EXPECT_EQ(looked["document"]["requiresClipping"], !borderless) << mode;
+      EXPECT_EQ(looked["summary"]["paperName"], name) << mode;
+    }
+    json result = run("print", r);
+    ASSERT_EQ(result["ok"], true) << result.dump() << lastError;
+    ++printed;
+
+    std::vector<testing::CupsRig::KeptJob> jobs;
+    for (int i = 0; i < 600 && jobs.size() < printed; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      jobs = testing::CupsRig::keptJobsIn(printer.jobs);
+    }
+    ASSERT_EQ(jobs.size(), printed);
+    const auto& job = jobs.back();
+    const std::string col = job.attributes.at("IPP_MEDIA_COL");
+    std::printf("  the printer received media-col %s\n", col.c_str());
+    std::istringstream wanted(c.margins);
+    for (std::string member; wanted >> member;) {
+      EXPECT_NE(col.find(member), std::string::npos) << member << " in " << col;
+    }
+    EXPECT_EQ(job.attributes.at("IPP_PRINT_SCALING"), "none");
+    const std::string render = testing::readFile(job.file + ".render");
+    EXPECT_EQ(render, "page 1 none scale 1\n");
+    auto image = testing::decodePng(testing::readFile(job.file + "-page1.png"));
+    ASSERT_TRUE(image) << render;
+    const auto placed = artwork::placement({c.widthPt, c.heightPt}, 100, snapshot.paper, 0, 0);
+    const auto landing =
+        testing::measurePlacedRuler(*image, kDpi, placed, c.widthPt, c.heightPt, landscape, inset);
+    ASSERT_TRUE(landing.missing.empty()) << landing.missing;
+    std::printf("  worst square error %.4f mm, scale %.6f\n", landing.worstErrorMm, landing.scale);
+    EXPECT_LE(landing.worstErrorMm, 0.06);
+    EXPECT_NEAR(landing.scale, 1, 0.0005);
+  }
+  EXPECT_TRUE(cupsdJobs(printer.queue).empty());
 }
 
 }  // namespace
