@@ -167,6 +167,11 @@ HelperResult settingsCommand(const PrintRequest& request, std::chrono::milliseco
   if (chosen.pageSize() && !chosen.setOption(PrintSettings::kMedia, paper.mediaName)) {
     throw PrintFailure(kLayoutNotConfigured);
   }
+  // The paper by the name the user chose it by, not a keyword of the PPD (the queue CUPS makes
+  // for a driverless printer names its sizes by keyword alone, "A4.Borderless").
+  if (chosen.pageSize() && !choice->displayName.empty() && choice->displayName != choice->ppdName) {
+    paper.localizedName = paperNameFor(paper, choice->displayName);
+  }
   PrintSummary summary = printSummary(chosen, paper.geometry.size(), paper.localizedName);
 
   NativeSnapshot snapshot;

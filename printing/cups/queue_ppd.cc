@@ -67,6 +67,25 @@ std::optional<QueuePpd> QueuePpd::forQueue(const std::string& printerName) {
   return QueuePpd(std::move(file));
 }
 
+namespace {
+
+// The text the PPD gives the page size `key`, or the key itself without one. CUPS writes no text
+// for the sizes of the PPD it makes from a driverless printer, and names a zero-margin entry
+// "<size>.Borderless": that one is said as libcups and the dialog say it, "A4 (Borderless)",
+// never by its keyword.
+std::string choiceText(ppd_file_t* ppd, const std::string& key) {
+  ppd_option_t* option = ppdFindOption(ppd, "PageSize");
+  ppd_choice_t* choice = option ? ppdFindChoice(option, key.c_str()) : nullptr;
+  if (choice && choice->text[0] && key != choice->text) return choice->text;
+  constexpr std::string_view kBorderless = ".Borderless";
+  if (key.size() > kBorderless.size() && key.ends_with(kBorderless)) {
+    return choiceText(ppd, key.substr(0, key.size() - kBorderless.size())) + " (Borderless)";
+  }
+  return key;
+}
+
+}  // namespace
+
 std::optional<PpdPageSize> QueuePpd::pageSize(std::string_view name) const {
   const std::string key(name);
   ppd_file_t* ppd = file_->ppd;
@@ -89,11 +108,7 @@ std::optional<PpdPageSize> QueuePpd::pageSize(std::string_view name) const {
   size.widthPt = declared->width, size.lengthPt = declared->length;
   size.leftPt = declared->left, size.bottomPt = declared->bottom;
   size.rightPt = declared->right, size.topPt = declared->top;
-  if (ppd_option_t* option = ppdFindOption(ppd, "PageSize")) {
-    if (ppd_choice_t* choice = ppdFindChoice(option, key.c_str()); choice && choice->text[0]) {
-      size.text = choice->text;
-    }
-  }
+  size.text = choiceText(ppd, key);
   return size;
 }
 

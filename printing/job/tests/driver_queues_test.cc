@@ -57,9 +57,10 @@ const DriverQueue kQueues[] = {
 
 // Where the ruler's squares should be on the sheet, in millimetres from its top-left corner.
 std::vector<PointMm> expectedSquares(const artwork::PaperGeometry& paper,
-                                     const testing::Ruler& ruler) {
+                                     const testing::Ruler& ruler, double offsetXmm = kOffsetXmm,
+                                     double offsetYmm = kOffsetYmm) {
   const artwork::PagePlacement placed = artwork::placement(
-      {ruler.widthMm * kMm, ruler.heightMm * kMm}, 100, paper, kOffsetXmm, kOffsetYmm);
+      {ruler.widthMm * kMm, ruler.heightMm * kMm}, 100, paper, offsetXmm, offsetYmm);
   std::vector<PointMm> squares;
   for (const PointMm& c : ruler.centres) {
     const double x = placed.rect.x + c.x * kMm;
@@ -308,13 +309,14 @@ std::optional<std::string> savedOption(const std::string& snapshotPath, const st
 }
 
 TEST_F(DriverQueues, SameSizePapersAreSavedMeasuredAndSentByTheirOwnEntry) {
-  // Gutenprint's "4x6" and "KG" are both 288 × 432 pt; CUPS' media database keeps only one.
+  // Gutenprint's "4x6" and "KG" are both 288 × 432 pt; CUPS' media database keeps only one. The
+  // summary names each as the dialog shows it (GTK writes the PPD's "4x6" as "4×6").
   rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
   const std::string snapshot = dir.file("epson.json");
   const std::string artwork =
       dir.write("small.pdf", testing::makeRulerPdf({80, 120, 5, {{10, 10}, {70, 110}}}));
   int job = 0;
-  for (auto [entry, name] : {std::pair{"w288h432J", "KG"}, {"w288h432", "4x6"}}) {
+  for (auto [entry, name] : {std::pair{"w288h432J", "KG"}, {"w288h432", "4×6"}}) {
     SCOPED_TRACE(name);
     presetEarlier("epson", entry, Orientation::portrait);
     json saved = saveSettings("epson");
@@ -622,6 +624,119 @@ TEST_F(DriverQueues, TheRasterRouteRefusesWhatItCannotCarryBeforeAnyJob) {
                                                                  "HWResolution[0 0]")));
   presetNow("epson", Orientation::portrait);
   refused(kRasterHeaderUnreadable);
+}
+
+// Gutenprint's own borderless printing (StpFullBleed) on a photo printer's A4.
+class Borderless : public DriverQueues {};
+
+TEST_F(Borderless, AnA4ArtworkFillsGutenprintsBorderlessA4AtExactSizeOnBothRoutes) {
+  // The PPD's A4 is 595 × 842 pt, the sheet 595.28 × 841.89: an artwork of exactly A4 fits it,
+  // is printed at 100 % from the paper's corner, and loses only what lies beyond the driver's
+  // page (a fraction of a point), as a borderless sheet's edge does.
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  auto ppd = QueuePpd::fromFile(rig.queuePpd("epson"));
+  ASSERT_TRUE(ppd);
+  PrintSettings start("epson");
+  ASSERT_TRUE(start.setOption(PrintSettings::kPageSize, "A4"));
+  ASSERT_TRUE(start.setOption("StpFullBleed", "True"));
+  dir.write("epson.json", testing::savedSnapshot(start, false).toFileBytes());
+  json saved = saveSettings("epson");
+  ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+  EXPECT_EQ(saved["summary"]["paperName"], "A4 borderless");
+
+  // Squares 2 mm from every edge of the sheet.
+  const testing::Ruler a4{210, 297, 4, {{4, 4}, {120, 150}, {206, 60}, {206, 293}, {4, 293}}};
+  const testing::Ruler turned{297, 210, 4, {{4, 4}, {150, 120}, {60, 206}, {293, 206}, {293, 4}}};
+  size_t jobsSoFar = 0;
+  for (bool application : {false, true}) {
+    for (Orientation orientation : {Orientation::portrait, Orientation::landscape}) {
+      const bool landscape = orientation == Orientation::landscape;
+      SCOPED_TRACE(std::string(application ? "16-bit raster" : "PDF") +
+                   (landscape ? " landscape" : " portrait"));
+      presetNow("epson", orientation, {{"StpFullBleed", "True"}});
+      const artwork::PaperGeometry paper = artwork::PaperGeometry::fromJson(
+          json::parse(testing::readFile(dir.file("epson.json")))["paper"], "paper");
+      const testing::Ruler& ruler = landscape ? turned : a4;
+      json r = request("epson", dir.write("a4.pdf", testing::makeRulerPdf(ruler)));
+      r["offsetXmm"] = 0;
+      r["offsetYmm"] = 0;
+      r.erase("acceptMarginClipping");
+      if (application) r["colorManagement"] = applicationColor();
+      json inspected = run("inspect", r);
+      ASSERT_EQ(inspected["ok"], true) << inspected.dump() << lastError;
+      EXPECT_EQ(inspected["document"]["fits"], true);
+      EXPECT_EQ(inspected["document"]["requiresClipping"], false);
+
+      json printed = run("print", r);
+      ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+      const std::vector<int> jobs = rig.waitForCompletedJobs("epson", ++jobsSoFar);
+      ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
+      const std::string options = rig.driverOptions(jobs.back());
+      // CUPS hands a boolean option that is true to the driver by its name alone.
+      EXPECT_NE(options.find(" StpFullBleed "), std::string::npos) << options;
+      EXPECT_NE(options.find("StpiShrinkOutput=Crop"), std::string::npos) << options;
+      std::optional<std::vector<testing::DarknessImage>> pages;
+      if (application) {
+        pages = testing::readCupsRaster(rig.spooledDocument(jobs.back()));
+      } else if (auto raster = remadeRaster("epson", jobs.back())) {
+        pages = testing::readCupsRaster(*raster);
+      }
+      ASSERT_TRUE(pages && !pages->empty()) << "the sheet the driver received could not be read";
+
+      std::vector<PointMm> want = expectedSquares(paper, ruler, 0, 0);
+      if (landscape) {
+        for (PointMm& p : want) {
+          p = onPortraitMedia(p, paper.width / kMm, paper.height / kMm, ppd->landscapeDegrees());
+        }
+      }
+      const Measurement onSheet = measure(want, testing::findSquares(pages->front()));
+      std::printf("P800 borderless A4 %s %s: worst %.3f mm scale %.5f\n",
+                  application ? "16-bit raster" : "PDF", landscape ? "landscape" : "portrait",
+                  onSheet.worstMm, onSheet.scale);
+      EXPECT_LE(onSheet.worstMm, 0.06);
+      EXPECT_NEAR(onSheet.scale, 1, 0.0005);
+    }
+  }
+}
+
+TEST_F(Borderless, APpdBorderlessSizeWhoseAreaPassesTheSheetPrintsTheWholeSheetUnmoved) {
+  // cups-filters' PDF printer offers "A4 (Borderless)" (A4.Fullbleed, 595 × 842 pt); this copy
+  // declares its printable area 6 pt beyond every edge, as some vendor PPDs do. What lies beyond
+  // the sheet is no printable area: the saved area is the sheet, and an A4 artwork is printed
+  // whole, unmoved and unscaled.
+  const DriverQueue queue{"pdf", "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", Output::pdf};
+  rig.addDriverQueue(queue.name, queue.model);
+  rig.addQueueWithPpd(
+      queue.name,
+      dir.write("beyond.ppd", editedPpd(rig.queuePpd(queue.name),
+                                        "A4.Fullbleed/A4 (Borderless): \"0 0 595 842\"",
+                                        "A4.Fullbleed/A4 (Borderless): \"-6 -6 601 848\"")));
+  presetEarlier(queue.name, "A4.Fullbleed", Orientation::portrait);
+  json saved = saveSettings(queue.name);
+  ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
+  EXPECT_EQ(saved["summary"]["paperName"], "A4 (Borderless)");
+  const artwork::PaperGeometry paper = artwork::PaperGeometry::fromJson(
+      json::parse(testing::readFile(dir.file("pdf.json")))["paper"], "paper");
+  EXPECT_EQ(paper.imageable().width, paper.width);
+  EXPECT_EQ(paper.imageable().height, paper.height);
+
+  const testing::Ruler a4{210, 297, 4, {{4, 4}, {120, 150}, {206, 60}, {206, 293}, {4, 293}}};
+  json r = request(queue.name, dir.write("a4.pdf", testing::makeRulerPdf(a4)));
+  r["offsetXmm"] = 0;
+  r["offsetYmm"] = 0;
+  r.erase("acceptMarginClipping");
+  json printed = run("print", r);
+  ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+  const std::vector<int> jobs = rig.waitForCompletedJobs(queue.name, 1);
+  ASSERT_EQ(jobs.size(), 1u) << "the job did not complete";
+  auto sheet = received(queue, jobs.back());
+  ASSERT_TRUE(sheet);
+  const Measurement onSheet =
+      measure(expectedSquares(paper, a4, 0, 0), testing::findSquares(*sheet));
+  std::printf("PDF printer, A4 (Borderless) with its area beyond the sheet: worst %.3f mm\n",
+              onSheet.worstMm);
+  EXPECT_LE(onSheet.worstMm, 0.06);
+  EXPECT_NEAR(onSheet.scale, 1, 0.0005);
 }
 
 }  // namespace
