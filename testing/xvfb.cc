@@ -109,6 +109,12 @@ std::map<std::string, std::string> Xvfb::env() const {
   return {{"DISPLAY", display_}, {"NO_AT_BRIDGE", "1"}, {"WAYLAND_DISPLAY", kUnset}};
 }
 
+std::map<std::string, std::string> Xvfb::helperEnv(std::map<std::string, std::string> rig) const {
+  for (const auto& [name, value] : env()) rig[name] = value;
+  rig["KORVANEL_PARENT_PID"] = kUnset;
+  return rig;
+}
+
 std::string findWindow(const std::string& display, const std::string& name,
                        std::chrono::seconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;

@@ -23,6 +23,9 @@ class Xvfb {
   const std::string& display() const { return display_; }
   /// DISPLAY for this server, and no accessibility bridge (it would look for a session bus).
   std::map<std::string, std::string> env() const;
+  /// `rig` (a print rig's environment) with env() and without KORVANEL_PARENT_PID: the helper a
+  /// test runs for the dialog has no parent application to watch.
+  std::map<std::string, std::string> helperEnv(std::map<std::string, std::string> rig) const;
 
  private:
   std::string display_;

@@ -45,12 +45,7 @@ class SettingsCommand : public ::testing::Test {
   }
   std::string snapshotPath() const { return dir.file("preset.json"); }
 
-  std::map<std::string, std::string> env() const {
-    auto e = rig.environment();
-    for (const auto& [k, v] : xvfb.env()) e[k] = v;
-    e["KORVANEL_PARENT_PID"] = testing::kUnset;
-    return e;
-  }
+  std::map<std::string, std::string> env() const { return xvfb.helperEnv(rig.environment()); }
 
   // Runs `vardelle settings` while `user` acts on its dialog from another thread.
   ProcessOutput run(const std::string& requestPath, const std::function<void()>& user) const {

@@ -92,12 +92,7 @@ artwork::PaperGeometry paperOf(const json& snapshot) {
 
 class DesktopQueues : public ::testing::Test {
  protected:
-  std::map<std::string, std::string> env() const {
-    auto e = rig.environment();
-    for (const auto& [k, v] : xvfb.env()) e[k] = v;
-    e["KORVANEL_PARENT_PID"] = testing::kUnset;
-    return e;
-  }
+  std::map<std::string, std::string> env() const { return xvfb.helperEnv(rig.environment()); }
 
   json run(const std::string& mode, const json& request) {
     auto out = testing::runVardelle(mode, dir.write(mode + "-request.json", request.dump()), env());

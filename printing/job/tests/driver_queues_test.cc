@@ -113,12 +113,7 @@ class DriverQueues : public ::testing::Test {
             {"acceptMarginClipping", true}};
   }
 
-  std::map<std::string, std::string> env() const {
-    auto e = rig.environment();
-    for (const auto& [k, v] : xvfb.env()) e[k] = v;
-    e["KORVANEL_PARENT_PID"] = testing::kUnset;
-    return e;
-  }
+  std::map<std::string, std::string> env() const { return xvfb.helperEnv(rig.environment()); }
 
   json run(const std::string& mode, const json& r) const {
     const std::string path = dir.write(mode + "-request.json", r.dump());

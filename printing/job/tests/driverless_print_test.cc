@@ -223,12 +223,7 @@ TEST_F(DriverlessPrint, ASubstitutedAttributeCancelsTheJobBeforeItsDocument) {
 // (testing/printer/borderless-firmware.attrs), the sheet chosen in the real dialog.
 class Borderless : public DriverlessPrint {
  protected:
-  std::map<std::string, std::string> env() const {
-    auto e = rig.environment();
-    for (const auto& [k, v] : xvfb.env()) e[k] = v;
-    e["KORVANEL_PARENT_PID"] = testing::kUnset;
-    return e;
-  }
+  std::map<std::string, std::string> env() const { return xvfb.helperEnv(rig.environment()); }
   json run(const std::string& mode, const json& r) {
     auto out = testing::runVardelle(mode, dir.write(mode + ".json", r.dump()), env());
     lastError = out.err;
