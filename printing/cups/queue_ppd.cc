@@ -161,6 +161,8 @@ ppd_file_t* QueuePpd::handle() const { return file_->ppd; }
 
 int QueuePpd::landscapeDegrees() const { return file_->ppd->landscape < 0 ? -90 : 90; }
 
+bool QueuePpd::printerMakesCopies() const { return !file_->ppd->manual_copies; }
+
 }  // namespace vardelle::printing
 
 #pragma GCC diagnostic pop

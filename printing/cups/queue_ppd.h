@@ -61,6 +61,9 @@ class QueuePpd {
   /// (`*LandscapeOrientation`): 90 for Plus90, -90 for Minus90 and, as libcups reads it, for a
   /// PPD that does not say.
   int landscapeDegrees() const;
+  /// Whether the PPD leaves copies to the printer, as libcups and pdftopdf read it: true unless
+  /// it says *cupsManualCopies: True (Gutenprint's dye-sublimation PPDs say False).
+  bool printerMakesCopies() const;
 
   /// The parsed file, for libcups' calls that mark options on a PPD and read what they imply
   /// (cupsMarkOptions, cupsRasterInterpretPPD). Owned by this object; marking changes what

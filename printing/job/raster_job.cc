@@ -144,27 +144,6 @@ int turnDegrees(Orientation turn) {
   return 0;
 }
 
-// As pdftopdf decides it: an explicit Collate, else multiple-document-handling, else
-// sheet-collate; uncollated without any of them.
-bool collatedCopies(const CupsOptions& options) {
-  auto value = [&](const char* name) -> std::optional<std::string> {
-    const char* found = cupsGetOption(name, options.count(), options.get());
-    if (!found) return std::nullopt;
-    std::string lowered(found);
-    for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lowered;
-  };
-  if (auto collate = value("Collate");
-      collate && (*collate == "true" || *collate == "on" || *collate == "yes")) {
-    return true;
-  }
-  if (auto handling = value("multiple-document-handling")) {
-    return *handling != "separate-documents-uncollated-copies";
-  }
-  if (auto sheets = value("sheet-collate")) return *sheets != "uncollated";
-  return false;
-}
-
 }  // namespace
 
 bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route) {
@@ -204,10 +183,7 @@ RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
     throw PrintFailure(kPaperChanged);
   }
 
-  const CupsOptions marked(options);
-  const char* copies = cupsGetOption("copies", marked.count(), marked.get());
-  job.copies = copies ? std::max(1, std::atoi(copies)) : 1;
-  job.collated = collatedCopies(marked);
+  job.copies = planCopies(&ppd, true, options);
   return job;
 }
 
@@ -236,13 +212,13 @@ std::vector<FileSpan> writeRasterDocument(const RasterJob& job, const artwork::A
       spans.push_back(span);
     }
   };
-  if (job.collated) {
-    for (int copy = 0; copy < job.copies; ++copy) {
+  if (job.copies.collated) {
+    for (int copy = 0; copy < job.copies.inDocument; ++copy) {
       for (const FileSpan& sheet : sheets) add(sheet);
     }
   } else {
     for (const FileSpan& sheet : sheets) {
-      for (int copy = 0; copy < job.copies; ++copy) add(sheet);
+      for (int copy = 0; copy < job.copies.inDocument; ++copy) add(sheet);
     }
   }
   return spans;

@@ -13,6 +13,7 @@
 #include "base/files.h"
 #include "base/records.h"
 #include "printing/cups/queue_ppd.h"
+#include "printing/job/copies.h"
 #include "printing/job/ipp_job.h"
 #include "printing/job/route.h"
 #include "printing/settings/print_settings.h"
@@ -32,17 +33,16 @@ bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRo
 struct RasterJob {
   cups_page_header2_t header{};  ///< every sheet's page header (sixteenBitPageHeader)
   artwork::DeviceGrid grid;      ///< the header's pixels, and how each sheet lies on the media
-  int copies = 1;                ///< how many of each sheet the driver receives
-  bool collated = false;         ///< copies as whole sets rather than each sheet repeated
+  CopiesPlan copies;  ///< how many of each sheet the driver receives, and the job asks for
 };
 
 /// Settles the raster job for `options` (jobOptions' result, exactly as the job carries them) on
 /// the queue of `ppd` with `settings`: the header of sixteenBitPageHeader, which must describe the
 /// saved paper (the PPD entry the settings name, and the `measured` sheet, turned back to the
 /// media, within kRasterToMeasuredTolerancePt); the grid of that header with the sheet turned onto
-/// the media as the filters turn it (sheetTurn); the copies and their collation as pdftopdf reads
-/// them from the options, since no pdftopdf runs on this route and the driver prints each sheet
-/// it receives once. Throws PrintFailure (those of sixteenBitPageHeader, the paper-drift
+/// the media as the filters turn it (sheetTurn); the copies as planCopies makes them for a
+/// raster, since no pdftopdf runs on this route and the driver prints each sheet it receives
+/// once. Throws PrintFailure (those of sixteenBitPageHeader, the paper-drift
 /// sentence), always before any job exists.
 RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
                         const std::vector<PrintOption>& options,

@@ -111,8 +111,8 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
                                       offset.x, offset.y, sink);
         },
         "printing");
-    sendJob(route, facts, settings.printerName(), sent, current.sheet, title, rasterFile.fd(),
-            kCupsRasterFormat, spans);
+    sendJob(route, facts, settings.printerName(), withCopies(sent, raster.copies.inJob),
+            current.sheet, title, rasterFile.fd(), kCupsRasterFormat, spans);
     return submitted(snapshot, document);
   }
 

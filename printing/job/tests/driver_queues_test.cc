@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "artwork/artwork.h"
@@ -732,6 +733,75 @@ TEST_F(Borderless, APpdBorderlessSizeWhoseAreaPassesTheSheetPrintsTheWholeSheetU
               onSheet.worstMm);
   EXPECT_LE(onSheet.worstMm, 0.06);
   EXPECT_NEAR(onSheet.scale, 1, 0.0005);
+}
+
+// How many prints a job makes: the sheets the driver receives, each printed as often as the
+// backend is told (argv[4]; Gutenprint's dye-sublimation backend repeats every page that often,
+// the file, usb and socket backends send what they get once, so for them it counts as 1).
+class Copies : public DriverQueues {
+ protected:
+  int sheetsTheDriverPrinted(int jobId) const {
+    std::istringstream log(rig.jobLog(jobId));
+    int sheets = 0;
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("] PAGE: ") != std::string::npos) ++sheets;
+    }
+    return sheets;
+  }
+  int backendCopies(int jobId) const {
+    const std::string prefix = "[Job " + std::to_string(jobId) + "] argv[4]=\"";
+    std::istringstream log(rig.jobLog(jobId));
+    int copies = 0;
+    for (std::string line; std::getline(log, line);) {
+      if (auto at = line.find(prefix); at != std::string::npos) {
+        copies = std::atoi(line.c_str() + at + prefix.size());
+      }
+    }
+    return copies;
+  }
+};
+
+TEST_F(Copies, EachCopyIsMadeOnceOnDyeSublimationAndInkjetQueuesOnBothRoutes) {
+  struct Queue {
+    const char* name;
+    const char* model;
+    const char* entry;
+  };
+  const std::string artwork =
+      dir.write("small.pdf", testing::makeRulerPdf({80, 120, 5, {{10, 10}, {70, 110}}}));
+  for (const Queue& queue : {Queue{"ds40", "gutenprint.5.3://dnp-ds40/expert", "w288h432"},
+                             Queue{"p800", "gutenprint.5.3://escp2-p800/expert", "A4"}}) {
+    rig.addDriverQueue(queue.name, queue.model, queue.entry);
+    PrintSettings settings(queue.name);
+    ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, queue.entry));
+    dir.write(std::string(queue.name) + ".json",
+              testing::savedSnapshot(settings, false).toFileBytes());
+    size_t jobsSoFar = 0;
+    for (bool application : {false, true}) {
+      for (int copies : {1, 3}) {
+        SCOPED_TRACE(std::string(queue.name) + (application ? " raster " : " PDF ") +
+                     std::to_string(copies));
+        json r = request(queue.name, artwork);
+        r["copies"] = copies;
+        if (application) r["colorManagement"] = applicationColor();
+        json printed = run("print", r);
+        ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+        const std::vector<int> jobs = rig.waitForCompletedJobs(queue.name, ++jobsSoFar);
+        ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
+        const int sheets = sheetsTheDriverPrinted(jobs.back());
+        const int repeats = backendCopies(jobs.back());
+        // The dye-sublimation backend repeats each sheet; the file backend here does not, but
+        // the real one would, so both are counted as a printer would print them.
+        const bool backendRepeats = std::string(queue.name) == "ds40";
+        const int prints = sheets * (backendRepeats ? repeats : 1);
+        std::printf("%s, %s, %d copies: the driver printed %d sheets, the backend got argv[4]=%d: "
+                    "%d prints\n",
+                    queue.name, application ? "16-bit raster" : "PDF", copies, sheets, repeats,
+                    prints);
+        EXPECT_EQ(prints, copies);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -91,8 +91,7 @@ TEST(RasterDocument, EveryRowReadsBackAsDrawnAndCopiesFollowTheirCollation) {
 
   for (bool collated : {false, true}) {
     SCOPED_TRACE(collated ? "collated" : "uncollated");
-    job.copies = 2;
-    job.collated = collated;
+    job.copies = {2, collated, 1};
     std::string written;
     const std::vector<FileSpan> spans = writeRasterDocument(
         job, art, paper, 100, 0, 0, [&](std::string_view bytes) { written.append(bytes); });
@@ -125,14 +124,28 @@ TEST(RasterDocument, CopiesAndTheirCollationAreReadAsPdftopdfReadsThem) {
     options.push_back({"PageSize", "A4"});
     return planRasterJob(p800, settings, options, a4);
   };
-  EXPECT_EQ(plan({{"copies", "3"}}).copies, 3);
-  EXPECT_FALSE(plan({{"copies", "3"}}).collated);
-  EXPECT_TRUE(plan({{"Collate", "True"}}).collated);
-  EXPECT_TRUE(
-      plan({{"multiple-document-handling", "separate-documents-collated-copies"}}).collated);
-  EXPECT_FALSE(
-      plan({{"multiple-document-handling", "separate-documents-uncollated-copies"}}).collated);
-  EXPECT_FALSE(plan({{"sheet-collate", "uncollated"}}).collated);
+  EXPECT_EQ(plan({{"copies", "3"}}).copies.inDocument, 3);
+  EXPECT_EQ(plan({{"copies", "3"}}).copies.inJob, 1);
+  EXPECT_FALSE(plan({{"copies", "3"}}).copies.collated);
+  EXPECT_TRUE(plan({{"Collate", "True"}}).copies.collated);
+  EXPECT_TRUE(plan({{"multiple-document-handling", "separate-documents-collated-copies"}})
+                  .copies.collated);
+  EXPECT_FALSE(plan({{"multiple-document-handling", "separate-documents-uncollated-copies"}})
+                   .copies.collated);
+  EXPECT_FALSE(plan({{"sheet-collate", "uncollated"}}).copies.collated);
+
+  // A dye-sublimation printer makes the copies itself (its backend prints each page as often as
+  // the job asks): the raster holds each sheet once and the job asks for all.
+  const QueuePpd ds40 = testing::gutenprintPpd(dir, "dnp-ds40");
+  ASSERT_TRUE(ds40.printerMakesCopies());
+  ASSERT_FALSE(p800.printerMakesCopies());
+  const CopiesPlan dyeSub = planCopies(&ds40, true, {{"copies", "3"}, {"Collate", "True"}});
+  EXPECT_EQ(dyeSub.inDocument, 1);
+  EXPECT_EQ(dyeSub.inJob, 3);
+  // A PDF holds one, whatever the queue: pdftopdf or the printer makes the rest.
+  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}).inDocument, 1);
+  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}).inJob, 3);
+  EXPECT_EQ(withCopies({{"copies", "3"}, {"media", "A4"}}, 1)[0].value, "1");
 
   // The raster is the measured sheet: a PageSize that is not the saved entry is the paper
   // having changed. A custom size is the PPD's custom form.
