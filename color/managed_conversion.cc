@@ -215,6 +215,17 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
                 destination + first * destinationRowWords, destinationRowWords, width, count);
   };
   std::vector<std::thread> helpers;
+  // Started helpers are joined however this ends: a running std::thread that is destroyed ends
+  // the process (std::terminate), so a helper that cannot start for want of memory (bad_alloc)
+  // would end the run without its line instead of with the memory sentence.
+  struct JoinAll {
+    std::vector<std::thread>& threads;
+    ~JoinAll() {
+      for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+      }
+    }
+  } joinAll{helpers};
   std::uint32_t index = 1;
   std::uint32_t first = perPart;  // the calling thread takes the first part
   for (; first < rows; first += perPart, ++index) {
