@@ -120,6 +120,8 @@ struct FaultyProxy::Link {
   Fault fault = Fault::none;
   size_t afterBytes = 0;
   bool plain = true;
+  bool toSecond = false;
+  bool closeWhenIdle = false;
 };
 
 FaultyProxy::FaultyProxy(int port, int secondPort) : upstream_(port), secondUpstream_(secondPort) {
@@ -161,6 +163,7 @@ void FaultyProxy::setFault(Fault fault, size_t afterBytes, int afterConnections,
   afterConnections_ = afterConnections;
   plain_ = plain;
   struck_ = false;
+  faultFrom_ = accepted_.load();
 }
 
 std::vector<std::string> FaultyProxy::operations() const {
@@ -174,9 +177,10 @@ void FaultyProxy::acceptLoop() {
     if (::poll(&ready, 1, 100) <= 0) continue;
     const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) continue;
-    const int number = ++accepted_;
     std::lock_guard lock(mutex_);
-    const bool switched = fault_ == Fault::switchPrinter && number > afterConnections_;
+    const int number = ++accepted_ - faultFrom_;
+    const bool switching = fault_ == Fault::switchPrinter || fault_ == Fault::closeIdleThenSwitch;
+    const bool switched = switching && number > afterConnections_;
     if (switched) struck_ = true;
     const int server = connectTo(switched ? secondUpstream_ : upstream_);
     if (server < 0) {
@@ -185,7 +189,9 @@ void FaultyProxy::acceptLoop() {
     }
     sockets_.push_back(client);
     sockets_.push_back(server);
-    auto link = std::make_shared<Link>(Link{client, server, fault_, afterBytes_, plain_});
+    auto link = std::make_shared<Link>(
+        Link{client, server, fault_, afterBytes_, plain_, switched,
+             fault_ == Fault::closeIdleThenSwitch && number == afterConnections_});
     threads_.emplace_back([this, link] { serve(*link); });
   }
 }
@@ -196,6 +202,8 @@ void FaultyProxy::serve(Link& link) {
   bool swallowing = false;
   bool stalled = false;
   std::vector<char> buffer(64 * 1024);
+  bool answered = false;
+  auto lastAnswer = std::chrono::steady_clock::now();
 
   auto reset = [&] {
     // SO_LINGER of zero: close sends RST rather than FIN, as a printer that loses power or a
@@ -219,13 +227,24 @@ void FaultyProxy::serve(Link& link) {
       continue;
     }
     pollfd fds[2] = {{link.client, POLLIN, 0}, {link.server, POLLIN, 0}};
-    if (::poll(fds, 2, 100) <= 0) continue;
+    if (::poll(fds, 2, 100) <= 0) {
+      if (link.closeWhenIdle && answered &&
+          std::chrono::steady_clock::now() - lastAnswer > std::chrono::milliseconds(300)) {
+        struck_ = true;
+        ::shutdown(link.client, SHUT_RDWR);
+        ::shutdown(link.server, SHUT_RDWR);
+        return;
+      }
+      continue;
+    }
     if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t got = ::recv(link.server, buffer.data(), buffer.size(), 0);
       if (got <= 0 || !writeAll(link.client, buffer.data(), size_t(got))) {
         ::shutdown(link.client, SHUT_RDWR);
         return;
       }
+      answered = true;
+      lastAnswer = std::chrono::steady_clock::now();
     }
     if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     const ssize_t got = ::recv(link.client, buffer.data(), buffer.size(), 0);
@@ -233,6 +252,7 @@ void FaultyProxy::serve(Link& link) {
       ::shutdown(link.server, SHUT_WR);
       continue;
     }
+    if (link.toSecond) toSecond_ += size_t(got);
     if (!link.plain) {
       if (!writeAll(link.server, buffer.data(), size_t(got))) return;
       continue;

@@ -31,6 +31,10 @@ class FaultyProxy {
     /// Sends every connection after the first `afterConnections` to the second printer (for
     /// ipps: another certificate under the same name). Carries bytes only.
     switchPrinter,
+    /// As switchPrinter, and the last connection to the first printer is closed (FIN, both
+    /// sides) once it has been idle for 300 ms after the printer last answered, as a printer or
+    /// router drops a keep-alive connection: the client's next request needs a new one.
+    closeIdleThenSwitch,
   };
 
   /// A proxy for the printer listening on 127.0.0.1:`port`; `secondPort` is the printer of
@@ -53,6 +57,8 @@ class FaultyProxy {
   /// The body length of the last Send-Document carried whole (the document as sent, chunked
   /// framing removed: about its file size plus the request's attributes).
   size_t lastDocumentBytes() const { return lastDocument_.load(); }
+  /// Bytes carried from the client to the second printer.
+  size_t bytesToSecond() const { return toSecond_.load(); }
   /// The IPP operations carried or answered so far, in order ("Create-Job", "Send-Document",
   /// "0x000b", …).
   std::vector<std::string> operations() const;
@@ -70,6 +76,8 @@ class FaultyProxy {
   std::atomic<int> accepted_{0};
   std::atomic<bool> struck_{false};
   std::atomic<size_t> lastDocument_{0};
+  std::atomic<size_t> toSecond_{0};
+  int faultFrom_ = 0;  // connections accepted before the fault was set
 
   mutable std::mutex mutex_;
   Fault fault_ = Fault::none;

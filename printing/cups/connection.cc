@@ -54,12 +54,14 @@ bool trusted(http_t* http, const char* host) {
   return true;
 }
 
-// What makes cupsSendRequest open a new connection before it writes anything: the last answer
-// said "Connection: close", or the last exchange was left unfinished.
+// What makes libcups open a new connection for the next request: the last answer said
+// "Connection: close", the last exchange was left unfinished, or the printer closed the
+// connection while it was idle (which libcups finds only when its write fails; an idle
+// connection with something to read has been closed or is out of step).
 bool wouldReconnect(http_t* http) {
   const char* connection = httpGetField(http, HTTP_FIELD_CONNECTION);
   return httpGetFd(http) < 0 || httpGetState(http) != HTTP_STATE_WAITING ||
-         (connection && strcasecmp(connection, "close") == 0);
+         (connection && strcasecmp(connection, "close") == 0) || httpWait(http, 0);
 }
 
 }  // namespace

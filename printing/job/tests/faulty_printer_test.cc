@@ -401,5 +401,35 @@ TEST_F(FaultyPrinterTls, ACertificateThatChangesBetweenConnectionsIsRefusedBefor
   EXPECT_TRUE(printerJobs(second.uri).empty());
 }
 
+TEST_F(FaultyPrinterTls, AConnectionDroppedWhileBusyIsReopenedAndCheckedBeforeItsRequest) {
+  // The printer is busy: the helper waits on its open connection, which the network then
+  // drops; the connection libcups would open again by itself for the next Create-Job reaches
+  // the impostor.
+  auto first = rig.addPrinter("first", "Printer One");
+  auto second = rig.addPrinter("second", "Printer Two");
+  FaultyProxy proxy(first.port, second.port);
+  rig.addQueue("Dropping", first.uri);
+  auto moved =
+      testing::runProcess({"/usr/sbin/lpadmin", "-p", "Dropping", "-v",
+                           "ipps://localhost:" + std::to_string(proxy.port()) + "/ipp/print"},
+                          rig.environment());
+  ASSERT_EQ(moved.exitStatus, 0) << moved.err;
+  save("Dropping");
+  HeldJob held(first.uri);
+  ASSERT_GT(held.id(), 0);
+  // The first connection asks the printer's facts; the second, Create-Job's, is dropped.
+  proxy.setFault(FaultyProxy::Fault::closeIdleThenSwitch, 0, 2, /*plain=*/false);
+  json result = print(request("Dropping"), rig.environment());
+  std::printf("dropped while busy, then another certificate: %s; %zu bytes to the other\n",
+              result.dump().c_str(), proxy.bytesToSecond());
+  EXPECT_TRUE(proxy.struck());
+  EXPECT_EQ(result["error"], printerNotTrusted("Dropping"));
+  // The new connection carried its handshake and nothing else.
+  EXPECT_LT(proxy.bytesToSecond(), 4096u);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_EQ(printerJobs(first.uri).size(), 1u) << "only the job holding it busy";
+  EXPECT_TRUE(printerJobs(second.uri).empty());
+}
+
 }  // namespace
 }  // namespace vardelle::printing
