@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -216,8 +217,7 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
   };
   std::vector<std::thread> helpers;
   // Started helpers are joined however this ends: a running std::thread that is destroyed ends
-  // the process (std::terminate), so a helper that cannot start for want of memory (bad_alloc)
-  // would end the run without its line instead of with the memory sentence.
+  // the process (std::terminate), and the run would end without its line.
   struct JoinAll {
     std::vector<std::thread>& threads;
     ~JoinAll() {
@@ -234,6 +234,10 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
       helpers.emplace_back(part, index, first, count);
     } catch (const std::system_error&) {
       // No thread to be had: the rest is done here.
+      part(index, first, rows - first);
+      break;
+    } catch (const std::bad_alloc&) {
+      // Nor the memory to start one (std::thread allocates its state): the same.
       part(index, first, rows - first);
       break;
     }
