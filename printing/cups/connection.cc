@@ -154,6 +154,10 @@ http_status_t sendCheckedRequest(http_t* http, const std::string& certificate, i
 
 IppMessage doCheckedRequest(http_t* http, const std::string& certificate, ipp_t* request,
                             const char* resource, bool* untrusted) {
+  *untrusted = false;
+  // Without a certificate to keep, libcups' own loop (which answers a request to upgrade to TLS
+  // or to authenticate by sending the request again) is the one to use.
+  if (certificate.empty()) return IppMessage(cupsDoRequest(http, request, resource));
   IppMessage owned(request);
   const http_status_t status =
       sendCheckedRequest(http, certificate, request, resource, ippLength(request), untrusted);

@@ -116,8 +116,9 @@ bool showsCertificate(http_t* http, const std::string& certificate);
 http_status_t sendCheckedRequest(http_t* http, const std::string& certificate, ipp_t* request,
                                  const char* resource, size_t length, bool* untrusted);
 
-/// cupsDoRequest over sendCheckedRequest: takes and frees `request`; none when nothing was
-/// answered or, with `*untrusted` set, when the connection showed another certificate.
+/// cupsDoRequest over sendCheckedRequest (plain cupsDoRequest without a `certificate`): takes
+/// and frees `request`; none when nothing was answered or, with `*untrusted` set, when the
+/// connection showed another certificate.
 IppMessage doCheckedRequest(http_t* http, const std::string& certificate, ipp_t* request,
                             const char* resource, bool* untrusted);
 
