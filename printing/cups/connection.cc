@@ -42,15 +42,22 @@ std::string certificateOf(http_t* http) {
 // The judgement CUPS' own ipp backend makes of a printer's certificate: a self-signed one is
 // trusted the first time; afterwards only the saved one (or a renewal of it) is. Saving waits
 // until the printer is confirmed (saveCertificate).
-bool trusted(http_t* http, const char* host) {
+bool trusted(http_t* http, const char* host, bool* renewed) {
   cups_array_t* presented = nullptr;
   if (httpCopyCredentials(http, &presented) != 0 || !presented) return false;
   Credentials credentials(presented);
+  cups_array_t* before = nullptr;
+  if (httpLoadCredentials(nullptr, &before, host) != 0) before = nullptr;
+  Credentials saved(before);
   const http_trust_t trust = httpCredentialsGetTrust(credentials.get(), host);
   if (trust != HTTP_TRUST_OK && trust != HTTP_TRUST_RENEWED) {
     debugNote(std::string("printer certificate for ") + host + ": " + cupsLastErrorString());
     return false;
   }
+  *renewed = trust == HTTP_TRUST_RENEWED;
+  // libcups has just saved the renewal itself; until the printer is confirmed, the store keeps
+  // the certificate it had (saveCertificate writes the renewal then).
+  if (*renewed && saved) httpSaveCredentials(nullptr, saved.get(), host);
   return true;
 }
 
@@ -101,10 +108,10 @@ std::optional<DeviceConnection> connectToDevice(const std::string& uri, const st
                                    /*blocking=*/1, kConnectMilliseconds, nullptr));
   if (!http) return fail(DeviceFailure::unreachable);
   httpSetTimeout(http.get(), kSilenceSeconds, giveUp, nullptr);
-  DeviceConnection connection{std::move(http), resource, host, {}};
+  DeviceConnection connection{std::move(http), resource, host, {}, false};
   if (secure) {
     connection.certificate = certificateOf(connection.http.get());
-    const bool ok = certificate.empty() ? trusted(connection.http.get(), host)
+    const bool ok = certificate.empty() ? trusted(connection.http.get(), host, &connection.renewed)
                                         : connection.certificate == certificate;
     if (connection.certificate.empty() || !ok) {
       if (!certificate.empty())
@@ -119,7 +126,8 @@ std::optional<DeviceConnection> connectToDevice(const std::string& uri, const st
 void saveCertificate(const DeviceConnection& connection) {
   if (connection.certificate.empty()) return;
   cups_array_t* saved = nullptr;
-  if (httpLoadCredentials(nullptr, &saved, connection.host.c_str()) == 0 && saved) {
+  if (!connection.renewed && httpLoadCredentials(nullptr, &saved, connection.host.c_str()) == 0 &&
+      saved) {
     Credentials owned(saved);
     return;
   }

@@ -70,6 +70,8 @@ struct DeviceConnection {
   /// For ipps, the printer's certificate (DER) as this connection first showed it; empty for
   /// ipp.
   std::string certificate;
+  /// The certificate replaces an expired saved one for the same name (libcups' renewal).
+  bool renewed = false;
 };
 
 /// Why a printer could not be connected to.
@@ -98,8 +100,9 @@ std::optional<DeviceConnection> connectToDevice(const std::string& uri,
                                                 const std::string& certificate = {});
 
 /// Saves the certificate of `connection` in libcups' store under its host name when none is
-/// saved there yet: called only once the printer has been confirmed as the queue's, so that a
-/// stranger answering first under the printer's name is never trusted for later runs.
+/// saved there yet, or when it renews the saved one: called only once the printer has been
+/// confirmed as the queue's, so that a stranger answering first under the printer's name is never
+/// trusted for later runs.
 void saveCertificate(const DeviceConnection& connection);
 
 /// True when `http` is plain (no `certificate` was trusted) or shows exactly `certificate` now.

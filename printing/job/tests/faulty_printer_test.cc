@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -429,6 +430,45 @@ TEST_F(FaultyPrinterTls, AConnectionDroppedWhileBusyIsReopenedAndCheckedBeforeIt
   std::this_thread::sleep_for(std::chrono::seconds(1));
   EXPECT_EQ(printerJobs(first.uri).size(), 1u) << "only the job holding it busy";
   EXPECT_TRUE(printerJobs(second.uri).empty());
+}
+
+TEST_F(FaultyPrinterTls, ACertificateIsSavedOnlyOnceThePrinterIsConfirmedAsTheQueues) {
+  // The queue was made for one printer; another make answers under its name. Its certificate,
+  // trusted on first use for the handshake, must not be remembered as the printer's.
+  auto printer = rig.addPrinter("named", "Named Printer");
+  rig.addQueue("Named_Printer", "dnssd://Named%20Printer._ipps._tcp.local/");
+  save("Named_Printer");
+  auto isSaved = [] {
+    cups_array_t* saved = nullptr;
+    const bool found = httpLoadCredentials(nullptr, &saved, "localhost") == 0 && saved;
+    httpFreeCredentials(saved);
+    return found;
+  };
+  // Whatever setting the queue up left in the store: the rig's own /etc/cups/ssl, private to
+  // its mount namespace.
+  std::filesystem::remove("/etc/cups/ssl/localhost.crt");
+  ASSERT_FALSE(isSaved());
+
+  std::string attributes =
+      testing::readFile(std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/firmware.attrs");
+  const std::string model = "\"Vardelle Firmware Printer\"";
+  for (size_t at = attributes.find(model); at != std::string::npos;
+       at = attributes.find(model, at + 1)) {
+    attributes.replace(at, model.size(), "\"Other Firmware Printer\"");
+  }
+  rig.addPrinter("named", "Named Printer", dir.write("other.attrs", attributes));
+  json refused = print(request("Named_Printer"), rig.environment());
+  EXPECT_NE(refused.value("error", "").find("is not the one the queue was made for"),
+            std::string::npos)
+      << refused.dump();
+  EXPECT_FALSE(isSaved()) << "the certificate of a printer that is not the queue's was saved";
+
+  // The queue's own printer again: its certificate is kept once it has answered as the queue's.
+  rig.addPrinter("named", "Named Printer");
+  json printed = print(request("Named_Printer"), rig.environment());
+  EXPECT_EQ(printed["ok"], true) << printed.dump();
+  EXPECT_TRUE(isSaved());
+  (void)printer;
 }
 
 }  // namespace
