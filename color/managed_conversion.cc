@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -215,6 +216,16 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
                 destination + first * destinationRowWords, destinationRowWords, width, count);
   };
   std::vector<std::thread> helpers;
+  // Started helpers are joined however this ends: a running std::thread that is destroyed ends
+  // the process (std::terminate), and the run would end without its line.
+  struct JoinAll {
+    std::vector<std::thread>& threads;
+    ~JoinAll() {
+      for (std::thread& thread : threads) {
+        if (thread.joinable()) thread.join();
+      }
+    }
+  } joinAll{helpers};
   std::uint32_t index = 1;
   std::uint32_t first = perPart;  // the calling thread takes the first part
   for (; first < rows; first += perPart, ++index) {
@@ -223,6 +234,10 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
       helpers.emplace_back(part, index, first, count);
     } catch (const std::system_error&) {
       // No thread to be had: the rest is done here.
+      part(index, first, rows - first);
+      break;
+    } catch (const std::bad_alloc&) {
+      // Nor the memory to start one (std::thread allocates its state): the same.
       part(index, first, rows - first);
       break;
     }

@@ -172,6 +172,10 @@ std::string CupsRig::jobLog(int jobId) const {
   return lines;
 }
 
+void CupsRig::setDeviceUri(const std::string& name, const std::string& uri) const {
+  runLpadmin({"-p", name, "-v", uri});
+}
+
 void CupsRig::deleteQueue(const std::string& name) const { runLpadmin({"-x", name}); }
 
 void CupsRig::stopCupsd() const {

@@ -58,6 +58,8 @@ class CupsRig {
   /// logged), in order.
   std::string jobLog(int jobId) const;
 
+  /// Points the queue `name` at another device URI, keeping its PPD; throws on failure.
+  void setDeviceUri(const std::string& name, const std::string& uri) const;
   /// Deletes the queue `name`; throws on failure.
   void deleteQueue(const std::string& name) const;
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -87,7 +88,9 @@ ProcessOutput runProcess(const std::vector<std::string>& argv,
 
 ProcessOutput runVardelle(const std::string& mode, const std::string& requestPath,
                           const std::map<std::string, std::string>& env) {
-  return runProcess({VARDELLE_BINARY, mode, requestPath}, env);
+  // Another build's binary (VARDELLE_UNDER_TEST) for measuring a change against it.
+  const char* other = std::getenv("VARDELLE_UNDER_TEST");
+  return runProcess({other && *other ? other : VARDELLE_BINARY, mode, requestPath}, env);
 }
 
 }  // namespace vardelle::testing

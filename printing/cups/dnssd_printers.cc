@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -58,7 +59,7 @@ void resolved(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiProto
       printer.hostName = hostName;
       char text[AVAHI_ADDRESS_STR_MAX];
       avahi_address_snprint(text, sizeof text, address);
-      printer.address = text;
+      printer.address = scopedAddress(text, interface);
       printer.port = port;
       char interfaceName[IF_NAMESIZE] = {};
       printer.onLoopback = if_indextoname(static_cast<unsigned>(interface), interfaceName) &&
@@ -126,6 +127,21 @@ std::vector<AnnouncedPrinter> oncePerService(std::vector<AnnouncedPrinter> found
 }
 
 }  // namespace
+
+std::string scopedAddress(const std::string& address, int interfaceIndex) {
+  // fe80::/10 is only meaningful on one link: without its interface the kernel cannot route it.
+  unsigned first = 0;
+  const auto [end, error] =
+      std::from_chars(address.data(), address.data() + address.size(), first, 16);
+  const bool linkLocal = error == std::errc() && end != address.data() + address.size() &&
+                         *end == ':' && (first & 0xffc0) == 0xfe80;
+  char name[IF_NAMESIZE] = {};
+  if (!linkLocal || address.find('%') != std::string::npos || interfaceIndex <= 0 ||
+      !if_indextoname(unsigned(interfaceIndex), name)) {
+    return address;
+  }
+  return address + "%" + name;
+}
 
 std::optional<std::string> AnnouncedPrinter::txtValue(std::string_view key) const {
   for (const auto& [k, v] : txt) {

@@ -10,13 +10,17 @@
 
 namespace vardelle::printing {
 
+/// `address` as Avahi writes it, with "%<interface name>" added for an IPv6 link-local address
+/// (fe80::/10) heard on the interface numbered `interfaceIndex`, so that it can be reached.
+std::string scopedAddress(const std::string& address, int interfaceIndex);
+
 /// One IPP printer service as DNS-SD announces it, resolved.
 struct AnnouncedPrinter {
   std::string name;      ///< the service instance name, e.g. "Studio Photo"
   std::string type;      ///< "_ipp._tcp" or "_ipps._tcp"
   std::string domain;    ///< "local"
   std::string hostName;  ///< the host the service names, e.g. "studio.local"
-  std::string address;   ///< the address it resolved to, e.g. "192.168.1.20"
+  std::string address;   ///< the address it resolved to, e.g. "192.168.1.20", "fe80::1%eth0"
   uint16_t port = 0;
   bool onLoopback = false;  ///< announced on the loopback interface
   /// The TXT record, keys as announced; a key without "=" has an empty value.

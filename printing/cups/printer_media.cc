@@ -1,6 +1,7 @@
 #include "printing/cups/printer_media.h"
 
 #include <cmath>
+#include <cstdint>
 #include <optional>
 
 #include "base/print_failure.h"
@@ -15,8 +16,10 @@ std::optional<int> member(ipp_t* collection, const char* name) {
   return ippGetInteger(attribute, 0);
 }
 
+// Printer-supplied values can be anything an int holds: their difference and sums are taken in
+// 64 bits, where they cannot overflow.
 bool sameValue(int a, int b) {
-  return std::fabs((a - b) * 72.0 / 2540.0) <= kPaperDriftTolerancePt;
+  return std::fabs(double(std::int64_t(a) - b) * 72.0 / 2540.0) <= kPaperDriftTolerancePt;
 }
 
 // Adds the sheets of one list of media-col values (`listed`) to `media`.
@@ -39,8 +42,8 @@ void addSheets(ipp_attribute_t* listed, PrinterMedia& media) {
     entry.top = member(col, "media-top-margin").value_or(0);
     const bool possible = entry.width > 0 && entry.length > 0 && entry.left >= 0 &&
                           entry.bottom >= 0 && entry.right >= 0 && entry.top >= 0 &&
-                          entry.left + entry.right < entry.width &&
-                          entry.bottom + entry.top < entry.length;
+                          std::int64_t(entry.left) + entry.right < entry.width &&
+                          std::int64_t(entry.bottom) + entry.top < entry.length;
     if (possible) {
       media.sheets.push_back(entry);
     } else {

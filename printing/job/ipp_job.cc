@@ -6,10 +6,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <limits>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
+#include "printing/job/route.h"
 
 namespace vardelle::printing {
 namespace {
@@ -38,7 +41,27 @@ ipp_t* jobRequest(ipp_op_t operation, const JobTarget& target) {
   return request;
 }
 
+// A request on the target's connection, over a connection that still shows the printer's
+// certificate (doCheckedRequest); none when nothing was answered.
+IppMessage targetRequest(const JobTarget& target, ipp_t* request, bool* untrusted) {
+  return doCheckedRequest(target.http, target.certificate, request, target.resource.c_str(),
+                          untrusted);
+}
+
 }  // namespace
+
+bool printerBusy(ipp_status_t status) {
+  return status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+         status == IPP_STATUS_ERROR_TEMPORARY;
+}
+
+std::chrono::milliseconds busyPause(int attempt) {
+  static constexpr int kSeconds[] = {1, 1, 2, 3, 5};
+  const int seconds = kSeconds[std::min<size_t>(size_t(std::max(attempt, 0)), 4)];
+  static thread_local std::minstd_rand random(std::random_device{}());
+  std::uniform_int_distribution<int> spread(-250 * seconds, 250 * seconds);
+  return std::chrono::milliseconds(1000 * seconds + spread(random));
+}
 
 bool touchesExactOutput(std::string_view attribute) {
   // media-col, media-size, media-top-margin, media-source, media-type, … all decide the sheet
@@ -83,39 +106,66 @@ std::vector<std::string> substitutedAttributes(ipp_t* response) {
 
 int createCheckedJob(const JobTarget& target, const std::string& title,
                      const std::vector<PrintOption>& options) {
-  ipp_t* request = jobRequest(IPP_OP_CREATE_JOB, target);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-               cupsUser());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
-  const CupsOptions encoded(options);
-  cupsEncodeOptions2(request, encoded.count(), encoded.get(), IPP_TAG_OPERATION);
-  cupsEncodeOptions2(request, encoded.count(), encoded.get(), IPP_TAG_JOB);
-  // cupsDoRequest takes the request and frees it.
-  IppMessage response(cupsDoRequest(target.http, request, target.resource.c_str()));
-  const ipp_status_t status = cupsLastError();
-  const std::vector<std::string> changed =
-      response ? substitutedAttributes(response.get()) : std::vector<std::string>{};
-  ipp_attribute_t* id =
-      response ? ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER) : nullptr;
-  const int jobId = id ? ippGetInteger(id, 0) : 0;
+  const auto deadline = std::chrono::steady_clock::now() + target.busyWait;
+  for (int attempt = 0;; ++attempt) {
+    ipp_t* request = jobRequest(IPP_OP_CREATE_JOB, target);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+                 cupsUser());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+    const CupsOptions encoded(options);
+    cupsEncodeOptions2(request, encoded.count(), encoded.get(), IPP_TAG_OPERATION);
+    cupsEncodeOptions2(request, encoded.count(), encoded.get(), IPP_TAG_JOB);
+    bool untrusted = false;
+    IppMessage response = targetRequest(target, request, &untrusted);
+    // The request went to whoever showed that certificate, not to the printer: nothing of the
+    // artwork was sent, and the printer holds no job of this run.
+    if (untrusted) throw PrintFailure(printerNotTrusted(target.queue));
+    const ipp_status_t status = response ? ippGetStatusCode(response.get()) : cupsLastError();
+    if (response && printerBusy(status) && target.busyWait.count() > 0) {
+      // Single-job firmware answers so while it prints another job, and creates nothing:
+      // asking again later is what CUPS' ipp backend does behind a queue.
+      const std::chrono::milliseconds pause = busyPause(attempt);
+      if (std::chrono::steady_clock::now() + pause > deadline) {
+        cupsNote("Create-Job");
+        throw PrintFailure(printerStillBusy(target.queue, target.busyWait));
+      }
+      debugNote(std::string("Create-Job: the printer is busy (") + ippErrorString(status) +
+                "); asking again in " + std::to_string(pause.count()) + " ms");
+      std::this_thread::sleep_for(pause);
+      continue;
+    }
+    const std::vector<std::string> changed =
+        response ? substitutedAttributes(response.get()) : std::vector<std::string>{};
+    ipp_attribute_t* id =
+        response ? ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER) : nullptr;
+    const int jobId = id ? ippGetInteger(id, 0) : 0;
 
-  if (!ippSucceeded(status) || jobId <= 0) {
-    cupsNote("Create-Job");
-    if (!changed.empty())
-      failLate(target, "The printer refused the job's " + joined(changed) + ".");
-    failLate(target, kNotConfirmed);
+    if (response && !ippSucceeded(status)) {
+      // An error answer creates no job: nothing waits anywhere, so the sentence says so rather
+      // than sending the user to look for a submission.
+      cupsNote("Create-Job");
+      if (!changed.empty()) {
+        throw PrintFailure("The printer refused the job's " + joined(changed) + ".");
+      }
+      throw PrintFailure("The printer refused the job, so nothing was sent to it.");
+    }
+    if (!ippSucceeded(status) || jobId <= 0) {
+      // No answer (the request may have created a job all the same), or one without its job.
+      cupsNote("Create-Job");
+      failLate(target, kNotConfirmed);
+    }
+    if (!changed.empty()) {
+      // Accepted, but not as asked: printed so, it would not match the preview. The job holds
+      // no document yet, so cancelling it prints nothing.
+      cupsNote("Create-Job accepted the job with ignored or substituted attributes");
+      cancelJob(target, jobId);
+      failLate(target,
+               "The printer would have ignored or changed " + joined(changed) +
+                   " for this job, so it would not print at exact size; the job was cancelled.");
+    }
+    if (status != IPP_STATUS_OK) cupsNote("Create-Job accepted the job with a remark");
+    return jobId;
   }
-  if (!changed.empty()) {
-    // Accepted, but not as asked: printed so, it would not match the preview. The job holds no
-    // document yet, so cancelling it prints nothing.
-    cupsNote("Create-Job accepted the job with ignored or substituted attributes");
-    cancelJob(target, jobId);
-    failLate(target,
-             "The printer would have ignored or changed " + joined(changed) +
-                 " for this job, so it would not print at exact size; the job was cancelled.");
-  }
-  if (status != IPP_STATUS_OK) cupsNote("Create-Job accepted the job with a remark");
-  return jobId;
 }
 
 void sendJobDocument(const JobTarget& target, int jobId, const std::string& title, int documentFd,
@@ -133,7 +183,7 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
   // A job whose document did not arrive whole is cancelled rather than left to print a
   // truncated file; the user is still sent to the queue, since the cancel may not get through.
   // A connection that broke on the way cannot carry the cancel: a new one is tried.
-  auto abandon = [&](const char* what, const char* reason, bool broken) {
+  auto abandon = [&](const char* what, const std::string& reason, bool broken) {
     cupsNote(what);
     if (broken && target.reconnect) {
       if (std::optional<HttpConnection> again = target.reconnect()) {
@@ -150,10 +200,14 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
   };
   // Chunked, as cupsStartDestDocument sends: ippeveprinter stops reading a document of declared
   // length early and takes the rest for a new request.
-  if (cupsSendRequest(target.http, request, target.resource.c_str(), CUPS_LENGTH_VARIABLE) !=
-      HTTP_STATUS_CONTINUE) {
-    abandon("Send-Document", kStoppedAnswering, true);
-  }
+  bool untrusted = false;
+  const http_status_t started =
+      sendCheckedRequest(target.http, target.certificate, request, target.resource.c_str(),
+                         CUPS_LENGTH_VARIABLE, &untrusted);
+  // No byte of the document goes to a connection that shows another certificate; the job the
+  // printer created is cancelled over a connection that shows the right one, where it answers.
+  if (untrusted) abandon("Send-Document", printerNotTrusted(target.queue), true);
+  if (started != HTTP_STATUS_CONTINUE) abandon("Send-Document", kStoppedAnswering, true);
   std::vector<char> chunk(64 * 1024);
   const std::vector<FileSpan> whole{{0, std::numeric_limits<off_t>::max()}};
   for (const FileSpan& span : spans.empty() ? whole : spans) {
@@ -175,9 +229,10 @@ void sendJobDocument(const JobTarget& target, int jobId, const std::string& titl
   }
   IppMessage response(cupsGetResponse(target.http, target.resource.c_str()));
   if (!response) abandon("Send-Document", kStoppedAnswering, true);
-  if (!ippSucceeded(cupsLastError())) {
-    cupsNote("Send-Document");
-    failLate(target, kNotConfirmed);
+  // A printer that refuses the document keeps the job it created for it, which a single-job
+  // printer holds as its active job, busy for everyone, until it is cancelled.
+  if (!ippSucceeded(ippGetStatusCode(response.get()))) {
+    abandon("Send-Document", kNotConfirmed, false);
   }
 }
 
@@ -186,8 +241,11 @@ void cancelJob(const JobTarget& target, int jobId) {
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
                cupsUser());
-  IppMessage response(cupsDoRequest(target.http, request, target.resource.c_str()));
-  if (!ippSucceeded(cupsLastError())) cupsNote("Cancel-Job");
+  bool untrusted = false;
+  IppMessage response = targetRequest(target, request, &untrusted);
+  if (untrusted || !response || !ippSucceeded(ippGetStatusCode(response.get()))) {
+    cupsNote("Cancel-Job");
+  }
 }
 
 }  // namespace vardelle::printing

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,7 +33,30 @@ struct JobTarget {
   /// A new connection to the same place, for cancelling a job after `http` broke; none when
   /// nobody answers. Without it the job is cancelled on `http`.
   std::function<std::optional<HttpConnection>()> reconnect;
+  /// The queue whose printer this is, on the device route, for the sentences that name it;
+  /// empty for a job through cupsd.
+  std::string queue{};
+  /// For an ipps printer, the certificate it was confirmed with (DeviceConnection::certificate):
+  /// no request and no document byte goes over a connection that shows another one
+  /// (sendCheckedRequest). Empty otherwise.
+  std::string certificate{};
+  /// How long a printer that answers Create-Job "busy" or "try again later" is waited for and
+  /// asked again (kPrinterBusyLimit on the device route); zero: such an answer is a refusal.
+  std::chrono::milliseconds busyWait{0};
 };
+
+/// How long a printer that is busy with other work is waited for on the device route, as CUPS'
+/// ipp backend waits for it behind a queue (which the device route bypasses).
+inline constexpr std::chrono::seconds kPrinterBusyLimit{60};
+
+/// True for the answers to Create-Job that mean "try again later" and create nothing:
+/// server-error-busy, server-error-service-unavailable and server-error-temporary-error.
+bool printerBusy(ipp_status_t status);
+
+/// The pause before asking a busy printer again after `attempt` earlier tries (0, 1, …):
+/// 1, 1, 2, 3, 5 s and then 5 s each time, as CUPS' ipp backend steps its delays, each varied
+/// by up to a quarter so that several prints waiting for one printer do not ask in step.
+std::chrono::milliseconds busyPause(int attempt);
 
 /// The reason of a late failure when the printer or print system stopped answering while the
 /// document was being sent.
@@ -51,10 +75,14 @@ bool touchesExactOutput(std::string_view attribute);
 std::vector<std::string> substitutedAttributes(ipp_t* response);
 
 /// Creates a job named `title` with `options` (encoded as libcups encodes job options) and
-/// returns its id. Throws PrintFailure, each sentence ending with kCheckPrintQueue: the printer
-/// refused the job (naming the attributes it called unsupported, when it did), or accepted it
-/// while ignoring or substituting an attribute that touches the exact output, in which case the
-/// job is cancelled first and its document never sent.
+/// returns its id. A printer that answers "busy" or "try again later" (printerBusy) is asked
+/// again after busyPause for up to the target's busyWait. Throws PrintFailure: the printer
+/// refused the job (naming the attributes it called unsupported, when it did) or stayed busy
+/// past busyWait, said as such since no job exists (no kCheckPrintQueue); no answer at all, a
+/// job that the answer does not name, or a job accepted while ignoring or substituting an
+/// attribute that touches the exact output (cancelled first, its document never sent), each
+/// ending with kCheckPrintQueue; a connection that shows another certificate than the target's,
+/// with the untrusted-printer sentence (printerNotTrusted).
 int createCheckedJob(const JobTarget& target, const std::string& title,
                      const std::vector<PrintOption>& options);
 

@@ -27,7 +27,8 @@ bool contains(const std::vector<std::string>& values, std::string_view wanted) {
 }
 
 IppMessage getPrinterAttributes(http_t* http, const std::string& uri, const std::string& resource,
-                                std::initializer_list<const char*> wanted) {
+                                std::initializer_list<const char*> wanted,
+                                const std::string& certificate = {}, bool* untrusted = nullptr) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
@@ -35,6 +36,7 @@ IppMessage getPrinterAttributes(http_t* http, const std::string& uri, const std:
   std::vector<const char*> names(wanted);
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                 static_cast<int>(names.size()), nullptr, names.data());
+  if (untrusted) return doCheckedRequest(http, certificate, request, resource.c_str(), untrusted);
   return IppMessage(cupsDoRequest(http, request, resource.c_str()));
 }
 
@@ -139,10 +141,13 @@ RouteFacts readRouteFacts(const std::string& destination) {
   auto device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
   if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!device) throw PrintFailure(unreachable);
+  bool untrusted = false;
   IppMessage printer = getPrinterAttributes(
       device->http.get(), facts.printerUri, device->resource,
       {"print-scaling-supported", "document-format-supported", "media-col-database",
-       "media-col-ready", "printer-make-and-model", "printer-uuid"});
+       "media-col-ready", "printer-make-and-model", "printer-uuid"},
+      device->certificate, &untrusted);
+  if (untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!printer || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
     throw PrintFailure(unreachable);
   }
@@ -156,6 +161,9 @@ RouteFacts readRouteFacts(const std::string& destination) {
     }
     confirmPrinter(described, *facts.service, identity);
   }
+  // Only a printer confirmed as the queue's is remembered as trusted for later runs.
+  saveCertificate(*device);
+  facts.printerCertificate = device->certificate;
   facts.printerAsked = true;
   facts.printScalingSupported = strings(printer.get(), "print-scaling-supported");
   facts.documentFormats = strings(printer.get(), "document-format-supported");
@@ -175,6 +183,13 @@ std::string printerNotTrusted(const std::string& destination) {
          "showed before, or an invalid or expired one), so the artwork was not sent. If the "
          "printer was reset or replaced, remove its saved certificate (in ~/.cups/ssl) and try "
          "again.";
+}
+
+std::string printerStillBusy(const std::string& destination, std::chrono::milliseconds waited) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(waited).count();
+  return "The printer behind \"" + std::string(queueName(destination)) +
+         "\" was still busy with other work after " + std::to_string(seconds) +
+         " seconds of waiting, so nothing was sent to it. Try again once it has finished.";
 }
 
 std::string deviceJobWhereabouts(const std::string& printerUri) {

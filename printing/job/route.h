@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ struct RouteFacts {
   /// found to stand for ("ipps://localhost:8700/ipp/print"); empty until asked.
   std::string printerUri;
   std::string printerAddress;  ///< the address DNS-SD resolved the printer to; empty otherwise
+  /// For an ipps printer, the certificate it showed when it was asked and confirmed
+  /// (DeviceConnection::certificate); the job goes only over connections that show it.
+  std::string printerCertificate;
   std::optional<AnnouncedPrinter> service;  ///< the DNS-SD service the printer was found as
   bool printerAsked = false;  ///< whether the printer behind the queue was asked (ipp devices)
   std::vector<std::string> printScalingSupported;  ///< the printer's own, empty without any
@@ -72,10 +76,11 @@ RouteFacts readQueueFacts(const std::string& destination);
 /// on them, print-scaling-supported, document-format-supported and media-col-database from the
 /// printer itself. A printer known by a DNS-SD name or through cups-browsed is first found on
 /// the network (within kPrinterSearchLimit; see choosePrinter) and confirmed to be the queue's
-/// (confirmPrinter). Throws PrintFailure, before any job: print system gone, printer not
-/// installed, and a sentence of its own when the printer behind a driverless queue cannot be
-/// found, told apart from others, confirmed, reached or trusted (its queue alone would shrink the
-/// artwork into the margins, so nothing is sent).
+/// (confirmPrinter); an ipps printer's certificate is saved in libcups' store only then. Every
+/// request goes over a connection checked by sendCheckedRequest. Throws PrintFailure, before any
+/// job: print system gone, printer not installed, and a sentence of its own when the printer behind
+/// a driverless queue cannot be found, told apart from others, confirmed, reached or trusted (its
+/// queue alone would shrink the artwork into the margins, so nothing is sent).
 RouteFacts readRouteFacts(const std::string& destination);
 
 /// The sentence for a driverless printer behind `destination` that does not answer.
@@ -83,6 +88,10 @@ std::string printerUnreachable(const std::string& destination);
 
 /// The sentence for an ipps printer behind `destination` whose certificate is not trusted.
 std::string printerNotTrusted(const std::string& destination);
+
+/// The sentence for a printer behind `destination` that was still busy with other work after
+/// being waited for `waited`: nothing was created or sent.
+std::string printerStillBusy(const std::string& destination, std::chrono::milliseconds waited);
 
 /// Said after the print-queue sentence of a late failure on the device route, so that the user
 /// looks for the job where it is: the printer's own job list, not the local queue.

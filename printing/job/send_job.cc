@@ -49,17 +49,21 @@ void sendJob(PrintRoute route, const RouteFacts& facts, const std::string& desti
     const MediaEntry entry =
         printerEntryFor(facts.media, sheet, std::string(queueName(destination)));
     DeviceFailure failure = DeviceFailure::none;
-    device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
+    device =
+        connectToDevice(facts.printerUri, facts.printerAddress, &failure, facts.printerCertificate);
     if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
     if (!device) throw PrintFailure(printerUnreachable(destination));
     target = {device->http.get(),
               facts.printerUri,
               device->resource,
               deviceJobWhereabouts(facts.printerUri),
-              {}};
+              {},
+              destination,
+              facts.printerCertificate,
+              kPrinterBusyLimit};
     target.reconnect = [&facts]() -> std::optional<HttpConnection> {
-      std::optional<DeviceConnection> again =
-          connectToDevice(facts.printerUri, facts.printerAddress);
+      std::optional<DeviceConnection> again = connectToDevice(
+          facts.printerUri, facts.printerAddress, nullptr, facts.printerCertificate);
       if (!again) return std::nullopt;
       return std::move(again->http);
     };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 
 #include "base/print_failure.h"
@@ -110,6 +111,27 @@ TEST(PrinterMedia, ABorderlessSheetListedOnlyAmongTheReadyOnesIsThePrintersToo) 
   EXPECT_EQ(printerEntryFor(media, {21000, 29700, 0, 0, 0, 0}, "Q").left, 0);
   EXPECT_EQ(printerEntryFor(media, {21000, 29700, 300, 500, 400, 600}, "Q").left, 300);
   EXPECT_TRUE(printerMedia(answer({}, ready).get()).listed);
+}
+
+TEST(PrinterMedia, NumbersNearTheLimitsOfAnIntAreComparedWithoutOverflow) {
+  // Two margins of INT_MAX add up to more than an int holds: taken as ints they wrapped to a
+  // negative sum, and the entry passed as possible.
+  constexpr int kMax = std::numeric_limits<int>::max();
+  std::vector<Ipp> cols;
+  cols.push_back(mediaCol(kMax, kMax, kMax, 0, kMax, 0));
+  cols.push_back(mediaCol(kMax, kMax, 0, kMax, 0, kMax));
+  cols.push_back(mediaCol(21000, 29700, 300, 500, 400, 600));
+  const PrinterMedia media = printerMedia(answer(cols).get());
+  EXPECT_EQ(media.sheets.size(), 1u);
+  EXPECT_EQ(media.impossible, 2u);
+  // A queue entry at one end of the range and the printer's at the other differ; the
+  // difference of the two does not wrap into "the same".
+  std::vector<Ipp> far;
+  far.push_back(mediaCol(kMax, kMax, 0, 0, 0, 0));
+  const PrinterMedia wide = printerMedia(answer(far).get());
+  ASSERT_EQ(wide.sheets.size(), 1u);
+  EXPECT_EQ(failureOf(wide, {std::numeric_limits<int>::min(), kMax, 0, 0, 0, 0}), kPaperChanged);
+  EXPECT_EQ(printerEntryFor(wide, {kMax, kMax, 0, 0, 0, 0}, "Q").width, kMax);
 }
 
 }  // namespace
