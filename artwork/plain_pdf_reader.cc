@@ -50,14 +50,25 @@ struct Entry;
 
 struct Value {
   // `unread`: an entry whose value this reader never looks at, kept only as being there.
-  enum class Kind : uint8_t { null, boolean, integer, real, name, string, array, dictionary,
-                              reference, stream, unread };
+  enum class Kind : uint8_t {
+    null,
+    boolean,
+    integer,
+    real,
+    name,
+    string,
+    array,
+    dictionary,
+    reference,
+    stream,
+    unread
+  };
   Kind kind = Kind::null;
   long long integer = 0;     // integer; the object number of a reference; a stream's length
   long long generation = 0;  // reference
   double real = 0;
-  std::string name;          // without the slash
-  std::vector<Value> items;  // array
+  std::string name;            // without the slash
+  std::vector<Value> items;    // array
   std::vector<Entry> entries;  // dictionary, and a stream's dictionary
   long long dataOffset = 0;    // stream: where its data starts in the file
 
@@ -85,11 +96,31 @@ const Value kNull{};
 // The entries this reader looks at (of /Encrypt only whether it is there); all others are checked
 // for syntax and dropped.
 bool isKept(std::string_view key) {
-  static constexpr std::string_view kKept[] = {
-      "BitsPerComponent", "Colors", "Columns", "CropBox", "DecodeParms", "Encrypt", "F", "Filter",
-      "First",
-      "Index", "Kids", "Length", "MediaBox", "N", "Pages", "Parent", "Predictor", "Prev",
-      "Root", "Rotate", "Size", "Type", "UserUnit", "W", "XRefStm"};
+  static constexpr std::string_view kKept[] = {"BitsPerComponent",
+                                               "Colors",
+                                               "Columns",
+                                               "CropBox",
+                                               "DecodeParms",
+                                               "Encrypt",
+                                               "F",
+                                               "Filter",
+                                               "First",
+                                               "Index",
+                                               "Kids",
+                                               "Length",
+                                               "MediaBox",
+                                               "N",
+                                               "Pages",
+                                               "Parent",
+                                               "Predictor",
+                                               "Prev",
+                                               "Root",
+                                               "Rotate",
+                                               "Size",
+                                               "Type",
+                                               "UserUnit",
+                                               "W",
+                                               "XRefStm"};
   for (std::string_view k : kKept) {
     if (k == key) return true;
   }
@@ -343,8 +374,8 @@ class Parser {
       return v;
     }
     double d = 0;
-    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), d,
-                                              std::chars_format::fixed);
+    const auto [end, error] =
+        std::from_chars(t.data(), t.data() + t.size(), d, std::chars_format::fixed);
     if (error != std::errc() || end != t.data() + t.size()) notPlain(__LINE__);
     v.kind = Value::Kind::real;
     v.real = negative ? -d : d;
@@ -423,8 +454,8 @@ class FileBytes {
 // The document
 
 struct XrefEntry {
-  int type = 0;               // 1: at an offset; 2: in an object stream
-  long long field1 = 0;       // offset, or the object stream's number
+  int type = 0;          // 1: at an offset; 2: in an object stream
+  long long field1 = 0;  // offset, or the object stream's number
 };
 
 struct ObjectStream {
@@ -490,7 +521,8 @@ class PlainPdf {
     std::unordered_set<long long> visited;
     long long offset = startxref();
     while (offset != 0) {
-      if (offset < 0 || offset >= file_.size() || !visited.insert(offset).second) notPlain(__LINE__);
+      if (offset < 0 || offset >= file_.size() || !visited.insert(offset).second)
+        notPlain(__LINE__);
       const std::string start = file_.read(offset, 5);
       if (start.size() == 5 && start.compare(0, 4, "xref") == 0 && isWhite(start[4])) {
         offset = withWindow(offset, [&](Parser& p) { return readTable(p); });
@@ -555,9 +587,10 @@ class PlainPdf {
         for (int k : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15}) {
           if (!isDigit(e[size_t(k)])) notPlain(__LINE__);
         }
-        const bool eol = (e[18] == ' ' && (e[19] == '\n' || e[19] == '\r')) ||
-                         (e[18] == '\r' && e[19] == '\n');
-        if (e[10] != ' ' || e[16] != ' ' || (e[17] != 'n' && e[17] != 'f') || !eol) notPlain(__LINE__);
+        const bool eol =
+            (e[18] == ' ' && (e[19] == '\n' || e[19] == '\r')) || (e[18] == '\r' && e[19] == '\n');
+        if (e[10] != ' ' || e[16] != ' ' || (e[17] != 'n' && e[17] != 'f') || !eol)
+          notPlain(__LINE__);
         long long field1 = 0;
         long long generation = 0;
         for (int k = 0; k < 10; ++k) field1 = field1 * 10 + (e[size_t(k)] - '0');
@@ -604,7 +637,8 @@ class PlainPdf {
     size_t entrySize = 0;
     for (int i = 0; i < 3; ++i) {
       const Value& item = w->items[size_t(i)];
-      if (item.kind != Value::Kind::integer || item.integer < 0 || item.integer > 8) notPlain(__LINE__);
+      if (item.kind != Value::Kind::integer || item.integer < 0 || item.integer > 8)
+        notPlain(__LINE__);
       widths[i] = int(item.integer);
       entrySize += size_t(widths[i]);
     }
@@ -715,8 +749,8 @@ class PlainPdf {
       // A cross-reference stream is read before the table its references would need: what
       // reading it takes must be written in it.
       if (number == 0) {
-        for (const char* key : {"Length", "Filter", "DecodeParms", "Type", "W", "Index", "Size",
-                                "Prev"}) {
+        for (const char* key :
+             {"Length", "Filter", "DecodeParms", "Type", "W", "Index", "Size", "Prev"}) {
           const Value* entry = v.find(key);
           if (entry && entry->kind == Value::Kind::reference) notPlain(__LINE__);
         }
@@ -777,16 +811,17 @@ class PlainPdf {
         (predictor.kind == Value::Kind::integer && predictor.integer == 1)) {
       return data;
     }
-    if (predictor.kind != Value::Kind::integer || predictor.integer < 10 || predictor.integer > 15) {
+    if (predictor.kind != Value::Kind::integer || predictor.integer < 10 ||
+        predictor.integer > 15) {
       notPlain(__LINE__);
     }
     const Value& colors = resolve(get(*decodeParms, "Colors"));
     const Value& bits = resolve(get(*decodeParms, "BitsPerComponent"));
     const Value& columns = resolve(get(*decodeParms, "Columns"));
-    if ((colors.kind != Value::Kind::null && !(colors.kind == Value::Kind::integer &&
-                                               colors.integer == 1)) ||
-        (bits.kind != Value::Kind::null && !(bits.kind == Value::Kind::integer &&
-                                             bits.integer == 8))) {
+    if ((colors.kind != Value::Kind::null &&
+         !(colors.kind == Value::Kind::integer && colors.integer == 1)) ||
+        (bits.kind != Value::Kind::null &&
+         !(bits.kind == Value::Kind::integer && bits.integer == 8))) {
       notPlain(__LINE__);
     }
     long long width = 1;
@@ -838,17 +873,25 @@ class PlainPdf {
         const int c = i ? static_cast<unsigned char>(previous[i - 1]) : 0;
         int predicted = 0;
         switch (filter) {
-          case 0: break;
-          case 1: predicted = a; break;
-          case 2: predicted = b; break;
-          case 3: predicted = (a + b) / 2; break;
+          case 0:
+            break;
+          case 1:
+            predicted = a;
+            break;
+          case 2:
+            predicted = b;
+            break;
+          case 3:
+            predicted = (a + b) / 2;
+            break;
           case 4: {
             const int p = a + b - c;
             const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
             predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
             break;
           }
-          default: notPlain(__LINE__);
+          default:
+            notPlain(__LINE__);
         }
         current[i] = char((x + predicted) & 0xff);
       }
