@@ -19,6 +19,7 @@
 
 #include "base/block_file.h"
 #include "base/diagnostics.h"
+#include "base/print_failure.h"
 
 namespace vardelle::artwork {
 
@@ -32,6 +33,14 @@ struct NotPlain {
 };
 [[noreturn]] void notPlain(int line) { throw NotPlain{line}; }
 
+// The file is built so that following it would exhaust the stack or the memory of any reader:
+// declining is no answer, since qpdf would follow it the same way, without a limit. The file is
+// refused as damaged instead. `line` says which limit it reached.
+struct Hostile {
+  int line;
+};
+[[noreturn]] void hostile(int line) { throw Hostile{line}; }
+
 // A window of the file ended inside what was being read: read again with a wider one.
 struct WindowTooShort {};
 
@@ -41,7 +50,22 @@ constexpr size_t kLargestDecoded = size_t(64) << 20;
 // All decoded streams together: a file of many small bombs is declined as one large one is.
 constexpr size_t kMostDecoded = size_t(256) << 20;
 constexpr int kDeepestValue = 64;
+// No writer nests page-tree nodes this deep (balanced trees of a million pages are 10 deep), and
+// qpdf walks the tree recursively, a frame per level: a deeper tree is refused, not declined.
 constexpr int kDeepestTree = 256;
+// References followed while another is being resolved: an object in an object stream whose
+// /Length is an object in another object stream, and so on. Writers store the lengths of object
+// streams in place, so a plain file needs 4 or 5; each link costs a few hundred bytes of stack
+// here and about 2.7 KB in qpdf, so thousands of them end both readers with SIGSEGV.
+constexpr int kDeepestReference = 32;
+// Each value built costs about 120 bytes (more while a vector grows), whatever it costs in the
+// file: "[]" takes 2 bytes, and Flate turns 60 KB into 30 million of them. A file's own bytes
+// bound what a writer can put in it, so the budget grows with the file (a value takes more than 8
+// bytes in any file a writer makes, compressed or not) above a floor that no 10,000-page document
+// reaches (about 16 values a page). Cross-reference entries and object-stream offsets count too:
+// a few kilobytes of Flate declare millions of objects.
+constexpr size_t kLeastValueBudget = 1000000;
+constexpr size_t kFileBytesPerValue = 8;
 
 // ---------------------------------------------------------------------------------------------
 // Values
@@ -143,10 +167,17 @@ bool isDelimiter(char c) {
 bool isRegular(char c) { return !isWhite(c) && !isDelimiter(c) && c != '\0' && c != '\v'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+void spend(size_t& left, size_t n, int line) {
+  if (n > left) hostile(line);
+  left -= n;
+}
+
 class Parser {
  public:
-  // `complete`: the bytes run to the end of what can be read, so running out is final.
-  Parser(std::string_view bytes, bool complete) : s_(bytes), complete_(complete) {}
+  // `complete`: the bytes run to the end of what can be read, so running out is final. Each
+  // value kept is taken from `valuesLeft`.
+  Parser(std::string_view bytes, bool complete, size_t& valuesLeft)
+      : s_(bytes), complete_(complete), valuesLeft_(valuesLeft) {}
 
   size_t position() const { return p_; }
   void seek(size_t p) { p_ = p; }
@@ -243,6 +274,7 @@ class Parser {
   template <bool Keep>
   Value parse(int depth) {
     if (depth > kDeepestValue) notPlain(__LINE__);
+    if (Keep) spend(valuesLeft_, 1, __LINE__);
     skipSpace();
     const char c = s_[p_];
     Value v;
@@ -407,6 +439,7 @@ class Parser {
   std::string_view s_;
   size_t p_ = 0;
   bool complete_;
+  size_t& valuesLeft_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -465,7 +498,9 @@ struct ObjectStream {
 
 class PlainPdf {
  public:
-  explicit PlainPdf(const std::string& path) : file_(path) {}
+  explicit PlainPdf(const std::string& path)
+      : file_(path),
+        valuesLeft_(std::max(kLeastValueBudget, size_t(file_.size()) / kFileBytesPerValue)) {}
 
   std::vector<PdfPageEntries> pages() {
     readCrossReferences();
@@ -504,7 +539,7 @@ class PlainPdf {
     if (at == std::string::npos || at + 9 >= tail.size() || isRegular(tail[at + 9])) {
       notPlain(__LINE__);
     }
-    Parser p(std::string_view(tail).substr(at + 9), true);
+    Parser p(std::string_view(tail).substr(at + 9), true, valuesLeft_);
     const size_t before = p.position();
     const long long offset = p.nonNegativeInteger();
     if (p.position() == before) notPlain(__LINE__);
@@ -545,13 +580,15 @@ class PlainPdf {
   template <typename Read>
   std::invoke_result_t<Read, Parser&> withWindow(long long offset, Read read) {
     std::string scratch;
+    const size_t budget = valuesLeft_;
     for (size_t length = kFirstWindow;; length *= 4) {
       bool complete = false;
-      Parser p(file_.view(offset, length, scratch, complete), complete);
+      Parser p(file_.view(offset, length, scratch, complete), complete, valuesLeft_);
       try {
         return read(p);
       } catch (const WindowTooShort&) {
         if (length >= kLargestWindow) notPlain(__LINE__);
+        valuesLeft_ = budget;  // the wider window reads the same values again
       }
     }
   }
@@ -581,6 +618,7 @@ class PlainPdf {
       if (!isWhite(p.bytes()[p.position()])) notPlain(__LINE__);
       p.skipWhite();
       for (long long i = 0; i < count; ++i) {
+        spend(valuesLeft_, 1, __LINE__);
         p.need(20);
         const size_t at = p.position();
         const std::string_view e = p.bytes().substr(at, 20);
@@ -667,6 +705,7 @@ class PlainPdf {
       entries += size_t(range.second);
       if (entries > kLargestDecoded) notPlain(__LINE__);
     }
+    spend(valuesLeft_, entries, __LINE__);
     const std::string data = streamData(stream);
     if (data.size() != entries * entrySize) notPlain(__LINE__);
     const unsigned char* at = reinterpret_cast<const unsigned char*>(data.data());
@@ -913,6 +952,7 @@ class PlainPdf {
     const uint64_t key = objectKey(v.integer, v.generation);
     if (auto it = objects_.find(key); it != objects_.end()) return it->second;
     if (!resolving_.insert(key).second) notPlain(__LINE__);  // a value made of itself
+    if (resolving_.size() > size_t(kDeepestReference)) hostile(__LINE__);
     const auto entry = xref_.find(key);
     if (entry == xref_.end()) notPlain(__LINE__);
     Value object;
@@ -947,8 +987,10 @@ class PlainPdf {
       ObjectStream objects;
       objects.data = streamData(stream);
       if (first->integer > (long long)objects.data.size()) notPlain(__LINE__);
-      Parser header(std::string_view(objects.data).substr(0, size_t(first->integer)), true);
+      Parser header(std::string_view(objects.data).substr(0, size_t(first->integer)), true,
+                    valuesLeft_);
       for (long long i = 0; i < n->integer; ++i) {
+        spend(valuesLeft_, 1, __LINE__);
         const long long objectNumber = header.nonNegativeInteger();
         const long long offset = header.nonNegativeInteger();
         if (offset + first->integer >= (long long)objects.data.size() ||
@@ -960,7 +1002,7 @@ class PlainPdf {
     }
     const auto at = it->second.offsets.find(number);
     if (at == it->second.offsets.end()) notPlain(__LINE__);
-    Parser p(std::string_view(it->second.data).substr(at->second), true);
+    Parser p(std::string_view(it->second.data).substr(at->second), true, valuesLeft_);
     return p.value();
   }
 
@@ -974,7 +1016,7 @@ class PlainPdf {
 
   void walk(const Value& nodeRef, std::vector<const Value*>& pages, std::set<uint64_t>& nodes,
             std::set<uint64_t>& seen, int depth) {
-    if (depth > kDeepestTree) notPlain(__LINE__);
+    if (depth > kDeepestTree) hostile(__LINE__);
     if (!nodes.insert(objectKey(nodeRef.integer, nodeRef.generation)).second) notPlain(__LINE__);
     const Value& node = resolve(nodeRef);
     // qpdf reads every node's and page's /Type; reading it here fails where qpdf would repair.
@@ -1039,6 +1081,7 @@ class PlainPdf {
   std::unordered_map<uint64_t, XrefEntry> xref_;
   std::vector<std::pair<uint64_t, long long>> xrefStreams_;  // object, offset
   size_t decoded_ = 0;
+  size_t valuesLeft_;
   std::unordered_set<long long> freed_;
   std::unordered_map<uint64_t, Value> objects_;
   std::unordered_set<uint64_t> resolving_;
@@ -1058,6 +1101,10 @@ std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& 
     debugNote("plain PDF reader: declined by the rule at plain_pdf_reader.cc:" +
               std::to_string(declined.line));
     return std::nullopt;
+  } catch (const Hostile& refused) {
+    debugNote("plain PDF reader: refused by the limit at plain_pdf_reader.cc:" +
+              std::to_string(refused.line));
+    throw PrintFailure(kUnreadablePdfSentence);
   }
 }
 

@@ -17,7 +17,9 @@
 namespace vardelle::artwork {
 
 /// The entries of every page of the PDF at `path`, in page order; none when the file is not plain
-/// (or cannot be read), so that qpdf must read it.
+/// (or cannot be read), so that qpdf must read it. Throws PrintFailure(kUnreadablePdfSentence)
+/// when the file is built to exhaust a reader: references followed more than 32 deep, a page tree
+/// more than 256 deep, or more values than the file's size can hold plainly.
 std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path);
 
 }  // namespace vardelle::artwork
