@@ -66,6 +66,12 @@ constexpr int kDeepestReference = 32;
 // a few kilobytes of Flate declare millions of objects.
 constexpr size_t kLeastValueBudget = 1000000;
 constexpr size_t kFileBytesPerValue = 8;
+// What the pages reach, counted for qpdf (which copies it into a sheet): not built here, so the
+// floor only keeps qpdf near 300 MB.
+constexpr size_t kLeastCopyBudget = 2000000;
+// References followed from a page to what it draws: resources, forms, fonts, annotations. A
+// real page is a few dozen deep at most; qpdf's copy takes one or two KB of stack per level.
+constexpr int kDeepestCopy = 1000;
 
 // ---------------------------------------------------------------------------------------------
 // Values
@@ -260,6 +266,15 @@ class Parser {
   // checked for syntax but not kept.
   Value value(int depth = 0) { return parse<true>(depth); }
 
+  // The references in the value starting here, in the order written, nothing of it kept; each
+  // value in it is taken from the budget all the same, since qpdf builds it. A /Parent entry's
+  // reference is left out: it leads up the page tree, which qpdf does not copy.
+  void references(std::vector<uint64_t>& out) {
+    references_ = &out;
+    parse<false>(0);
+    references_ = nullptr;
+  }
+
  private:
   [[noreturn]] void ranOut() const {
     if (complete_) notPlain(__LINE__);
@@ -274,7 +289,7 @@ class Parser {
   template <bool Keep>
   Value parse(int depth) {
     if (depth > kDeepestValue) notPlain(__LINE__);
-    if (Keep) spend(valuesLeft_, 1, __LINE__);
+    if (Keep || references_) spend(valuesLeft_, 1, __LINE__);
     skipSpace();
     const char c = s_[p_];
     Value v;
@@ -304,10 +319,14 @@ class Parser {
       while (true) {
         skipSpace();
         if (s_[p_] == '>') break;
+        const size_t keyAt = p_;
         Value key = parse<Keep>(depth + 1);
         if (key.kind != Value::Kind::name) notPlain(__LINE__);
         if (!Keep) {
+          std::vector<uint64_t>* const collecting = references_;
+          if (p_ == keyAt + 7 && s_.compare(keyAt, 7, "/Parent") == 0) references_ = nullptr;
           parse<false>(depth + 1);
+          references_ = collecting;
           continue;
         }
         // Which of two entries of one key counts is a reader's choice.
@@ -339,6 +358,9 @@ class Parser {
     } else if (isDigit(c) || c == '+' || c == '-' || c == '.') {
       v = number(token());
       if (v.kind == Value::Kind::integer && depth > 0) referenceAfter(v);
+      if (!Keep && references_ && v.kind == Value::Kind::reference) {
+        references_->push_back(objectKey(v.integer, v.generation));
+      }
     } else if (isRegular(c)) {
       const std::string_view t = token();
       if (t == "true" || t == "false") {
@@ -440,6 +462,7 @@ class Parser {
   size_t p_ = 0;
   bool complete_;
   size_t& valuesLeft_;
+  std::vector<uint64_t>* references_ = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -500,7 +523,8 @@ class PlainPdf {
  public:
   explicit PlainPdf(const std::string& path)
       : file_(path),
-        valuesLeft_(std::max(kLeastValueBudget, size_t(file_.size()) / kFileBytesPerValue)) {}
+        valuesLeft_(std::max(kLeastValueBudget, size_t(file_.size()) / kFileBytesPerValue)),
+        copiesLeft_(std::max(kLeastCopyBudget, size_t(file_.size()) / kFileBytesPerValue)) {}
 
   std::vector<PdfPageEntries> pages() {
     readCrossReferences();
@@ -524,6 +548,36 @@ class PlainPdf {
     result.reserve(pageObjects.size());
     for (const Value* page : pageObjects) result.push_back(entriesOf(*page));
     return result;
+  }
+
+  // What qpdf builds and follows when it copies the pages into a sheet: every object they reach
+  // (not up the page tree), with every object of each object stream it touches, since qpdf parses
+  // an object stream whole. The values are only counted, against a budget of their own: qpdf
+  // spends about 150 bytes on each. qpdf copies recursively, a frame per reference followed, so a
+  // chain of references (a linked list of a hundred thousand one-element arrays in 1 MB) is
+  // measured too; a depth-first walk in the order written finds such a chain, and the crash
+  // guard around the whole run catches one that only qpdf's own order would find.
+  void checkCopies() {
+    struct Pending {
+      uint64_t key;
+      int depth;
+    };
+    std::vector<Pending> stack;
+    for (auto page = pageKeys_.rbegin(); page != pageKeys_.rend(); ++page) {
+      stack.push_back({*page, 1});
+    }
+    std::unordered_set<uint64_t> visited;
+    std::vector<uint64_t> references;
+    while (!stack.empty()) {
+      const Pending next = stack.back();
+      stack.pop_back();
+      if (!visited.insert(next.key).second) continue;
+      if (next.depth > kDeepestCopy) hostile(__LINE__);
+      referencesOf(next.key, references);
+      for (auto r = references.rbegin(); r != references.rend(); ++r) {
+        if (!visited.count(*r)) stack.push_back({*r, next.depth + 1});
+      }
+    }
   }
 
  private:
@@ -579,16 +633,20 @@ class PlainPdf {
   // Calls `read` on a parser over the file from `offset`, widening the window until it fits.
   template <typename Read>
   std::invoke_result_t<Read, Parser&> withWindow(long long offset, Read read) {
+    return withWindow(offset, read, valuesLeft_);
+  }
+  template <typename Read>
+  std::invoke_result_t<Read, Parser&> withWindow(long long offset, Read read, size_t& budget) {
     std::string scratch;
-    const size_t budget = valuesLeft_;
+    const size_t before = budget;
     for (size_t length = kFirstWindow;; length *= 4) {
       bool complete = false;
-      Parser p(file_.view(offset, length, scratch, complete), complete, valuesLeft_);
+      Parser p(file_.view(offset, length, scratch, complete), complete, budget);
       try {
         return read(p);
       } catch (const WindowTooShort&) {
         if (length >= kLargestWindow) notPlain(__LINE__);
-        valuesLeft_ = budget;  // the wider window reads the same values again
+        budget = before;  // the wider window reads the same values again
       }
     }
   }
@@ -967,6 +1025,15 @@ class PlainPdf {
   }
 
   Value fromObjectStream(long long streamNumber, long long number) {
+    const ObjectStream& objects = objectStream(streamNumber);
+    const auto at = objects.offsets.find(number);
+    if (at == objects.offsets.end()) notPlain(__LINE__);
+    Parser p(std::string_view(objects.data).substr(at->second), true, valuesLeft_);
+    return p.value();
+  }
+
+  // Object stream `streamNumber`, read and indexed on first use.
+  const ObjectStream& objectStream(long long streamNumber) {
     auto it = objectStreams_.find(streamNumber);
     if (it == objectStreams_.end()) {
       const auto entry = xref_.find(objectKey(streamNumber, 0));
@@ -1000,10 +1067,40 @@ class PlainPdf {
       }
       it = objectStreams_.emplace(streamNumber, std::move(objects)).first;
     }
-    const auto at = it->second.offsets.find(number);
-    if (at == it->second.offsets.end()) notPlain(__LINE__);
-    Parser p(std::string_view(it->second.data).substr(at->second), true, valuesLeft_);
-    return p.value();
+    return it->second;
+  }
+
+  // The references in object `key`'s value (a stream's dictionary), into `out`. qpdf reads an
+  // object that is not there as null.
+  void referencesOf(uint64_t key, std::vector<uint64_t>& out) {
+    const auto entry = xref_.find(key);
+    if (entry == xref_.end()) return;
+    if (entry->second.type == 1) {
+      withWindow(
+          entry->second.field1,
+          [&](Parser& p) {
+            out.clear();
+            p.nonNegativeInteger();
+            p.nonNegativeInteger();
+            if (p.word() != "obj") notPlain(__LINE__);
+            p.references(out);
+            return 0;
+          },
+          copiesLeft_);
+      return;
+    }
+    const ObjectStream& objects = objectStream(entry->second.field1);
+    if (countedStreams_.insert(entry->second.field1).second) {
+      for (const auto& [number, offset] : objects.offsets) {
+        Parser p(std::string_view(objects.data).substr(offset), true, copiesLeft_);
+        p.references(out);
+      }
+    }
+    out.clear();
+    const auto at = objects.offsets.find(static_cast<long long>(key >> 32));
+    if (at == objects.offsets.end()) notPlain(__LINE__);
+    Parser p(std::string_view(objects.data).substr(at->second), true, copiesLeft_);
+    p.references(out);
   }
 
   // --- the page tree --------------------------------------------------------------------------
@@ -1034,6 +1131,7 @@ class PlainPdf {
         if (!seen.insert(objectKey(kid.integer, kid.generation)).second) notPlain(__LINE__);
         resolve(get(object, "Type"));
         pages.push_back(&object);
+        pageKeys_.push_back(objectKey(kid.integer, kid.generation));
       }
     }
   }
@@ -1082,6 +1180,9 @@ class PlainPdf {
   std::vector<std::pair<uint64_t, long long>> xrefStreams_;  // object, offset
   size_t decoded_ = 0;
   size_t valuesLeft_;
+  size_t copiesLeft_;
+  std::vector<uint64_t> pageKeys_;
+  std::unordered_set<long long> countedStreams_;
   std::unordered_set<long long> freed_;
   std::unordered_map<uint64_t, Value> objects_;
   std::unordered_set<uint64_t> resolving_;
@@ -1089,6 +1190,23 @@ class PlainPdf {
 };
 
 }  // namespace
+
+void checkPdfBeforeQpdf(const std::string& path) {
+  try {
+    PlainPdf pdf(path);
+    pdf.pages();
+    pdf.checkCopies();
+  } catch (const std::system_error& e) {
+    debugNote(std::string("plain PDF check: ") + e.what());
+  } catch (const NotPlain& declined) {
+    debugNote("plain PDF check: declined by the rule at plain_pdf_reader.cc:" +
+              std::to_string(declined.line));
+  } catch (const Hostile& refused) {
+    debugNote("plain PDF check: refused by the limit at plain_pdf_reader.cc:" +
+              std::to_string(refused.line));
+    throw PrintFailure(kUnreadablePdfSentence);
+  }
+}
 
 std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path) {
   try {
