@@ -7,9 +7,6 @@
 
 namespace vardelle::artwork {
 
-const char* const kUnreadablePdfSentence =
-    "This PDF could not be opened. It may be incomplete or damaged.";
-
 std::optional<Rect> pdfRectangle(const double (&v)[4]) {
   for (double corner : v) {
     if (!std::isfinite(corner)) return std::nullopt;

@@ -8,6 +8,7 @@
 
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
+#include "base/artwork_format.h"
 
 namespace vardelle::artwork {
 
@@ -27,10 +28,6 @@ struct PdfPageEntries {
   PdfRotateEntry rotate;
   std::optional<double> userUnit;  ///< set when the entry is a number
 };
-
-/// The sentence for a PDF that no reader here can open: damaged, or built so that reading it would
-/// exhaust the helper's stack or memory.
-extern const char* const kUnreadablePdfSentence;
 
 /// A PDF rectangle [llx lly urx ury] as a standardised rectangle; none unless all four are finite.
 std::optional<Rect> pdfRectangle(const double (&corners)[4]);

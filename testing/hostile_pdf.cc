@@ -159,6 +159,29 @@ class Writer {
 
 constexpr const char* kMediaBox = "[0 0 612 792]";
 
+std::string hex(const std::string& data) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(data.size() * 2 + 1);
+  for (unsigned char c : data) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out + ">";
+}
+
+// `data` (already deflated when `deflatedAlready`) encoded as the recipe asks, and the /Filter
+// entry that undoes it.
+std::pair<std::string, std::string> encoded(const HostileRecipe& r, std::string data,
+                                            bool deflatedAlready = false) {
+  const bool flate = deflatedAlready || r.compress;
+  if (flate && !deflatedAlready) data = deflated(data);
+  if (r.hexEncoded) {
+    return {hex(data), flate ? "/Filter[/ASCIIHexDecode/FlateDecode]" : "/Filter/ASCIIHexDecode"};
+  }
+  return {data, flate ? "/Filter/FlateDecode" : ""};
+}
+
 // Catalog 1, pages 2, page 3 whose `key` is `value`; MediaBox direct unless it is the key.
 void pageTree(Writer& w, const std::string& key, const std::string& value) {
   w.object(1, "<</Type/Catalog/Pages 2 0 R>>");
@@ -190,12 +213,8 @@ std::string lengthChain(const HostileRecipe& r) {
       w.compressed(11 + 2 * (i - 1), number, 0);
     }
     size_t first = 0;
-    std::string data = Writer::objectStreamData(members, first);
-    std::string dictionary = "<</Type/ObjStm/N 1/First " + std::to_string(first);
-    if (r.compress) {
-      data = deflated(data);
-      dictionary += "/Filter/FlateDecode";
-    }
+    auto [data, filter] = encoded(r, Writer::objectStreamData(members, first));
+    const std::string dictionary = "<</Type/ObjStm/N 1/First " + std::to_string(first) + filter;
     previousLength = std::to_string(data.size());
     w.stream(number, dictionary, data, i == links ? previousLength : ref(11 + 2 * i));
   }
@@ -206,9 +225,9 @@ std::string emptyArrayBomb(const HostileRecipe& r) {
   Writer w;
   pageTree(w, r.key, ref(4));
   const std::string header = "4 0 ";
-  const std::string packed = deflated(header + "[", "[]", r.count, "]\n");
-  w.stream(5, "<</Type/ObjStm/N 1/First " + std::to_string(header.size()) + "/Filter/FlateDecode",
-           packed, std::to_string(packed.size()));
+  const auto [packed, filter] = encoded(r, deflated(header + "[", "[]", r.count, "]\n"), true);
+  w.stream(5, "<</Type/ObjStm/N 1/First " + std::to_string(header.size()) + filter, packed,
+           std::to_string(packed.size()));
   w.compressed(4, 5, 0);
   return w.finish(1, false);
 }
@@ -274,13 +293,9 @@ std::string manySmallObjects(const HostileRecipe& r) {
     w.compressed(100 + i, 5, i);
   }
   size_t first = 0;
-  std::string data = Writer::objectStreamData(members, first);
-  std::string dictionary =
-      "<</Type/ObjStm/N " + std::to_string(count) + "/First " + std::to_string(first);
-  if (r.compress) {
-    data = deflated(data);
-    dictionary += "/Filter/FlateDecode";
-  }
+  const auto [data, filter] = encoded(r, Writer::objectStreamData(members, first));
+  const std::string dictionary =
+      "<</Type/ObjStm/N " + std::to_string(count) + "/First " + std::to_string(first) + filter;
   w.stream(5, dictionary, data, std::to_string(data.size()));
   return w.finish(1, false);
 }
@@ -326,6 +341,7 @@ HostileRecipe hostileRecipeFromBytes(const uint8_t* data, size_t size) {
   r.dictionaries = flags & 2;
   r.compress = !(flags & 4);
   r.xrefStream = !(flags & 8);
+  r.hexEncoded = flags & 16;
   return r;
 }
 

@@ -42,6 +42,9 @@ struct HostileRecipe {
   bool dictionaries = false;  ///< deepNesting: << /A << /A … >> >> instead of [[…]]
   bool compress = true;       ///< Flate-compress object streams (lengthChain, manySmallObjects)
   bool xrefStream = true;     ///< a cross-reference stream (else a table where the shape allows)
+  /// Object streams also ASCIIHex-encoded, a filter the plain reader leaves to qpdf: the file then
+  /// reaches qpdf unmeasured (lengthChain, emptyArrayBomb, manySmallObjects).
+  bool hexEncoded = false;
 };
 
 /// The bytes of the PDF `recipe` describes.

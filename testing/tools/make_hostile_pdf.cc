@@ -1,5 +1,6 @@
 // Writes one hostile PDF to standard output, for measuring readers by hand:
 //   make_hostile_pdf <shape> <count> [MediaBox|Resources] [dictionaries] [uncompressed] [table]
+//   [hex]
 // Shapes: lengthChain emptyArrayBomb deepNesting deepPageTree longParentChain xrefBomb
 // manySmallObjects.
 #include <cstdio>
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     if (option == "dictionaries") recipe.dictionaries = true;
     if (option == "uncompressed") recipe.compress = false;
     if (option == "table") recipe.xrefStream = false;
+    if (option == "hex") recipe.hexEncoded = true;
   }
   const std::string pdf = vardelle::testing::hostilePdf(recipe);
   std::fwrite(pdf.data(), 1, pdf.size(), stdout);
