@@ -1191,11 +1191,12 @@ class PlainPdf {
 
 }  // namespace
 
-void checkPdfBeforeQpdf(const std::string& path) {
+bool checkPdfBeforeQpdf(const std::string& path, bool copying) {
   try {
     PlainPdf pdf(path);
     pdf.pages();
-    pdf.checkCopies();
+    if (copying) pdf.checkCopies();
+    return true;
   } catch (const std::system_error& e) {
     debugNote(std::string("plain PDF check: ") + e.what());
   } catch (const NotPlain& declined) {
@@ -1206,6 +1207,7 @@ void checkPdfBeforeQpdf(const std::string& path) {
               std::to_string(refused.line));
     throw PrintFailure(kUnreadablePdfSentence);
   }
+  return false;
 }
 
 std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path) {

@@ -22,11 +22,13 @@ namespace vardelle::artwork {
 /// more than 256 deep, or more values than the file's size can hold plainly.
 std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path);
 
-/// Before qpdf opens the PDF at `path`: refuses it, with PrintFailure(kUnreadablePdfSentence),
-/// when reading its pages or copying what they reach would exhaust a reader (the limits of
-/// readPlainPdfPages, then more values reachable from the pages than the file can hold plainly,
-/// or references followed from a page more than 1,000 deep). Returns when the file is within
-/// those limits or is not plain (then only the crash guard stands between it and qpdf).
-void checkPdfBeforeQpdf(const std::string& path);
+/// Before qpdf opens the PDF at `path` (`copying` false) or copies its pages into a sheet
+/// (`copying` true): refuses it, with PrintFailure(kUnreadablePdfSentence), when reading its pages
+/// would exhaust a reader (the limits of readPlainPdfPages) or, when copying, so would what the
+/// pages reach (more values than the file can hold plainly, counting whole object streams as qpdf
+/// parses them, or references followed from a page more than 1,000 deep). True when the file was
+/// read and is within those limits; false when it is not plain, and only the process's own guard
+/// (the entry's crash guard and resource limits) stands between it and qpdf.
+bool checkPdfBeforeQpdf(const std::string& path, bool copying);
 
 }  // namespace vardelle::artwork

@@ -50,8 +50,9 @@ struct HostileRecipe {
 /// The bytes of the PDF `recipe` describes.
 std::string hostilePdf(const HostileRecipe& recipe);
 
-/// A recipe read from arbitrary bytes (a fuzzer's input), with counts bounded so that files stay
-/// under a few megabytes and decompressed data under 64 MB.
+/// A recipe read from arbitrary bytes (a fuzzer's input): the shape, a count bounded a little past
+/// the readers' limits (files of at most a few hundred kilobytes, data of at most 6 MB
+/// decompressed), and the options.
 HostileRecipe hostileRecipeFromBytes(const uint8_t* data, size_t size);
 
 }  // namespace vardelle::testing
