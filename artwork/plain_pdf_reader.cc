@@ -46,8 +46,10 @@ struct WindowTooShort {};
 
 constexpr size_t kFirstWindow = 4096;
 constexpr size_t kLargestWindow = size_t(16) << 20;
+// Only object streams and cross-reference streams are decoded here, and qpdf decodes and parses
+// the same ones whole: more than this is a bomb for either reader, refused rather than declined.
 constexpr size_t kLargestDecoded = size_t(64) << 20;
-// All decoded streams together: a file of many small bombs is declined as one large one is.
+// All decoded streams together: a file of many small bombs is refused as one large one is.
 constexpr size_t kMostDecoded = size_t(256) << 20;
 constexpr int kDeepestValue = 64;
 // No writer nests page-tree nodes this deep (balanced trees of a million pages are 10 deep), and
@@ -521,8 +523,10 @@ struct ObjectStream {
 
 class PlainPdf {
  public:
-  explicit PlainPdf(const std::string& path)
-      : file_(path),
+  // `lenient`: also decode the filters other than Flate, for checkPdfBeforeQpdf only.
+  PlainPdf(const std::string& path, bool lenient)
+      : lenient_(lenient),
+        file_(path),
         valuesLeft_(std::max(kLeastValueBudget, size_t(file_.size()) / kFileBytesPerValue)),
         copiesLeft_(std::max(kLeastCopyBudget, size_t(file_.size()) / kFileBytesPerValue)) {}
 
@@ -874,6 +878,9 @@ class PlainPdf {
   std::string streamData(const Value& stream) {
     const size_t length = size_t(stream.integer);
     std::string raw = file_.read(stream.dataOffset, length);
+    if (lenient_) {
+      if (std::optional<std::string> data = decodedLeniently(stream, raw)) return std::move(*data);
+    }
 
     const Value& filter = resolve(get(stream, "Filter"));
     const Value& parms = resolve(get(stream, "DecodeParms"));
@@ -900,7 +907,7 @@ class PlainPdf {
     if (flate->kind != Value::Kind::name || flate->name != "FlateDecode") notPlain(__LINE__);
     std::string data = inflated(raw);
     decoded_ += data.size();
-    if (decoded_ > kMostDecoded) notPlain(__LINE__);
+    if (decoded_ > kMostDecoded) hostile(__LINE__);
     if (decodeParms->kind == Value::Kind::null) return data;
     if (!decodeParms->isDictionary()) notPlain(__LINE__);
     const Value& predictor = resolve(get(*decodeParms, "Predictor"));
@@ -932,6 +939,174 @@ class PlainPdf {
     return unpredicted(data, size_t(width));
   }
 
+  // The data of `stream` through the other filters qpdf decodes in object and cross-reference
+  // streams (ASCIIHex, ASCII85, RunLength, LZW without parameters, and Flate among them); none
+  // when Flate alone or no filter is asked for, which streamData reads itself. Only the check
+  // before qpdf reads these: it answers nothing from them, and a filter chosen to slip a chain or
+  // a bomb past it would otherwise take the file to qpdf unmeasured.
+  std::optional<std::string> decodedLeniently(const Value& stream, const std::string& raw) {
+    const Value& filter = resolve(get(stream, "Filter"));
+    std::vector<std::string> names;
+    if (filter.kind == Value::Kind::name) {
+      names.push_back(filter.name);
+    } else if (filter.kind == Value::Kind::array) {
+      for (const Value& item : filter.items) {
+        const Value& name = resolve(item);
+        if (name.kind != Value::Kind::name) notPlain(__LINE__);
+        names.push_back(name.name);
+      }
+    }
+    if (names.empty() || (names.size() == 1 && names[0] == "FlateDecode")) return std::nullopt;
+    const Value& parms = resolve(get(stream, "DecodeParms"));
+    if (parms.kind == Value::Kind::array) {
+      for (const Value& item : parms.items) {
+        if (resolve(item).kind != Value::Kind::null) notPlain(__LINE__);
+      }
+    } else if (parms.kind != Value::Kind::null) {
+      notPlain(__LINE__);
+    }
+    std::string data = raw;
+    for (const std::string& name : names) {
+      if (name == "FlateDecode" || name == "Fl") {
+        data = inflated(data);
+      } else if (name == "ASCIIHexDecode" || name == "AHx") {
+        data = fromHex(data);
+      } else if (name == "ASCII85Decode" || name == "A85") {
+        data = fromAscii85(data);
+      } else if (name == "RunLengthDecode" || name == "RL") {
+        data = fromRunLength(data);
+      } else if (name == "LZWDecode" || name == "LZW") {
+        data = fromLzw(data);
+      } else {
+        notPlain(__LINE__);
+      }
+      decoded_ += data.size();
+      if (decoded_ > kMostDecoded) hostile(__LINE__);
+    }
+    return data;
+  }
+
+  static void limitDecoded(const std::string& out) {
+    if (out.size() >= kLargestDecoded) hostile(__LINE__);
+  }
+
+  static std::string fromHex(const std::string& in) {
+    std::string out;
+    int high = -1;
+    for (char c : in) {
+      if (c == '>') break;
+      if (isWhite(c)) continue;
+      const int v = std::isxdigit(static_cast<unsigned char>(c))
+                        ? (isDigit(c) ? c - '0' : (std::tolower(c) - 'a' + 10))
+                        : -1;
+      if (v < 0) notPlain(__LINE__);
+      if (high < 0) {
+        high = v;
+      } else {
+        out += char(high * 16 + v);
+        high = -1;
+      }
+    }
+    if (high >= 0) out += char(high * 16);
+    return out;
+  }
+
+  static std::string fromAscii85(const std::string& in) {
+    std::string out;
+    uint64_t group = 0;
+    int count = 0;
+    auto put = [&](int bytes) {
+      if (group > 0xffffffffu) notPlain(__LINE__);
+      for (int k = 0; k < bytes; ++k) out += char((group >> (24 - 8 * k)) & 0xff);
+    };
+    for (char c : in) {
+      if (isWhite(c)) continue;
+      if (c == '~') break;
+      if (c == 'z' && count == 0) {
+        out.append(4, '\0');
+      } else {
+        if (c < '!' || c > 'u') notPlain(__LINE__);
+        group = group * 85 + uint64_t(c - '!');
+        if (++count == 5) {
+          put(4);
+          group = 0;
+          count = 0;
+        }
+      }
+      limitDecoded(out);
+    }
+    if (count == 1) notPlain(__LINE__);
+    if (count > 1) {
+      for (int k = count; k < 5; ++k) group = group * 85 + 84;
+      put(count - 1);
+    }
+    return out;
+  }
+
+  static std::string fromRunLength(const std::string& in) {
+    std::string out;
+    for (size_t i = 0; i < in.size();) {
+      const unsigned length = static_cast<unsigned char>(in[i++]);
+      if (length == 128) break;
+      if (length < 128) {
+        if (i + length + 1 > in.size()) notPlain(__LINE__);
+        out.append(in, i, length + 1);
+        i += length + 1;
+      } else {
+        if (i >= in.size()) notPlain(__LINE__);
+        out.append(257 - length, in[i++]);
+      }
+      limitDecoded(out);
+    }
+    return out;
+  }
+
+  // LZW with the default early change, as qpdf's Pl_LZWDecoder reads it.
+  static std::string fromLzw(const std::string& in) {
+    std::vector<std::string> table;
+    auto reset = [&] {
+      table.assign(258, std::string());
+      for (int c = 0; c < 256; ++c) table[size_t(c)] = std::string(1, char(c));
+    };
+    reset();
+    std::string out;
+    std::string previous;
+    bool havePrevious = false;
+    unsigned width = 9;
+    uint32_t buffer = 0;
+    unsigned bits = 0;
+    for (char byte : in) {
+      buffer = (buffer << 8) | static_cast<unsigned char>(byte);
+      bits += 8;
+      while (bits >= width) {
+        const uint32_t code = (buffer >> (bits - width)) & ((1u << width) - 1);
+        bits -= width;
+        if (code == 256) {
+          reset();
+          width = 9;
+          havePrevious = false;
+          continue;
+        }
+        if (code == 257) return out;
+        std::string entry;
+        if (code < 256 || (code > 257 && code < table.size())) {
+          entry = table[code];
+        } else if (code == table.size() && havePrevious) {
+          entry = previous + previous[0];
+        } else {
+          notPlain(__LINE__);
+        }
+        out += entry;
+        limitDecoded(out);
+        if (havePrevious && table.size() < 4096) table.push_back(previous + entry[0]);
+        previous = std::move(entry);
+        havePrevious = true;
+        if (table.size() + 1 >= (size_t(1) << width) && width < 12) ++width;
+      }
+    }
+    return out;
+  }
+
   static std::string inflated(const std::string& raw) {
     z_stream z{};
     if (inflateInit(&z) != Z_OK) notPlain(__LINE__);
@@ -940,7 +1115,7 @@ class PlainPdf {
     z.avail_in = uInt(raw.size());
     std::string out;
     while (true) {
-      if (out.size() >= kLargestDecoded) notPlain(__LINE__);
+      if (out.size() >= kLargestDecoded) hostile(__LINE__);
       const size_t before = out.size();
       out.resize(before + std::max<size_t>(raw.size() * 4, 65536));
       z.next_out = reinterpret_cast<Bytef*>(out.data() + before);
@@ -1173,6 +1348,7 @@ class PlainPdf {
     return entries;
   }
 
+  const bool lenient_;
   FileBytes file_;
   Value trailer_;
   bool trailerRead_ = false;
@@ -1193,7 +1369,7 @@ class PlainPdf {
 
 bool checkPdfBeforeQpdf(const std::string& path, bool copying) {
   try {
-    PlainPdf pdf(path);
+    PlainPdf pdf(path, true);
     pdf.pages();
     if (copying) pdf.checkCopies();
     return true;
@@ -1212,7 +1388,7 @@ bool checkPdfBeforeQpdf(const std::string& path, bool copying) {
 
 std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path) {
   try {
-    PlainPdf pdf(path);
+    PlainPdf pdf(path, false);
     return pdf.pages();
   } catch (const std::system_error& e) {
     debugNote(std::string("plain PDF reader: ") + e.what());

@@ -159,6 +159,10 @@ class Writer {
 
 constexpr const char* kMediaBox = "[0 0 612 792]";
 
+std::string objectStreamType(const HostileRecipe& r) {
+  return r.escapedNames ? "<</Typ#65/ObjStm" : "<</Type/ObjStm";
+}
+
 std::string hex(const std::string& data) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -214,7 +218,8 @@ std::string lengthChain(const HostileRecipe& r) {
     }
     size_t first = 0;
     auto [data, filter] = encoded(r, Writer::objectStreamData(members, first));
-    const std::string dictionary = "<</Type/ObjStm/N 1/First " + std::to_string(first) + filter;
+    const std::string dictionary =
+        objectStreamType(r) + "/N 1/First " + std::to_string(first) + filter;
     previousLength = std::to_string(data.size());
     w.stream(number, dictionary, data, i == links ? previousLength : ref(11 + 2 * i));
   }
@@ -226,7 +231,7 @@ std::string emptyArrayBomb(const HostileRecipe& r) {
   pageTree(w, r.key, ref(4));
   const std::string header = "4 0 ";
   const auto [packed, filter] = encoded(r, deflated(header + "[", "[]", r.count, "]\n"), true);
-  w.stream(5, "<</Type/ObjStm/N 1/First " + std::to_string(header.size()) + filter, packed,
+  w.stream(5, objectStreamType(r) + "/N 1/First " + std::to_string(header.size()) + filter, packed,
            std::to_string(packed.size()));
   w.compressed(4, 5, 0);
   return w.finish(1, false);
@@ -294,8 +299,8 @@ std::string manySmallObjects(const HostileRecipe& r) {
   }
   size_t first = 0;
   const auto [data, filter] = encoded(r, Writer::objectStreamData(members, first));
-  const std::string dictionary =
-      "<</Type/ObjStm/N " + std::to_string(count) + "/First " + std::to_string(first) + filter;
+  const std::string dictionary = objectStreamType(r) + "/N " + std::to_string(count) + "/First " +
+                                 std::to_string(first) + filter;
   w.stream(5, dictionary, data, std::to_string(data.size()));
   return w.finish(1, false);
 }
@@ -344,6 +349,7 @@ HostileRecipe hostileRecipeFromBytes(const uint8_t* data, size_t size) {
   r.compress = !(flags & 4);
   r.xrefStream = !(flags & 8);
   r.hexEncoded = flags & 16;
+  r.escapedNames = flags & 32;
   return r;
 }
 

@@ -45,6 +45,9 @@ struct HostileRecipe {
   /// Object streams also ASCIIHex-encoded, a filter the plain reader leaves to qpdf: the file then
   /// reaches qpdf unmeasured (lengthChain, emptyArrayBomb, manySmallObjects).
   bool hexEncoded = false;
+  /// Object streams' /Type spelled with a #-escape (/Typ#65): qpdf reads it as /Type, the plain
+  /// reader declines any escaped name it has to read, so the file reaches qpdf unmeasured.
+  bool escapedNames = false;
 };
 
 /// The bytes of the PDF `recipe` describes.

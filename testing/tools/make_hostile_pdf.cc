@@ -1,6 +1,6 @@
 // Writes one hostile PDF to standard output, for measuring readers by hand:
 //   make_hostile_pdf <shape> <count> [MediaBox|Resources] [dictionaries] [uncompressed] [table]
-//   [hex]
+//   [hex] [escaped]
 // Shapes: lengthChain emptyArrayBomb deepNesting deepPageTree longParentChain xrefBomb
 // manySmallObjects.
 #include <cstdio>
@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     if (option == "uncompressed") recipe.compress = false;
     if (option == "table") recipe.xrefStream = false;
     if (option == "hex") recipe.hexEncoded = true;
+    if (option == "escaped") recipe.escapedNames = true;
   }
   const std::string pdf = vardelle::testing::hostilePdf(recipe);
   std::fwrite(pdf.data(), 1, pdf.size(), stdout);
