@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 bin=$(realpath "${VARDELLE:-build/vardelle}")
 maker=$(realpath "${MAKE_HOSTILE_PDF:-build/testing/make_hostile_pdf}")
 limit=${LIMIT:-40}
+only=${ROWS:-.}  # a regular expression: only the rows whose title matches it are measured
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -23,8 +24,11 @@ rows=(
   "/Parent chain of 50,000 nodes|longParentChain 50000"
   "cross-reference stream of 9 million entries|xrefBomb 9000000"
   "linked list of 100,000 objects in /Resources|manySmallObjects 100000 Resources"
-  "empty-array bomb, hex-encoded (only qpdf reads it)|emptyArrayBomb 30000000 hex"
+  "empty-array bomb, object streams hex-encoded|emptyArrayBomb 30000000 hex"
   "linked list of 200,000 objects, hex-encoded|manySmallObjects 200000 Resources hex"
+  "empty-array bomb, /Typ#65 (left to qpdf)|emptyArrayBomb 30000000 escaped"
+  "/Length chain of 20,000 links, /Typ#65 (left to qpdf)|lengthChain 20000 escaped"
+  "linked list of 200,000 objects, /Typ#65 (left to qpdf)|manySmallObjects 200000 Resources escaped"
 )
 
 # One run: "seconds|peak MB|line or ending".
@@ -66,6 +70,7 @@ echo "| Input | Size | Mode | Time | Peak | Line |"
 echo "|---|---|---|---|---|---|"
 for row in "${rows[@]}"; do
   title=${row%%|*}
+  [[ $title =~ $only ]] || continue
   # shellcheck disable=SC2086
   "$maker" ${row#*|} >"$work/hostile.pdf"
   size=$(stat -c %s "$work/hostile.pdf")

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 #include <vector>
 
@@ -174,16 +175,125 @@ std::string hex(const std::string& data) {
   return out + ">";
 }
 
+std::string ascii85(const std::string& data) {
+  std::string out;
+  for (size_t at = 0; at < data.size(); at += 4) {
+    const size_t n = std::min<size_t>(4, data.size() - at);
+    uint32_t group = 0;
+    for (size_t k = 0; k < 4; ++k) {
+      group = (group << 8) | (k < n ? static_cast<unsigned char>(data[at + k]) : 0);
+    }
+    if (group == 0 && n == 4) {
+      out += 'z';
+      continue;
+    }
+    char digits[5];
+    for (int k = 4; k >= 0; --k) {
+      digits[k] = char('!' + group % 85);
+      group /= 85;
+    }
+    out.append(digits, n + 1);
+  }
+  return out + "~>";
+}
+
+// Runs of one byte as repeats, the rest as literals of up to 128 bytes.
+std::string runLength(const std::string& data) {
+  std::string out;
+  for (size_t at = 0; at < data.size();) {
+    size_t run = 1;
+    while (at + run < data.size() && run < 128 && data[at + run] == data[at]) ++run;
+    if (run > 1) {
+      out += char(257 - run);
+      out += data[at];
+      at += run;
+      continue;
+    }
+    size_t literal = 1;
+    while (at + literal < data.size() && literal < 128 &&
+           !(at + literal + 1 < data.size() && data[at + literal] == data[at + literal + 1])) {
+      ++literal;
+    }
+    out += char(literal - 1);
+    out.append(data, at, literal);
+    at += literal;
+  }
+  return out + char(128);
+}
+
+// LZW with early change, clearing the table when it is full.
+std::string lzw(const std::string& data) {
+  std::string out;
+  uint32_t buffer = 0;
+  unsigned bits = 0;
+  unsigned width = 9;
+  auto put = [&](uint32_t code) {
+    buffer = (buffer << width) | code;
+    bits += width;
+    while (bits >= 8) {
+      out += char((buffer >> (bits - 8)) & 0xff);
+      bits -= 8;
+    }
+  };
+  std::map<std::string, uint32_t> table;
+  uint32_t next = 258;
+  put(256);
+  std::string current;
+  for (char c : data) {
+    std::string extended = current + c;
+    if (extended.size() == 1 || table.count(extended)) {
+      current = std::move(extended);
+      continue;
+    }
+    put(current.size() == 1 ? static_cast<unsigned char>(current[0]) : table[current]);
+    table[extended] = next++;
+    if (next + 1 > (1u << width) && width < 12) ++width;
+    if (next >= 4094) {
+      put(256);
+      table.clear();
+      next = 258;
+      width = 9;
+    }
+    current = std::string(1, c);
+  }
+  if (!current.empty()) {
+    put(current.size() == 1 ? static_cast<unsigned char>(current[0]) : table[current]);
+    // The reader adds an entry for this last code too, and may widen before the end code.
+    if (next + 1 >= (1u << width) && width < 12) ++width;
+  }
+  put(257);
+  if (bits > 0) out += char((buffer << (8 - bits)) & 0xff);
+  return out;
+}
+
 // `data` (already deflated when `deflatedAlready`) encoded as the recipe asks, and the /Filter
 // entry that undoes it.
 std::pair<std::string, std::string> encoded(const HostileRecipe& r, std::string data,
                                             bool deflatedAlready = false) {
   const bool flate = deflatedAlready || r.compress;
   if (flate && !deflatedAlready) data = deflated(data);
-  if (r.hexEncoded) {
-    return {hex(data), flate ? "/Filter[/ASCIIHexDecode/FlateDecode]" : "/Filter/ASCIIHexDecode"};
+  std::string outer;
+  switch (r.wrapping) {
+    case HostileWrapping::none:
+      return {data, flate ? "/Filter/FlateDecode" : ""};
+    case HostileWrapping::asciiHex:
+      data = hex(data);
+      outer = "/ASCIIHexDecode";
+      break;
+    case HostileWrapping::ascii85:
+      data = ascii85(data);
+      outer = "/ASCII85Decode";
+      break;
+    case HostileWrapping::runLength:
+      data = runLength(data);
+      outer = "/RunLengthDecode";
+      break;
+    case HostileWrapping::lzw:
+      data = lzw(data);
+      outer = "/LZWDecode";
+      break;
   }
-  return {data, flate ? "/Filter/FlateDecode" : ""};
+  return {data, "/Filter[" + outer + (flate ? "/FlateDecode]" : "]")};
 }
 
 // Catalog 1, pages 2, page 3 whose `key` is `value`; MediaBox direct unless it is the key.
@@ -348,7 +458,8 @@ HostileRecipe hostileRecipeFromBytes(const uint8_t* data, size_t size) {
   r.dictionaries = flags & 2;
   r.compress = !(flags & 4);
   r.xrefStream = !(flags & 8);
-  r.hexEncoded = flags & 16;
+  // Bit 4 wraps the object streams in another filter, bits 6 and 7 choose which.
+  if (flags & 16) r.wrapping = HostileWrapping(1 + ((flags >> 6) & 3));
   r.escapedNames = flags & 32;
   return r;
 }

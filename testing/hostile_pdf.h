@@ -32,6 +32,9 @@ enum class HostileShape : uint8_t {
 
 inline constexpr int kHostileShapeCount = 7;
 
+/// The filters besides Flate that qpdf decodes in object streams.
+enum class HostileWrapping : uint8_t { none, asciiHex, ascii85, runLength, lzw };
+
 /// How the file is built.
 struct HostileRecipe {
   HostileShape shape = HostileShape::lengthChain;
@@ -42,9 +45,9 @@ struct HostileRecipe {
   bool dictionaries = false;  ///< deepNesting: << /A << /A … >> >> instead of [[…]]
   bool compress = true;       ///< Flate-compress object streams (lengthChain, manySmallObjects)
   bool xrefStream = true;     ///< a cross-reference stream (else a table where the shape allows)
-  /// Object streams also ASCIIHex-encoded, a filter the plain reader leaves to qpdf: the file then
-  /// reaches qpdf unmeasured (lengthChain, emptyArrayBomb, manySmallObjects).
-  bool hexEncoded = false;
+  /// A second filter over the object streams' data, one the plain reader leaves to qpdf and the
+  /// check before qpdf decodes (lengthChain, emptyArrayBomb, manySmallObjects).
+  HostileWrapping wrapping = HostileWrapping::none;
   /// Object streams' /Type spelled with a #-escape (/Typ#65): qpdf reads it as /Type, the plain
   /// reader declines any escaped name it has to read, so the file reaches qpdf unmeasured.
   bool escapedNames = false;

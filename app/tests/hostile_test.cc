@@ -94,7 +94,8 @@ TEST(Hostile, ObjectStreamLengthChainsAreRefusedAsDamagedInEveryMode) {
       HostileRecipe recipe;
       recipe.shape = HostileShape::lengthChain;
       recipe.count = links;
-      recipe.hexEncoded = hex;  // a filter the plain reader leaves to qpdf
+      // A filter the plain reader leaves to qpdf.
+      recipe.wrapping = hex ? testing::HostileWrapping::asciiHex : testing::HostileWrapping::none;
       const std::string pdf = hostileFile(dir, recipe);
       for (const std::string& mode : kFileModes) expectDamaged(boundedRun(mode, pdf));
     }
@@ -110,11 +111,13 @@ TEST(Hostile, EmptyArrayBombIsRefusedWhereverAModeReadsIt) {
   for (const char* mode : {"inspect", "preview", "thumbnail"}) {
     expectDamaged(boundedRun(mode, atMediaBox));
   }
-  // Hex-encoded on top of Flate: the check before qpdf decodes what qpdf would.
-  recipe.hexEncoded = true;
-  const std::string hexEncoded = hostileFile(dir, recipe);
-  for (const char* mode : {"inspect", "preview"}) expectDamaged(boundedRun(mode, hexEncoded));
-  recipe.hexEncoded = false;
+  // Another filter over Flate: the check before qpdf decodes what qpdf would.
+  for (auto wrapping : {testing::HostileWrapping::asciiHex, testing::HostileWrapping::ascii85,
+                        testing::HostileWrapping::runLength, testing::HostileWrapping::lzw}) {
+    recipe.wrapping = wrapping;
+    expectDamaged(boundedRun("preview", hostileFile(dir, recipe)));
+  }
+  recipe.wrapping = testing::HostileWrapping::none;
   // Inspect never reads the resources; the modes that copy them into a sheet must not either.
   recipe.key = "Resources";
   const std::string inResources = hostileFile(dir, recipe);

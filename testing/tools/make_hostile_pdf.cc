@@ -1,6 +1,6 @@
 // Writes one hostile PDF to standard output, for measuring readers by hand:
 //   make_hostile_pdf <shape> <count> [MediaBox|Resources] [dictionaries] [uncompressed] [table]
-//   [hex] [escaped]
+//   [hex|a85|rl|lzw] [escaped]
 // Shapes: lengthChain emptyArrayBomb deepNesting deepPageTree longParentChain xrefBomb
 // manySmallObjects.
 #include <cstdio>
@@ -37,7 +37,10 @@ int main(int argc, char** argv) {
     if (option == "dictionaries") recipe.dictionaries = true;
     if (option == "uncompressed") recipe.compress = false;
     if (option == "table") recipe.xrefStream = false;
-    if (option == "hex") recipe.hexEncoded = true;
+    if (option == "hex") recipe.wrapping = vardelle::testing::HostileWrapping::asciiHex;
+    if (option == "a85") recipe.wrapping = vardelle::testing::HostileWrapping::ascii85;
+    if (option == "rl") recipe.wrapping = vardelle::testing::HostileWrapping::runLength;
+    if (option == "lzw") recipe.wrapping = vardelle::testing::HostileWrapping::lzw;
     if (option == "escaped") recipe.escapedNames = true;
   }
   const std::string pdf = vardelle::testing::hostilePdf(recipe);
