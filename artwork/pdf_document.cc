@@ -8,6 +8,8 @@
 
 #include <stdexcept>
 
+#include "artwork/pdf_page_entries.h"
+#include "artwork/plain_pdf_reader.h"
 #include "base/block_file.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
@@ -16,12 +18,10 @@ namespace vardelle::artwork {
 
 namespace {
 
-const char* kUnreadablePdf = "This PDF could not be opened. It may be incomplete or damaged.";
-
 // The user hears that the file is damaged; the developer hears where qpdf found it so.
 [[noreturn]] void unreadable(const std::exception& e) {
   debugNote(std::string("qpdf: ") + e.what());
-  throw PrintFailure(kUnreadablePdf);
+  throw PrintFailure(kUnreadablePdfSentence);
 }
 
 // qpdf's own file source seeks through stdio before every object it reads, which throws away the
@@ -95,7 +95,14 @@ void silenceQpdf(QPDF& pdf) {
 }
 
 std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
+  // qpdf follows references recursively and builds every value it parses, with no limit on
+  // either: a chain of object streams ends it with SIGSEGV and a small Flate bomb takes gigabytes.
+  // The plain reader walks the same structure with both bounded, and refuses such a file before
+  // qpdf sees it; a plain file costs one more quick read (a 1,000-page file is read in less time
+  // than qpdf takes to load), and a file it declines goes to qpdf as before.
+  checkPdfBeforeQpdf(path, false);
   auto document = std::shared_ptr<PdfDocument>(new PdfDocument);
+  document->path_ = path;
   document->qpdf_ = std::make_shared<QPDF>();
   QPDF& pdf = *document->qpdf_;
   silenceQpdf(pdf);
@@ -130,6 +137,14 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
     unreadable(e);
   }
   return document;
+}
+
+void PdfDocument::checkBeforeCopying() {
+  // What the pages reach is measured only here: inspect never copies it, and measuring a
+  // thousand pages' fonts and images would cost it more than reading the whole page tree.
+  if (copyingChecked_) return;
+  checkPdfBeforeQpdf(path_, true);
+  copyingChecked_ = true;
 }
 
 }  // namespace vardelle::artwork

@@ -37,7 +37,14 @@ class PdfDocument {
   /// The page dictionary of page `index` (0-based).
   QPDFObjectHandle pageObject(size_t index) const { return pages_.at(index); }
 
+  /// Before any page is copied into a sheet, once per document: throws PrintFailure("This PDF
+  /// could not be opened. It may be incomplete or damaged.") when what the pages reach would
+  /// exhaust qpdf's copy (see checkPdfBeforeQpdf).
+  void checkBeforeCopying();
+
  private:
+  std::string path_;
+  bool copyingChecked_ = false;
   std::shared_ptr<QPDF> qpdf_;
   std::vector<QPDFObjectHandle> pages_;
 };

@@ -8,6 +8,7 @@
 
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
+#include "base/artwork_format.h"
 
 namespace vardelle::artwork {
 

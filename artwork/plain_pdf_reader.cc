@@ -19,6 +19,7 @@
 
 #include "base/block_file.h"
 #include "base/diagnostics.h"
+#include "base/print_failure.h"
 
 namespace vardelle::artwork {
 
@@ -32,16 +33,47 @@ struct NotPlain {
 };
 [[noreturn]] void notPlain(int line) { throw NotPlain{line}; }
 
+// The file is built so that following it would exhaust the stack or the memory of any reader:
+// declining is no answer, since qpdf would follow it the same way, without a limit. The file is
+// refused as damaged instead. `line` says which limit it reached.
+struct Hostile {
+  int line;
+};
+[[noreturn]] void hostile(int line) { throw Hostile{line}; }
+
 // A window of the file ended inside what was being read: read again with a wider one.
 struct WindowTooShort {};
 
 constexpr size_t kFirstWindow = 4096;
 constexpr size_t kLargestWindow = size_t(16) << 20;
+// Only object streams and cross-reference streams are decoded here, and qpdf decodes and parses
+// the same ones whole: more than this is a bomb for either reader, refused rather than declined.
 constexpr size_t kLargestDecoded = size_t(64) << 20;
-// All decoded streams together: a file of many small bombs is declined as one large one is.
+// All decoded streams together: a file of many small bombs is refused as one large one is.
 constexpr size_t kMostDecoded = size_t(256) << 20;
 constexpr int kDeepestValue = 64;
+// No writer nests page-tree nodes this deep (balanced trees of a million pages are 10 deep), and
+// qpdf walks the tree recursively, a frame per level: a deeper tree is refused, not declined.
 constexpr int kDeepestTree = 256;
+// References followed while another is being resolved: an object in an object stream whose
+// /Length is an object in another object stream, and so on. Writers store the lengths of object
+// streams in place, so a plain file needs 4 or 5; each link costs a few hundred bytes of stack
+// here and about 2.7 KB in qpdf, so thousands of them end both readers with SIGSEGV.
+constexpr int kDeepestReference = 32;
+// Each value built costs about 120 bytes (more while a vector grows), whatever it costs in the
+// file: "[]" takes 2 bytes, and Flate turns 60 KB into 30 million of them. A file's own bytes
+// bound what a writer can put in it, so the budget grows with the file (a value takes more than 8
+// bytes in any file a writer makes, compressed or not) above a floor that no 10,000-page document
+// reaches (about 16 values a page). Cross-reference entries and object-stream offsets count too:
+// a few kilobytes of Flate declare millions of objects.
+constexpr size_t kLeastValueBudget = 1000000;
+constexpr size_t kFileBytesPerValue = 8;
+// What the pages reach, counted for qpdf (which copies it into a sheet): not built here, so the
+// floor only keeps qpdf near 300 MB.
+constexpr size_t kLeastCopyBudget = 2000000;
+// References followed from a page to what it draws: resources, forms, fonts, annotations. A
+// real page is a few dozen deep at most; qpdf's copy takes one or two KB of stack per level.
+constexpr int kDeepestCopy = 1000;
 
 // ---------------------------------------------------------------------------------------------
 // Values
@@ -50,14 +82,25 @@ struct Entry;
 
 struct Value {
   // `unread`: an entry whose value this reader never looks at, kept only as being there.
-  enum class Kind : uint8_t { null, boolean, integer, real, name, string, array, dictionary,
-                              reference, stream, unread };
+  enum class Kind : uint8_t {
+    null,
+    boolean,
+    integer,
+    real,
+    name,
+    string,
+    array,
+    dictionary,
+    reference,
+    stream,
+    unread
+  };
   Kind kind = Kind::null;
   long long integer = 0;     // integer; the object number of a reference; a stream's length
   long long generation = 0;  // reference
   double real = 0;
-  std::string name;          // without the slash
-  std::vector<Value> items;  // array
+  std::string name;            // without the slash
+  std::vector<Value> items;    // array
   std::vector<Entry> entries;  // dictionary, and a stream's dictionary
   long long dataOffset = 0;    // stream: where its data starts in the file
 
@@ -85,11 +128,31 @@ const Value kNull{};
 // The entries this reader looks at (of /Encrypt only whether it is there); all others are checked
 // for syntax and dropped.
 bool isKept(std::string_view key) {
-  static constexpr std::string_view kKept[] = {
-      "BitsPerComponent", "Colors", "Columns", "CropBox", "DecodeParms", "Encrypt", "F", "Filter",
-      "First",
-      "Index", "Kids", "Length", "MediaBox", "N", "Pages", "Parent", "Predictor", "Prev",
-      "Root", "Rotate", "Size", "Type", "UserUnit", "W", "XRefStm"};
+  static constexpr std::string_view kKept[] = {"BitsPerComponent",
+                                               "Colors",
+                                               "Columns",
+                                               "CropBox",
+                                               "DecodeParms",
+                                               "Encrypt",
+                                               "F",
+                                               "Filter",
+                                               "First",
+                                               "Index",
+                                               "Kids",
+                                               "Length",
+                                               "MediaBox",
+                                               "N",
+                                               "Pages",
+                                               "Parent",
+                                               "Predictor",
+                                               "Prev",
+                                               "Root",
+                                               "Rotate",
+                                               "Size",
+                                               "Type",
+                                               "UserUnit",
+                                               "W",
+                                               "XRefStm"};
   for (std::string_view k : kKept) {
     if (k == key) return true;
   }
@@ -112,10 +175,17 @@ bool isDelimiter(char c) {
 bool isRegular(char c) { return !isWhite(c) && !isDelimiter(c) && c != '\0' && c != '\v'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+void spend(size_t& left, size_t n, int line) {
+  if (n > left) hostile(line);
+  left -= n;
+}
+
 class Parser {
  public:
-  // `complete`: the bytes run to the end of what can be read, so running out is final.
-  Parser(std::string_view bytes, bool complete) : s_(bytes), complete_(complete) {}
+  // `complete`: the bytes run to the end of what can be read, so running out is final. Each
+  // value kept is taken from `valuesLeft`.
+  Parser(std::string_view bytes, bool complete, size_t& valuesLeft)
+      : s_(bytes), complete_(complete), valuesLeft_(valuesLeft) {}
 
   size_t position() const { return p_; }
   void seek(size_t p) { p_ = p; }
@@ -198,6 +268,15 @@ class Parser {
   // checked for syntax but not kept.
   Value value(int depth = 0) { return parse<true>(depth); }
 
+  // The references in the value starting here, in the order written, nothing of it kept; each
+  // value in it is taken from the budget all the same, since qpdf builds it. A /Parent entry's
+  // reference is left out: it leads up the page tree, which qpdf does not copy.
+  void references(std::vector<uint64_t>& out) {
+    references_ = &out;
+    parse<false>(0);
+    references_ = nullptr;
+  }
+
  private:
   [[noreturn]] void ranOut() const {
     if (complete_) notPlain(__LINE__);
@@ -212,6 +291,7 @@ class Parser {
   template <bool Keep>
   Value parse(int depth) {
     if (depth > kDeepestValue) notPlain(__LINE__);
+    if (Keep || references_) spend(valuesLeft_, 1, __LINE__);
     skipSpace();
     const char c = s_[p_];
     Value v;
@@ -241,10 +321,14 @@ class Parser {
       while (true) {
         skipSpace();
         if (s_[p_] == '>') break;
+        const size_t keyAt = p_;
         Value key = parse<Keep>(depth + 1);
         if (key.kind != Value::Kind::name) notPlain(__LINE__);
         if (!Keep) {
+          std::vector<uint64_t>* const collecting = references_;
+          if (p_ == keyAt + 7 && s_.compare(keyAt, 7, "/Parent") == 0) references_ = nullptr;
           parse<false>(depth + 1);
+          references_ = collecting;
           continue;
         }
         // Which of two entries of one key counts is a reader's choice.
@@ -276,6 +360,9 @@ class Parser {
     } else if (isDigit(c) || c == '+' || c == '-' || c == '.') {
       v = number(token());
       if (v.kind == Value::Kind::integer && depth > 0) referenceAfter(v);
+      if (!Keep && references_ && v.kind == Value::Kind::reference) {
+        references_->push_back(objectKey(v.integer, v.generation));
+      }
     } else if (isRegular(c)) {
       const std::string_view t = token();
       if (t == "true" || t == "false") {
@@ -343,8 +430,8 @@ class Parser {
       return v;
     }
     double d = 0;
-    const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), d,
-                                              std::chars_format::fixed);
+    const auto [end, error] =
+        std::from_chars(t.data(), t.data() + t.size(), d, std::chars_format::fixed);
     if (error != std::errc() || end != t.data() + t.size()) notPlain(__LINE__);
     v.kind = Value::Kind::real;
     v.real = negative ? -d : d;
@@ -376,6 +463,8 @@ class Parser {
   std::string_view s_;
   size_t p_ = 0;
   bool complete_;
+  size_t& valuesLeft_;
+  std::vector<uint64_t>* references_ = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -423,8 +512,8 @@ class FileBytes {
 // The document
 
 struct XrefEntry {
-  int type = 0;               // 1: at an offset; 2: in an object stream
-  long long field1 = 0;       // offset, or the object stream's number
+  int type = 0;          // 1: at an offset; 2: in an object stream
+  long long field1 = 0;  // offset, or the object stream's number
 };
 
 struct ObjectStream {
@@ -434,7 +523,12 @@ struct ObjectStream {
 
 class PlainPdf {
  public:
-  explicit PlainPdf(const std::string& path) : file_(path) {}
+  // `lenient`: also decode the filters other than Flate, for checkPdfBeforeQpdf only.
+  PlainPdf(const std::string& path, bool lenient)
+      : lenient_(lenient),
+        file_(path),
+        valuesLeft_(std::max(kLeastValueBudget, size_t(file_.size()) / kFileBytesPerValue)),
+        copiesLeft_(std::max(kLeastCopyBudget, size_t(file_.size()) / kFileBytesPerValue)) {}
 
   std::vector<PdfPageEntries> pages() {
     readCrossReferences();
@@ -460,6 +554,36 @@ class PlainPdf {
     return result;
   }
 
+  // What qpdf builds and follows when it copies the pages into a sheet: every object they reach
+  // (not up the page tree), with every object of each object stream it touches, since qpdf parses
+  // an object stream whole. The values are only counted, against a budget of their own: qpdf
+  // spends about 150 bytes on each. qpdf copies recursively, a frame per reference followed, so a
+  // chain of references (a linked list of a hundred thousand one-element arrays in 1 MB) is
+  // measured too; a depth-first walk in the order written finds such a chain, and the crash
+  // guard around the whole run catches one that only qpdf's own order would find.
+  void checkCopies() {
+    struct Pending {
+      uint64_t key;
+      int depth;
+    };
+    std::vector<Pending> stack;
+    for (auto page = pageKeys_.rbegin(); page != pageKeys_.rend(); ++page) {
+      stack.push_back({*page, 1});
+    }
+    std::unordered_set<uint64_t> visited;
+    std::vector<uint64_t> references;
+    while (!stack.empty()) {
+      const Pending next = stack.back();
+      stack.pop_back();
+      if (!visited.insert(next.key).second) continue;
+      if (next.depth > kDeepestCopy) hostile(__LINE__);
+      referencesOf(next.key, references);
+      for (auto r = references.rbegin(); r != references.rend(); ++r) {
+        if (!visited.count(*r)) stack.push_back({*r, next.depth + 1});
+      }
+    }
+  }
+
  private:
   // --- cross references -----------------------------------------------------------------------
 
@@ -473,7 +597,7 @@ class PlainPdf {
     if (at == std::string::npos || at + 9 >= tail.size() || isRegular(tail[at + 9])) {
       notPlain(__LINE__);
     }
-    Parser p(std::string_view(tail).substr(at + 9), true);
+    Parser p(std::string_view(tail).substr(at + 9), true, valuesLeft_);
     const size_t before = p.position();
     const long long offset = p.nonNegativeInteger();
     if (p.position() == before) notPlain(__LINE__);
@@ -490,7 +614,8 @@ class PlainPdf {
     std::unordered_set<long long> visited;
     long long offset = startxref();
     while (offset != 0) {
-      if (offset < 0 || offset >= file_.size() || !visited.insert(offset).second) notPlain(__LINE__);
+      if (offset < 0 || offset >= file_.size() || !visited.insert(offset).second)
+        notPlain(__LINE__);
       const std::string start = file_.read(offset, 5);
       if (start.size() == 5 && start.compare(0, 4, "xref") == 0 && isWhite(start[4])) {
         offset = withWindow(offset, [&](Parser& p) { return readTable(p); });
@@ -512,14 +637,20 @@ class PlainPdf {
   // Calls `read` on a parser over the file from `offset`, widening the window until it fits.
   template <typename Read>
   std::invoke_result_t<Read, Parser&> withWindow(long long offset, Read read) {
+    return withWindow(offset, read, valuesLeft_);
+  }
+  template <typename Read>
+  std::invoke_result_t<Read, Parser&> withWindow(long long offset, Read read, size_t& budget) {
     std::string scratch;
+    const size_t before = budget;
     for (size_t length = kFirstWindow;; length *= 4) {
       bool complete = false;
-      Parser p(file_.view(offset, length, scratch, complete), complete);
+      Parser p(file_.view(offset, length, scratch, complete), complete, budget);
       try {
         return read(p);
       } catch (const WindowTooShort&) {
         if (length >= kLargestWindow) notPlain(__LINE__);
+        budget = before;  // the wider window reads the same values again
       }
     }
   }
@@ -549,15 +680,17 @@ class PlainPdf {
       if (!isWhite(p.bytes()[p.position()])) notPlain(__LINE__);
       p.skipWhite();
       for (long long i = 0; i < count; ++i) {
+        spend(valuesLeft_, 1, __LINE__);
         p.need(20);
         const size_t at = p.position();
         const std::string_view e = p.bytes().substr(at, 20);
         for (int k : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 12, 13, 14, 15}) {
           if (!isDigit(e[size_t(k)])) notPlain(__LINE__);
         }
-        const bool eol = (e[18] == ' ' && (e[19] == '\n' || e[19] == '\r')) ||
-                         (e[18] == '\r' && e[19] == '\n');
-        if (e[10] != ' ' || e[16] != ' ' || (e[17] != 'n' && e[17] != 'f') || !eol) notPlain(__LINE__);
+        const bool eol =
+            (e[18] == ' ' && (e[19] == '\n' || e[19] == '\r')) || (e[18] == '\r' && e[19] == '\n');
+        if (e[10] != ' ' || e[16] != ' ' || (e[17] != 'n' && e[17] != 'f') || !eol)
+          notPlain(__LINE__);
         long long field1 = 0;
         long long generation = 0;
         for (int k = 0; k < 10; ++k) field1 = field1 * 10 + (e[size_t(k)] - '0');
@@ -604,7 +737,8 @@ class PlainPdf {
     size_t entrySize = 0;
     for (int i = 0; i < 3; ++i) {
       const Value& item = w->items[size_t(i)];
-      if (item.kind != Value::Kind::integer || item.integer < 0 || item.integer > 8) notPlain(__LINE__);
+      if (item.kind != Value::Kind::integer || item.integer < 0 || item.integer > 8)
+        notPlain(__LINE__);
       widths[i] = int(item.integer);
       entrySize += size_t(widths[i]);
     }
@@ -633,6 +767,7 @@ class PlainPdf {
       entries += size_t(range.second);
       if (entries > kLargestDecoded) notPlain(__LINE__);
     }
+    spend(valuesLeft_, entries, __LINE__);
     const std::string data = streamData(stream);
     if (data.size() != entries * entrySize) notPlain(__LINE__);
     const unsigned char* at = reinterpret_cast<const unsigned char*>(data.data());
@@ -715,8 +850,8 @@ class PlainPdf {
       // A cross-reference stream is read before the table its references would need: what
       // reading it takes must be written in it.
       if (number == 0) {
-        for (const char* key : {"Length", "Filter", "DecodeParms", "Type", "W", "Index", "Size",
-                                "Prev"}) {
+        for (const char* key :
+             {"Length", "Filter", "DecodeParms", "Type", "W", "Index", "Size", "Prev"}) {
           const Value* entry = v.find(key);
           if (entry && entry->kind == Value::Kind::reference) notPlain(__LINE__);
         }
@@ -743,6 +878,9 @@ class PlainPdf {
   std::string streamData(const Value& stream) {
     const size_t length = size_t(stream.integer);
     std::string raw = file_.read(stream.dataOffset, length);
+    if (lenient_) {
+      if (std::optional<std::string> data = decodedLeniently(stream, raw)) return std::move(*data);
+    }
 
     const Value& filter = resolve(get(stream, "Filter"));
     const Value& parms = resolve(get(stream, "DecodeParms"));
@@ -769,7 +907,7 @@ class PlainPdf {
     if (flate->kind != Value::Kind::name || flate->name != "FlateDecode") notPlain(__LINE__);
     std::string data = inflated(raw);
     decoded_ += data.size();
-    if (decoded_ > kMostDecoded) notPlain(__LINE__);
+    if (decoded_ > kMostDecoded) hostile(__LINE__);
     if (decodeParms->kind == Value::Kind::null) return data;
     if (!decodeParms->isDictionary()) notPlain(__LINE__);
     const Value& predictor = resolve(get(*decodeParms, "Predictor"));
@@ -777,16 +915,17 @@ class PlainPdf {
         (predictor.kind == Value::Kind::integer && predictor.integer == 1)) {
       return data;
     }
-    if (predictor.kind != Value::Kind::integer || predictor.integer < 10 || predictor.integer > 15) {
+    if (predictor.kind != Value::Kind::integer || predictor.integer < 10 ||
+        predictor.integer > 15) {
       notPlain(__LINE__);
     }
     const Value& colors = resolve(get(*decodeParms, "Colors"));
     const Value& bits = resolve(get(*decodeParms, "BitsPerComponent"));
     const Value& columns = resolve(get(*decodeParms, "Columns"));
-    if ((colors.kind != Value::Kind::null && !(colors.kind == Value::Kind::integer &&
-                                               colors.integer == 1)) ||
-        (bits.kind != Value::Kind::null && !(bits.kind == Value::Kind::integer &&
-                                             bits.integer == 8))) {
+    if ((colors.kind != Value::Kind::null &&
+         !(colors.kind == Value::Kind::integer && colors.integer == 1)) ||
+        (bits.kind != Value::Kind::null &&
+         !(bits.kind == Value::Kind::integer && bits.integer == 8))) {
       notPlain(__LINE__);
     }
     long long width = 1;
@@ -800,6 +939,174 @@ class PlainPdf {
     return unpredicted(data, size_t(width));
   }
 
+  // The data of `stream` through the other filters qpdf decodes in object and cross-reference
+  // streams (ASCIIHex, ASCII85, RunLength, LZW without parameters, and Flate among them); none
+  // when Flate alone or no filter is asked for, which streamData reads itself. Only the check
+  // before qpdf reads these: it answers nothing from them, and a filter chosen to slip a chain or
+  // a bomb past it would otherwise take the file to qpdf unmeasured.
+  std::optional<std::string> decodedLeniently(const Value& stream, const std::string& raw) {
+    const Value& filter = resolve(get(stream, "Filter"));
+    std::vector<std::string> names;
+    if (filter.kind == Value::Kind::name) {
+      names.push_back(filter.name);
+    } else if (filter.kind == Value::Kind::array) {
+      for (const Value& item : filter.items) {
+        const Value& name = resolve(item);
+        if (name.kind != Value::Kind::name) notPlain(__LINE__);
+        names.push_back(name.name);
+      }
+    }
+    if (names.empty() || (names.size() == 1 && names[0] == "FlateDecode")) return std::nullopt;
+    const Value& parms = resolve(get(stream, "DecodeParms"));
+    if (parms.kind == Value::Kind::array) {
+      for (const Value& item : parms.items) {
+        if (resolve(item).kind != Value::Kind::null) notPlain(__LINE__);
+      }
+    } else if (parms.kind != Value::Kind::null) {
+      notPlain(__LINE__);
+    }
+    std::string data = raw;
+    for (const std::string& name : names) {
+      if (name == "FlateDecode" || name == "Fl") {
+        data = inflated(data);
+      } else if (name == "ASCIIHexDecode" || name == "AHx") {
+        data = fromHex(data);
+      } else if (name == "ASCII85Decode" || name == "A85") {
+        data = fromAscii85(data);
+      } else if (name == "RunLengthDecode" || name == "RL") {
+        data = fromRunLength(data);
+      } else if (name == "LZWDecode" || name == "LZW") {
+        data = fromLzw(data);
+      } else {
+        notPlain(__LINE__);
+      }
+      decoded_ += data.size();
+      if (decoded_ > kMostDecoded) hostile(__LINE__);
+    }
+    return data;
+  }
+
+  static void limitDecoded(const std::string& out) {
+    if (out.size() >= kLargestDecoded) hostile(__LINE__);
+  }
+
+  static std::string fromHex(const std::string& in) {
+    std::string out;
+    int high = -1;
+    for (char c : in) {
+      if (c == '>') break;
+      if (isWhite(c)) continue;
+      const int v = std::isxdigit(static_cast<unsigned char>(c))
+                        ? (isDigit(c) ? c - '0' : (std::tolower(c) - 'a' + 10))
+                        : -1;
+      if (v < 0) notPlain(__LINE__);
+      if (high < 0) {
+        high = v;
+      } else {
+        out += char(high * 16 + v);
+        high = -1;
+      }
+    }
+    if (high >= 0) out += char(high * 16);
+    return out;
+  }
+
+  static std::string fromAscii85(const std::string& in) {
+    std::string out;
+    uint64_t group = 0;
+    int count = 0;
+    auto put = [&](int bytes) {
+      if (group > 0xffffffffu) notPlain(__LINE__);
+      for (int k = 0; k < bytes; ++k) out += char((group >> (24 - 8 * k)) & 0xff);
+    };
+    for (char c : in) {
+      if (isWhite(c)) continue;
+      if (c == '~') break;
+      if (c == 'z' && count == 0) {
+        out.append(4, '\0');
+      } else {
+        if (c < '!' || c > 'u') notPlain(__LINE__);
+        group = group * 85 + uint64_t(c - '!');
+        if (++count == 5) {
+          put(4);
+          group = 0;
+          count = 0;
+        }
+      }
+      limitDecoded(out);
+    }
+    if (count == 1) notPlain(__LINE__);
+    if (count > 1) {
+      for (int k = count; k < 5; ++k) group = group * 85 + 84;
+      put(count - 1);
+    }
+    return out;
+  }
+
+  static std::string fromRunLength(const std::string& in) {
+    std::string out;
+    for (size_t i = 0; i < in.size();) {
+      const unsigned length = static_cast<unsigned char>(in[i++]);
+      if (length == 128) break;
+      if (length < 128) {
+        if (i + length + 1 > in.size()) notPlain(__LINE__);
+        out.append(in, i, length + 1);
+        i += length + 1;
+      } else {
+        if (i >= in.size()) notPlain(__LINE__);
+        out.append(257 - length, in[i++]);
+      }
+      limitDecoded(out);
+    }
+    return out;
+  }
+
+  // LZW with the default early change, as qpdf's Pl_LZWDecoder reads it.
+  static std::string fromLzw(const std::string& in) {
+    std::vector<std::string> table;
+    auto reset = [&] {
+      table.assign(258, std::string());
+      for (int c = 0; c < 256; ++c) table[size_t(c)] = std::string(1, char(c));
+    };
+    reset();
+    std::string out;
+    std::string previous;
+    bool havePrevious = false;
+    unsigned width = 9;
+    uint32_t buffer = 0;
+    unsigned bits = 0;
+    for (char byte : in) {
+      buffer = (buffer << 8) | static_cast<unsigned char>(byte);
+      bits += 8;
+      while (bits >= width) {
+        const uint32_t code = (buffer >> (bits - width)) & ((1u << width) - 1);
+        bits -= width;
+        if (code == 256) {
+          reset();
+          width = 9;
+          havePrevious = false;
+          continue;
+        }
+        if (code == 257) return out;
+        std::string entry;
+        if (code < 256 || (code > 257 && code < table.size())) {
+          entry = table[code];
+        } else if (code == table.size() && havePrevious) {
+          entry = previous + previous[0];
+        } else {
+          notPlain(__LINE__);
+        }
+        out += entry;
+        limitDecoded(out);
+        if (havePrevious && table.size() < 4096) table.push_back(previous + entry[0]);
+        previous = std::move(entry);
+        havePrevious = true;
+        if (table.size() + 1 >= (size_t(1) << width) && width < 12) ++width;
+      }
+    }
+    return out;
+  }
+
   static std::string inflated(const std::string& raw) {
     z_stream z{};
     if (inflateInit(&z) != Z_OK) notPlain(__LINE__);
@@ -808,7 +1115,7 @@ class PlainPdf {
     z.avail_in = uInt(raw.size());
     std::string out;
     while (true) {
-      if (out.size() >= kLargestDecoded) notPlain(__LINE__);
+      if (out.size() >= kLargestDecoded) hostile(__LINE__);
       const size_t before = out.size();
       out.resize(before + std::max<size_t>(raw.size() * 4, 65536));
       z.next_out = reinterpret_cast<Bytef*>(out.data() + before);
@@ -838,17 +1145,25 @@ class PlainPdf {
         const int c = i ? static_cast<unsigned char>(previous[i - 1]) : 0;
         int predicted = 0;
         switch (filter) {
-          case 0: break;
-          case 1: predicted = a; break;
-          case 2: predicted = b; break;
-          case 3: predicted = (a + b) / 2; break;
+          case 0:
+            break;
+          case 1:
+            predicted = a;
+            break;
+          case 2:
+            predicted = b;
+            break;
+          case 3:
+            predicted = (a + b) / 2;
+            break;
           case 4: {
             const int p = a + b - c;
             const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
             predicted = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
             break;
           }
-          default: notPlain(__LINE__);
+          default:
+            notPlain(__LINE__);
         }
         current[i] = char((x + predicted) & 0xff);
       }
@@ -870,6 +1185,7 @@ class PlainPdf {
     const uint64_t key = objectKey(v.integer, v.generation);
     if (auto it = objects_.find(key); it != objects_.end()) return it->second;
     if (!resolving_.insert(key).second) notPlain(__LINE__);  // a value made of itself
+    if (resolving_.size() > size_t(kDeepestReference)) hostile(__LINE__);
     const auto entry = xref_.find(key);
     if (entry == xref_.end()) notPlain(__LINE__);
     Value object;
@@ -884,6 +1200,15 @@ class PlainPdf {
   }
 
   Value fromObjectStream(long long streamNumber, long long number) {
+    const ObjectStream& objects = objectStream(streamNumber);
+    const auto at = objects.offsets.find(number);
+    if (at == objects.offsets.end()) notPlain(__LINE__);
+    Parser p(std::string_view(objects.data).substr(at->second), true, valuesLeft_);
+    return p.value();
+  }
+
+  // Object stream `streamNumber`, read and indexed on first use.
+  const ObjectStream& objectStream(long long streamNumber) {
     auto it = objectStreams_.find(streamNumber);
     if (it == objectStreams_.end()) {
       const auto entry = xref_.find(objectKey(streamNumber, 0));
@@ -904,8 +1229,10 @@ class PlainPdf {
       ObjectStream objects;
       objects.data = streamData(stream);
       if (first->integer > (long long)objects.data.size()) notPlain(__LINE__);
-      Parser header(std::string_view(objects.data).substr(0, size_t(first->integer)), true);
+      Parser header(std::string_view(objects.data).substr(0, size_t(first->integer)), true,
+                    valuesLeft_);
       for (long long i = 0; i < n->integer; ++i) {
+        spend(valuesLeft_, 1, __LINE__);
         const long long objectNumber = header.nonNegativeInteger();
         const long long offset = header.nonNegativeInteger();
         if (offset + first->integer >= (long long)objects.data.size() ||
@@ -915,10 +1242,40 @@ class PlainPdf {
       }
       it = objectStreams_.emplace(streamNumber, std::move(objects)).first;
     }
-    const auto at = it->second.offsets.find(number);
-    if (at == it->second.offsets.end()) notPlain(__LINE__);
-    Parser p(std::string_view(it->second.data).substr(at->second), true);
-    return p.value();
+    return it->second;
+  }
+
+  // The references in object `key`'s value (a stream's dictionary), into `out`. qpdf reads an
+  // object that is not there as null.
+  void referencesOf(uint64_t key, std::vector<uint64_t>& out) {
+    const auto entry = xref_.find(key);
+    if (entry == xref_.end()) return;
+    if (entry->second.type == 1) {
+      withWindow(
+          entry->second.field1,
+          [&](Parser& p) {
+            out.clear();
+            p.nonNegativeInteger();
+            p.nonNegativeInteger();
+            if (p.word() != "obj") notPlain(__LINE__);
+            p.references(out);
+            return 0;
+          },
+          copiesLeft_);
+      return;
+    }
+    const ObjectStream& objects = objectStream(entry->second.field1);
+    if (countedStreams_.insert(entry->second.field1).second) {
+      for (const auto& [number, offset] : objects.offsets) {
+        Parser p(std::string_view(objects.data).substr(offset), true, copiesLeft_);
+        p.references(out);
+      }
+    }
+    out.clear();
+    const auto at = objects.offsets.find(static_cast<long long>(key >> 32));
+    if (at == objects.offsets.end()) notPlain(__LINE__);
+    Parser p(std::string_view(objects.data).substr(at->second), true, copiesLeft_);
+    p.references(out);
   }
 
   // --- the page tree --------------------------------------------------------------------------
@@ -931,7 +1288,7 @@ class PlainPdf {
 
   void walk(const Value& nodeRef, std::vector<const Value*>& pages, std::set<uint64_t>& nodes,
             std::set<uint64_t>& seen, int depth) {
-    if (depth > kDeepestTree) notPlain(__LINE__);
+    if (depth > kDeepestTree) hostile(__LINE__);
     if (!nodes.insert(objectKey(nodeRef.integer, nodeRef.generation)).second) notPlain(__LINE__);
     const Value& node = resolve(nodeRef);
     // qpdf reads every node's and page's /Type; reading it here fails where qpdf would repair.
@@ -949,6 +1306,7 @@ class PlainPdf {
         if (!seen.insert(objectKey(kid.integer, kid.generation)).second) notPlain(__LINE__);
         resolve(get(object, "Type"));
         pages.push_back(&object);
+        pageKeys_.push_back(objectKey(kid.integer, kid.generation));
       }
     }
   }
@@ -990,12 +1348,17 @@ class PlainPdf {
     return entries;
   }
 
+  const bool lenient_;
   FileBytes file_;
   Value trailer_;
   bool trailerRead_ = false;
   std::unordered_map<uint64_t, XrefEntry> xref_;
   std::vector<std::pair<uint64_t, long long>> xrefStreams_;  // object, offset
   size_t decoded_ = 0;
+  size_t valuesLeft_;
+  size_t copiesLeft_;
+  std::vector<uint64_t> pageKeys_;
+  std::unordered_set<long long> countedStreams_;
   std::unordered_set<long long> freed_;
   std::unordered_map<uint64_t, Value> objects_;
   std::unordered_set<uint64_t> resolving_;
@@ -1004,9 +1367,28 @@ class PlainPdf {
 
 }  // namespace
 
+bool checkPdfBeforeQpdf(const std::string& path, bool copying) {
+  try {
+    PlainPdf pdf(path, true);
+    pdf.pages();
+    if (copying) pdf.checkCopies();
+    return true;
+  } catch (const std::system_error& e) {
+    debugNote(std::string("plain PDF check: ") + e.what());
+  } catch (const NotPlain& declined) {
+    debugNote("plain PDF check: declined by the rule at plain_pdf_reader.cc:" +
+              std::to_string(declined.line));
+  } catch (const Hostile& refused) {
+    debugNote("plain PDF check: refused by the limit at plain_pdf_reader.cc:" +
+              std::to_string(refused.line));
+    throw PrintFailure(kUnreadablePdfSentence);
+  }
+  return false;
+}
+
 std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path) {
   try {
-    PlainPdf pdf(path);
+    PlainPdf pdf(path, false);
     return pdf.pages();
   } catch (const std::system_error& e) {
     debugNote(std::string("plain PDF reader: ") + e.what());
@@ -1015,6 +1397,10 @@ std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& 
     debugNote("plain PDF reader: declined by the rule at plain_pdf_reader.cc:" +
               std::to_string(declined.line));
     return std::nullopt;
+  } catch (const Hostile& refused) {
+    debugNote("plain PDF reader: refused by the limit at plain_pdf_reader.cc:" +
+              std::to_string(refused.line));
+    throw PrintFailure(kUnreadablePdfSentence);
   }
 }
 

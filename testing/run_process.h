@@ -11,6 +11,8 @@ struct ProcessOutput {
   int exitStatus = -1;  ///< exit code, or 128 + signal
   std::string out;
   std::string err;
+  double seconds = 0;     ///< from start until the child was reaped
+  long peakMemoryKb = 0;  ///< the child's largest resident set (ru_maxrss), in KiB
 };
 
 /// A value in `env` that removes the variable instead of setting it.

@@ -1,0 +1,225 @@
+// Files built to exhaust a reader, run through the built helper in every file mode: each run must
+// end with one line and a status that agrees with it, within 10 s and 512 MB, and leave nothing in
+// $TMPDIR or the output folder. The files are made here (testing/hostile_pdf.h), never stored.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "base/artwork_format.h"
+#include "testing/hostile_pdf.h"
+#include "testing/run_process.h"
+#include "testing/temp_dir.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VARDELLE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VARDELLE_SANITIZED 1
+#endif
+#endif
+
+namespace vardelle::app {
+namespace {
+
+using testing::HostileRecipe;
+using testing::HostileShape;
+using testing::TempDir;
+
+#ifdef VARDELLE_SANITIZED
+// Shadow memory and instrumented code: the bounds stand, looser.
+constexpr double kMostSeconds = 30;
+constexpr long kMostMemoryKb = 1536 * 1024;
+#else
+constexpr double kMostSeconds = 10;
+constexpr long kMostMemoryKb = 512 * 1024;
+#endif
+
+const std::vector<std::string> kFileModes = {"inspect", "preview", "thumbnail", "sheet-thumbnail"};
+
+std::string hostileFile(const TempDir& dir, const HostileRecipe& recipe) {
+  static int made = 0;
+  return dir.write("hostile-" + std::to_string(++made) + ".pdf", testing::hostilePdf(recipe));
+}
+
+// Runs `mode` on `pdf` and checks what any file must give; returns the line, parsed (null when
+// there was none). `whileRunning` gets the child's pid, as runProcess gives it.
+nlohmann::json boundedRun(const std::string& mode, const std::string& pdf,
+                          const std::function<void(int)>& whileRunning = {}) {
+  SCOPED_TRACE(mode + " " + pdf);
+  TempDir work;
+  const std::string tmp = work.file("tmp");
+  std::filesystem::create_directory(tmp);
+  const std::string output = work.file(mode == "preview" ? "out.pdf" : "out.png");
+  const nlohmann::json request = {
+      {"printerName", "vardelle-demo"},
+      {"snapshotPath", std::string(VARDELLE_SOURCE_DIR) + "/samples/preset-a4.json"},
+      {"scalePercent", 50},
+      {"filePath", pdf},
+      {"outputPath", output}};
+  const auto run =
+      testing::runProcess({VARDELLE_BINARY, mode, work.write("request.json", request.dump())},
+                          {{"TMPDIR", tmp}}, whileRunning);
+  EXPECT_LT(run.seconds, kMostSeconds);
+  EXPECT_LT(run.peakMemoryKb, kMostMemoryKb);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  const nlohmann::json line = nlohmann::json::parse(run.out, nullptr, false);
+  if (line.is_discarded() || !line.contains("ok")) {
+    ADD_FAILURE() << "no result line; exit status " << run.exitStatus << ": " << run.out;
+    return nullptr;
+  }
+  const bool ok = line["ok"].get<bool>();
+  EXPECT_EQ(run.exitStatus, ok ? 0 : 1);
+  if (!ok) {
+    EXPECT_FALSE(std::filesystem::exists(output));
+  }
+  return line;
+}
+
+void expectDamaged(const nlohmann::json& line) {
+  ASSERT_TRUE(line.is_object());
+  EXPECT_EQ(line.value("error", ""), kUnreadablePdfSentence);
+}
+
+TEST(Hostile, ObjectStreamLengthChainsAreRefusedAsDamagedInEveryMode) {
+  TempDir dir;
+  for (uint64_t links : {3000, 20000}) {
+    for (bool hex : {false, true}) {
+      HostileRecipe recipe;
+      recipe.shape = HostileShape::lengthChain;
+      recipe.count = links;
+      // A filter the plain reader leaves to qpdf.
+      recipe.wrapping = hex ? testing::HostileWrapping::asciiHex : testing::HostileWrapping::none;
+      const std::string pdf = hostileFile(dir, recipe);
+      for (const std::string& mode : kFileModes) expectDamaged(boundedRun(mode, pdf));
+    }
+  }
+}
+
+TEST(Hostile, EmptyArrayBombIsRefusedWhereverAModeReadsIt) {
+  TempDir dir;
+  HostileRecipe recipe;
+  recipe.shape = HostileShape::emptyArrayBomb;
+  recipe.count = 30000000;  // 59 KB of Flate, 60 MB of "[]"
+  const std::string atMediaBox = hostileFile(dir, recipe);
+  for (const char* mode : {"inspect", "preview", "thumbnail"}) {
+    expectDamaged(boundedRun(mode, atMediaBox));
+  }
+  // Another filter over Flate: the check before qpdf decodes what qpdf would.
+  for (auto wrapping : {testing::HostileWrapping::asciiHex, testing::HostileWrapping::ascii85,
+                        testing::HostileWrapping::runLength, testing::HostileWrapping::lzw}) {
+    recipe.wrapping = wrapping;
+    expectDamaged(boundedRun("preview", hostileFile(dir, recipe)));
+  }
+  recipe.wrapping = testing::HostileWrapping::none;
+  // Inspect never reads the resources; the modes that copy them into a sheet must not either.
+  recipe.key = "Resources";
+  const std::string inResources = hostileFile(dir, recipe);
+  EXPECT_TRUE(boundedRun("inspect", inResources).value("ok", false));
+  for (const char* mode : {"preview", "thumbnail"}) {
+    expectDamaged(boundedRun(mode, inResources));
+  }
+}
+
+TEST(Hostile, DeepNestingDeepTreesAndLongChainsEndInOneLine) {
+  TempDir dir;
+  HostileRecipe arrays;
+  arrays.shape = HostileShape::deepNesting;
+  arrays.count = 100000;
+  HostileRecipe dictionaries = arrays;
+  dictionaries.dictionaries = true;
+  dictionaries.key = "Resources";
+  HostileRecipe tree;
+  tree.shape = HostileShape::deepPageTree;
+  tree.count = 50000;
+  HostileRecipe parents;
+  parents.shape = HostileShape::longParentChain;
+  parents.count = 50000;
+  HostileRecipe list;  // a linked list of 100,000 objects that copying a page follows
+  list.shape = HostileShape::manySmallObjects;
+  list.count = 100000;
+  list.key = "Resources";
+  for (const HostileRecipe& recipe : {arrays, dictionaries, tree, parents, list}) {
+    const std::string pdf = hostileFile(dir, recipe);
+    for (const char* mode : {"inspect", "preview", "thumbnail"}) {
+      const nlohmann::json line = boundedRun(mode, pdf);
+      if (recipe.shape == HostileShape::deepPageTree) expectDamaged(line);
+    }
+  }
+}
+
+// A page tree written with a table but whose startxref points nowhere: the plain reader declines
+// it, qpdf rebuilds the table and walks the tree itself, on the helper's larger stack.
+TEST(Hostile, DeepTreeOnlyQpdfCanReadEndsInOneLine) {
+  TempDir dir;
+  HostileRecipe tree;
+  tree.shape = HostileShape::deepPageTree;
+  tree.count = 30000;
+  tree.xrefStream = false;
+  std::string pdf = testing::hostilePdf(tree);
+  pdf.replace(pdf.rfind("startxref"), std::string::npos, "startxref\n999999\n%%EOF\n");
+  const std::string path = dir.write("rebuilt.pdf", pdf);
+  for (const char* mode : {"inspect", "preview", "thumbnail"}) boundedRun(mode, path);
+}
+
+// Object streams whose /Type is written /Typ#65 are left to qpdf unmeasured, as an encrypted
+// file is: a chain and a linked list then rely on the helper's larger stack.
+TEST(Hostile, ChainsOnlyQpdfReadsEndInOneLine) {
+  TempDir dir;
+  HostileRecipe chain;
+  chain.shape = HostileShape::lengthChain;
+  chain.count = 20000;
+  chain.escapedNames = true;
+  HostileRecipe list;
+  list.shape = HostileShape::manySmallObjects;
+  list.count = 100000;
+  list.key = "Resources";
+  list.escapedNames = true;
+  for (const HostileRecipe& recipe : {chain, list}) {
+    const std::string pdf = hostileFile(dir, recipe);
+    for (const char* mode : {"inspect", "preview", "thumbnail"}) boundedRun(mode, pdf);
+  }
+}
+
+#ifndef VARDELLE_SANITIZED
+// Only the process's memory limit stops qpdf from building 30 million arrays from a file left to
+// it; sanitizers lift that limit.
+TEST(Hostile, BombOnlyQpdfReadsEndsInOneLineWithinTheMemoryLimit) {
+  TempDir dir;
+  HostileRecipe recipe;
+  recipe.shape = HostileShape::emptyArrayBomb;
+  recipe.count = 30000000;
+  recipe.escapedNames = true;
+  const std::string pdf = hostileFile(dir, recipe);
+  for (const char* mode : {"inspect", "preview"}) {
+    EXPECT_FALSE(boundedRun(mode, pdf).value("ok", true));
+  }
+}
+
+// The last resort, whatever raised the signal: the line names the file the libraries were
+// reading. (Sanitizers keep these signals for their own reports.)
+TEST(Hostile, ACrashWhileALibraryReadsTheFileEndsWithTheLine) {
+  TempDir dir;
+  HostileRecipe recipe;  // keeps qpdf busy for seconds
+  recipe.shape = HostileShape::emptyArrayBomb;
+  recipe.count = 30000000;
+  recipe.escapedNames = true;
+  const std::string pdf = hostileFile(dir, recipe);
+  for (int signal : {SIGSEGV, SIGBUS, SIGABRT}) {
+    SCOPED_TRACE(signal);
+    expectDamaged(boundedRun("preview", pdf, [signal](int pid) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      ::kill(pid, signal);
+    }));
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace vardelle::app
