@@ -106,36 +106,37 @@ std::string CupsRig::queuePpd(const std::string& name) const {
   return dir_.file("rig/cups/ppd/" + name + ".ppd");
 }
 
+std::map<int, int> jobStates(http_t* http, const std::string& uri, const std::string& resource) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  static const char* const kWanted[] = {"job-id", "job-state"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                kWanted);
+  ipp_t* response = cupsDoRequest(http, request, resource.c_str());
+  std::map<int, int> jobs;
+  int id = 0;
+  for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+    const char* attribute = ippGetName(a);
+    if (!attribute) continue;
+    if (std::string_view(attribute) == "job-id") id = ippGetInteger(a, 0);
+    if (std::string_view(attribute) == "job-state") jobs[id] = ippGetInteger(a, 0);
+  }
+  ippDelete(response);
+  return jobs;
+}
+
 std::vector<int> CupsRig::waitForCompletedJobs(const std::string& name, size_t count,
                                                std::chrono::milliseconds limit) const {
   const std::string uri = "ipp://localhost/printers/" + name;
   auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {
-    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-    static const char* const kWanted[] = {"job-id", "job-state"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
-                  kWanted);
-    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
     std::vector<int> completed;
-    bool failed = false;
-    int id = 0;
-    for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
-      const char* attribute = ippGetName(a);
-      if (!attribute) continue;
-      if (std::string_view(attribute) == "job-id") id = ippGetInteger(a, 0);
-      if (std::string_view(attribute) != "job-state") continue;
-      const int state = ippGetInteger(a, 0);
+    for (const auto& [id, state] : jobStates(CUPS_HTTP_DEFAULT, uri, "/")) {
+      if (state == IPP_JSTATE_STOPPED || state == IPP_JSTATE_ABORTED) return {};
       if (state == IPP_JSTATE_COMPLETED) completed.push_back(id);
-      if (state == IPP_JSTATE_STOPPED || state == IPP_JSTATE_ABORTED) failed = true;
     }
-    ippDelete(response);
-    if (failed) return {};
-    if (completed.size() >= count) {
-      std::sort(completed.begin(), completed.end());
-      return completed;
-    }
+    if (completed.size() >= count) return completed;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   return {};

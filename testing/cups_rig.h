@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cups/cups.h>
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -9,6 +11,10 @@
 #include "testing/temp_dir.h"
 
 namespace vardelle::testing {
+
+/// The jobs the IPP printer or queue `uri` holds, in any state: job id to job-state, asked on
+/// `http` (CUPS_HTTP_DEFAULT for the rig's cupsd) at `resource`; empty when it does not answer.
+std::map<int, int> jobStates(http_t* http, const std::string& uri, const std::string& resource);
 
 /// A private print system for one test: scripts/test-printer started in a fresh folder (a D-Bus
 /// bus, the virtual printer of testing/printer/vardelle-test.ppd, a cupsd on a free loopback port

@@ -61,22 +61,8 @@ std::map<int, int> printerJobs(const std::string& uri) {
                   sizeof host, &port, resource, sizeof resource);
   http_t* http =
       httpConnect2(host, port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1, 5000, nullptr);
-  std::map<int, int> jobs;
-  if (!http) return jobs;
-  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-  static const char* const kWanted[] = {"job-id", "job-state"};
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
-                kWanted);
-  ipp_t* response = cupsDoRequest(http, request, resource);
-  int id = 0;
-  for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
-    if (!ippGetName(a)) continue;
-    if (std::string_view(ippGetName(a)) == "job-id") id = ippGetInteger(a, 0);
-    if (std::string_view(ippGetName(a)) == "job-state") jobs[id] = ippGetInteger(a, 0);
-  }
-  ippDelete(response);
+  if (!http) return {};
+  std::map<int, int> jobs = testing::jobStates(http, uri, resource);
   httpClose(http);
   return jobs;
 }
