@@ -37,7 +37,7 @@ constexpr size_t kLargeStackBytes = size_t(64) << 20;
 // stack included: 512 MB in all. A qpdf Flate bomb then ends with std::bad_alloc in a few seconds
 // instead of taking gigabytes for a minute; a 24-megapixel 16-bit photograph's preview needs
 // less than 150 MB of it.
-constexpr rlim_t kDataBytes = (rlim_t(512) << 20) - kLargeStackBytes;
+[[maybe_unused]] constexpr rlim_t kDataBytes = (rlim_t(512) << 20) - kLargeStackBytes;
 constexpr rlim_t kCpuSeconds = 120;
 
 void onFatalSignal(int) { finishFromSignal(crashSentence.load()); }
