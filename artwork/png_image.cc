@@ -73,6 +73,11 @@ class PngReader {
  public:
   explicit PngReader(std::FILE* file) {
     png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onPngError, onPngWarning);
+    // libpng allocates an eXIf chunk at the length the file claims before reading a byte of it,
+    // past any chunk limit (a 5 × 2 picture claiming 2 GB took 2 GB). The orientation is read
+    // from the chunk by this file's own scan, so libpng skips it.
+    static constexpr png_byte kExif[] = {'e', 'X', 'I', 'f', '\0'};
+    if (png_) png_set_keep_unknown_chunks(png_, PNG_HANDLE_CHUNK_NEVER, kExif, 1);
     if (png_) info_ = png_create_info_struct(png_);
     if (png_) png_init_io(png_, file);
   }
