@@ -105,14 +105,7 @@ class Writer {
     }
     const uint64_t self = xref_.size();
     at(self) = {1, start, 0};
-    std::string data;
-    for (const Entry& e : xref_) {
-      data += char(e.type);
-      for (int shift = 24; shift >= 0; shift -= 8) data += char((e.field1 >> shift) & 0xff);
-      data += char((e.field2 >> 8) & 0xff);
-      data += char(e.field2 & 0xff);
-    }
-    const std::string packed = deflated(data);
+    const std::string packed = deflated(packedEntries());
     stream(self,
            "<</Type/XRef/W[1 4 2]/Filter/FlateDecode/Size " + std::to_string(xref_.size()) +
                "/Root " + ref(root),
@@ -127,14 +120,7 @@ class Writer {
     const size_t start = out_.size();
     const uint64_t self = xref_.size();
     at(self) = {1, start, 0};
-    std::string head;
-    for (const Entry& e : xref_) {
-      head += char(e.type);
-      for (int shift = 24; shift >= 0; shift -= 8) head += char((e.field1 >> shift) & 0xff);
-      head += char((e.field2 >> 8) & 0xff);
-      head += char(e.field2 & 0xff);
-    }
-    const std::string packed = deflated(head, std::string(7, '\0'), count, "");
+    const std::string packed = deflated(packedEntries(), std::string(7, '\0'), count, "");
     stream(self,
            "<</Type/XRef/W[1 4 2]/Filter/FlateDecode/Size " + std::to_string(xref_.size() + count) +
                "/Root " + ref(root),
@@ -149,6 +135,17 @@ class Writer {
     uint64_t field1 = 0;
     uint64_t field2 = 0;
   };
+  // The entries as a cross-reference stream holds them, /W[1 4 2].
+  std::string packedEntries() const {
+    std::string packed;
+    for (const Entry& e : xref_) {
+      packed += char(e.type);
+      for (int shift = 24; shift >= 0; shift -= 8) packed += char((e.field1 >> shift) & 0xff);
+      packed += char((e.field2 >> 8) & 0xff);
+      packed += char(e.field2 & 0xff);
+    }
+    return packed;
+  }
   Entry& at(uint64_t number) {
     if (number >= xref_.size()) xref_.resize(number + 1);
     return xref_[number];

@@ -349,6 +349,17 @@ TEST_F(FaultyPrinterBusy, ARefusedJobSaysNothingWasSentNotThatItMayHaveStarted) 
 
 class FaultyPrinterTls : public FaultyPrinter {
  protected:
+  // A queue `name` made for `printer` by its ipps address, then reaching it through `proxy`.
+  void queueBehind(const std::string& name, const testing::DesktopRig::Printer& printer,
+                   const FaultyProxy& proxy) const {
+    rig.addQueue(name, printer.uri);
+    auto moved =
+        testing::runProcess({"/usr/sbin/lpadmin", "-p", name, "-v",
+                             "ipps://localhost:" + std::to_string(proxy.port()) + "/ipp/print"},
+                            rig.environment());
+    ASSERT_EQ(moved.exitStatus, 0) << moved.err;
+  }
+
   // First: the rig moves this process into namespaces of its own (a private /etc/cups/ssl)
   // before any thread exists.
   testing::DesktopRig rig;
@@ -369,12 +380,7 @@ TEST_F(FaultyPrinterTls, ACertificateThatChangesBetweenConnectionsIsRefusedBefor
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   }
   FaultyProxy proxy(first.port, second.port);
-  rig.addQueue("Switching", first.uri);
-  auto moved =
-      testing::runProcess({"/usr/sbin/lpadmin", "-p", "Switching", "-v",
-                           "ipps://localhost:" + std::to_string(proxy.port()) + "/ipp/print"},
-                          rig.environment());
-  ASSERT_EQ(moved.exitStatus, 0) << moved.err;
+  ASSERT_NO_FATAL_FAILURE(queueBehind("Switching", first, proxy));
   save("Switching");
   proxy.setFault(FaultyProxy::Fault::switchPrinter, 0, 1, /*plain=*/false);
   json result = print(request("Switching"), rig.environment());
@@ -395,12 +401,7 @@ TEST_F(FaultyPrinterTls, AConnectionDroppedWhileBusyIsReopenedAndCheckedBeforeIt
   auto first = rig.addPrinter("first", "Printer One");
   auto second = rig.addPrinter("second", "Printer Two");
   FaultyProxy proxy(first.port, second.port);
-  rig.addQueue("Dropping", first.uri);
-  auto moved =
-      testing::runProcess({"/usr/sbin/lpadmin", "-p", "Dropping", "-v",
-                           "ipps://localhost:" + std::to_string(proxy.port()) + "/ipp/print"},
-                          rig.environment());
-  ASSERT_EQ(moved.exitStatus, 0) << moved.err;
+  ASSERT_NO_FATAL_FAILURE(queueBehind("Dropping", first, proxy));
   save("Dropping");
   HeldJob held(first.uri);
   ASSERT_GT(held.id(), 0);
