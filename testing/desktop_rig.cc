@@ -123,6 +123,13 @@ std::string DesktopRig::printerKeys(const std::string& key) const {
   return dir_.file("rig/keys/" + key);
 }
 
+void DesktopRig::restartCupsd() const {
+  ProcessOutput restarted = runProcess(script({"restart-cupsd", dir_.file("rig")}), environment_);
+  if (restarted.exitStatus != 0) {
+    throw std::runtime_error("cupsd did not start again: " + restarted.err);
+  }
+}
+
 void DesktopRig::startCupsBrowsed() const {
   ProcessOutput started = runProcess(script({"start-browsed", dir_.file("rig")}), environment_);
   if (started.exitStatus != 0) {

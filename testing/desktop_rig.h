@@ -50,6 +50,10 @@ class DesktopRig {
   /// start); removing the folder gives it a new certificate at its next start.
   std::string printerKeys(const std::string& key) const;
 
+  /// Stops the rig's cupsd and starts it again: its temporary queues are gone, as after a
+  /// reboot (deleting one with lpadmin -x brings CUPS 2.4.2's cupsd down).
+  void restartCupsd() const;
+
   /// Starts the real cups-browsed for the rig's cupsd.
   void startCupsBrowsed() const;
 

@@ -157,7 +157,7 @@ std::optional<CupsRasterFacts> cupsRasterFacts(const std::string& path) {
     const unsigned colours = header.cupsNumColors > 0 ? header.cupsNumColors : 1;
     facts.pages.push_back({header.cupsWidth, header.cupsHeight, header.HWResolution[0],
                            header.HWResolution[1], bits, header.cupsColorSpace,
-                           header.cupsPageSizeName});
+                           header.cupsPageSizeName, header.Duplex != 0, header.Tumble != 0});
     levels.resize(std::max<size_t>(levels.size(), colours));
     std::vector<unsigned char> line(header.cupsBytesPerLine);
     for (unsigned y = 0; ok && y < header.cupsHeight; ++y) {

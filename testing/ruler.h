@@ -59,6 +59,8 @@ struct CupsRasterFacts {
     unsigned bitsPerColor = 0;
     unsigned colorSpace = 0;  ///< cups_cspace_t
     std::string pageSizeName;
+    bool duplex = false;  ///< the header's Duplex
+    bool tumble = false;  ///< and Tumble
   };
   std::vector<Page> pages;
   /// The most distinct values any one colour takes over all pixels of all pages (chunky 8- or

@@ -94,10 +94,12 @@ ProcessOutput runProcess(const std::vector<std::string>& argv,
 }
 
 ProcessOutput runVardelle(const std::string& mode, const std::string& requestPath,
-                          const std::map<std::string, std::string>& env) {
+                          const std::map<std::string, std::string>& env,
+                          const std::function<void(int pid)>& whileRunning) {
   // Another build's binary (VARDELLE_UNDER_TEST) for measuring a change against it.
   const char* other = std::getenv("VARDELLE_UNDER_TEST");
-  return runProcess({other && *other ? other : VARDELLE_BINARY, mode, requestPath}, env);
+  return runProcess({other && *other ? other : VARDELLE_BINARY, mode, requestPath}, env,
+                    whileRunning);
 }
 
 }  // namespace vardelle::testing

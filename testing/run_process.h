@@ -30,6 +30,7 @@ ProcessOutput runProcess(const std::vector<std::string>& argv,
 /// Runs the built vardelle (or the binary VARDELLE_UNDER_TEST names, to measure another build)
 /// with a mode and request path.
 ProcessOutput runVardelle(const std::string& mode, const std::string& requestPath,
-                          const std::map<std::string, std::string>& env = {});
+                          const std::map<std::string, std::string>& env = {},
+                          const std::function<void(int pid)>& whileRunning = {});
 
 }  // namespace vardelle::testing

@@ -13,7 +13,9 @@
 #include "printing/cups/same_sheet.h"
 #include "printing/cups/temporary_queue.h"
 #include "printing/dialog/settings_dialog.h"
+#include "printing/job/copies.h"
 #include "printing/job/job_options.h"
+#include "printing/job/route.h"
 #include "printing/settings/print_settings.h"
 #include "printing/settings/print_summary.h"
 #include "printing/settings/restore.h"
@@ -25,12 +27,14 @@ using namespace printing;
 
 namespace {
 
-// The paper, orientation and copies travel through the dialog's own controls; as options they
-// would only contradict those controls (and a PPD page size would contradict "media").
+// The paper, orientation, copies and their collation travel through the dialog's own controls;
+// as options they would only contradict those controls (and a PPD page size would contradict
+// "media").
 bool choiceKept(const std::string& name) {
   for (std::string_view controlled :
        {PrintSettings::kMedia, PrintSettings::kOrientation, PrintSettings::kCopies,
-        std::string_view("PageSize"), std::string_view("PageRegion")}) {
+        std::string_view("Collate"), std::string_view("PageSize"),
+        std::string_view("PageRegion")}) {
     if (equalsIgnoringAsciiCase(name, controlled)) return false;
   }
   return true;
@@ -92,6 +96,7 @@ DialogStart dialogStart(const PrintSettings& settings) {
   }
   start.orientation = settings.orientation().value_or(Orientation::portrait);
   start.copies = settings.copies().value_or(1);
+  start.collate = savedCopiesAndSides(settings, nullptr).collated;
   for (const PrintOption& option : settings.options()) {
     if (choiceKept(option.name)) start.options.emplace(option.name, option.value);
   }
@@ -115,10 +120,20 @@ void applyChoice(PrintSettings& settings, const DialogChoice& choice) {
             : settings.setOption(
                   PrintSettings::kMedia,
                   mediaForSize(settings.printerName(), choice.paperWidthMm, choice.paperHeightMm));
-  if (!kept || !settings.setOption(PrintSettings::kCopies, std::to_string(choice.copies))) {
+  // GTK keeps the Collate box apart from the printer's options; a job reads it as Collate.
+  settings.removeOption("multiple-document-handling");
+  settings.removeOption("sheet-collate");
+  if (!kept || !settings.setOption(PrintSettings::kCopies, std::to_string(choice.copies)) ||
+      !settings.setOption("Collate", choice.collate ? "True" : "False")) {
     throw PrintFailure(kLayoutNotConfigured);
   }
   settings.setOrientation(choice.orientation);
+}
+
+// The printer a preset may name instead of its queue, asked for only when the request's
+// identifier is not the queue's own.
+PrinterBehind printerBehind(const PrintSettings& settings) {
+  return [name = settings.printerName()] { return readRouteFacts(name, true).printerUuid; };
 }
 
 }  // namespace
@@ -137,7 +152,7 @@ HelperResult settingsCommand(const PrintRequest& request, std::chrono::milliseco
     }
   }
   PrintSettings chosen = start ? std::move(*start) : PrintSettings(request.printerName);
-  verifyPrinter(chosen, request);
+  verifyPrinter(chosen, request, printerBehind(chosen));
 
   std::optional<DialogChoice> choice = runSettingsDialog(dialogStart(chosen), printerWait);
   if (!choice) {
@@ -150,7 +165,7 @@ HelperResult settingsCommand(const PrintRequest& request, std::chrono::milliseco
   // A temporary queue CUPS made for a printer it only discovered goes a minute after its last
   // use: it is made again (from the same printer) if the dialog stayed open that long.
   requireQueue(request.printerName);
-  verifyPrinter(chosen, request);
+  verifyPrinter(chosen, request, printerBehind(chosen));
   applyChoice(chosen, *choice);
   configureDeterministicLayout(chosen);
 

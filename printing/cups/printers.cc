@@ -5,6 +5,7 @@
 #include "base/print_failure.h"
 #include "printing/cups/connection.h"
 #include "printing/cups/printers_internal.h"
+#include "printing/cups/queue_printer.h"
 
 namespace vardelle::printing {
 namespace {
@@ -104,14 +105,19 @@ std::optional<std::string> currentPrinterID(const PrintSettings& settings) {
   return printer->identifier;
 }
 
-void verifyPrinter(const PrintSettings& settings, const PrintRequest& request) {
+void verifyPrinter(const PrintSettings& settings, const PrintRequest& request,
+                   const PrinterBehind& printerBehind) {
   if (settings.printerName() != request.printerName) {
     throw PrintFailure(
         "The printer changed inside Printer Settings. Select that printer in the app and save its "
         "own preset instead.");
   }
   if (!request.printerId) return;
-  if (currentPrinterID(settings) != request.printerId) {
+  if (currentPrinterID(settings) == request.printerId) return;
+  // The printer's own UUID stays while its queue is made again; the queue's does not.
+  const std::optional<std::string> behind = printerBehind ? printerBehind() : std::nullopt;
+  if (!behind || uuidValue(*behind).empty() ||
+      uuidValue(*behind) != uuidValue(*request.printerId)) {
     throw PrintFailure(
         "The native printer identity does not match this preset. Refresh the printer list and "
         "save Printer Settings again.");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,9 +42,16 @@ PrinterRecord requireInstalledPrinter(std::string_view name);
 /// calling the printer unknown.
 std::optional<std::string> currentPrinterID(const PrintSettings& settings);
 
+/// The UUID of the printer a queue prints to, found and confirmed on the network; none for a
+/// queue that does not print to one network printer. Asked for only when needed.
+using PrinterBehind = std::function<std::optional<std::string>()>;
+
 /// Throws PrintFailure unless the settings print to the request's printer and, when the request
-/// carries an identifier, that queue's identifier is the request's. Without a request
-/// identifier the print system is not asked.
-void verifyPrinter(const PrintSettings& settings, const PrintRequest& request);
+/// carries an identifier, it names that printer: the queue's own printer-uuid (new whenever
+/// cupsd or cups-browsed makes the queue again), or the UUID of the one network printer behind
+/// the queue, which `printerBehind` finds and confirms ("urn:uuid:" optional, letters in either
+/// case). Without a request identifier the print system is not asked.
+void verifyPrinter(const PrintSettings& settings, const PrintRequest& request,
+                   const PrinterBehind& printerBehind = {});
 
 }  // namespace vardelle::printing

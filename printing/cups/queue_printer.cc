@@ -54,13 +54,6 @@ std::string withoutTrailingDot(std::string_view domain) {
   return std::string(domain);
 }
 
-std::string uuidValue(std::string_view uuid) {
-  if (uuid.size() > 9 && sameText(uuid.substr(0, 9), "urn:uuid:")) uuid.remove_prefix(9);
-  std::string value(uuid);
-  for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return value;
-}
-
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 [[noreturn]] void notFound(const std::string& queue) {
@@ -80,6 +73,13 @@ std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\
 }
 
 }  // namespace
+
+std::string uuidValue(std::string_view uuid) {
+  if (uuid.size() >= 9 && sameText(uuid.substr(0, 9), "urn:uuid:")) uuid.remove_prefix(9);
+  std::string value(uuid);
+  for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return value;
+}
 
 std::optional<NamedService> serviceInDeviceUri(std::string_view deviceUri) {
   char scheme[32], user[256], host[1024], resource[1024];

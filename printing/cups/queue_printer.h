@@ -42,6 +42,10 @@ std::string cupsBrowsedQueueName(std::string_view service);
 /// 127 characters.
 std::string cupsQueueName(std::string_view service);
 
+/// A UUID as compared: without "urn:uuid:", in lower case (DNS-SD records and printers write
+/// either).
+std::string uuidValue(std::string_view uuid);
+
 /// What a queue says of the printer it was made for.
 struct QueueFacts {
   std::string name;       ///< the queue's name

@@ -240,6 +240,7 @@ Object<GtkPrintSettings> startingSettings(const DialogStart& start) {
   gtk_print_settings_set_printer(settings.get(), start.printerName.c_str());
   gtk_print_settings_set_n_copies(
       settings.get(), static_cast<gint>(std::clamp<int64_t>(start.copies, 1, kMaxDialogCopies)));
+  gtk_print_settings_set_collate(settings.get(), start.collate ? TRUE : FALSE);
   for (const auto& [name, value] : start.options) {
     const std::string key = std::string(kCupsPrefix) + name;
     gtk_print_settings_set(settings.get(), key.c_str(), value.c_str());
@@ -325,6 +326,7 @@ DialogChoice choiceOf(GtkPrintUnixDialog* dialog) {
   choice.copies = gtk_print_settings_get_n_copies(settings.get());
   if (choice.copies < 1) choice.copies = 1;
   if (choice.copies > kMaxDialogCopies) choice.copies = kMaxDialogCopies;
+  choice.collate = gtk_print_settings_get_collate(settings.get()) == TRUE;
   gtk_print_settings_foreach(
       settings.get(),
       [](const gchar* key, const gchar* value, gpointer data) {

@@ -31,6 +31,7 @@ struct DialogStart {
   std::optional<double> paperHeightMm;
   Orientation orientation = Orientation::portrait;
   int64_t copies = 1;
+  bool collate = false;  ///< copies as whole sets
   /// CUPS options shown on the printer's own tabs (colour, quality, ...), name to value.
   std::map<std::string, std::string> options;
 };
@@ -45,6 +46,7 @@ struct DialogChoice {
   double paperHeightMm = 0;  ///< portrait height of the chosen paper
   Orientation orientation = Orientation::portrait;
   int64_t copies = 1;
+  bool collate = false;  ///< the "Collate" box next to the copies
   /// CUPS options from the printer's own tabs, name to value.
   std::map<std::string, std::string> options;
 };

@@ -13,7 +13,7 @@ namespace {
 std::optional<std::string> lowered(const std::vector<PrintOption>& options,
                                    std::string_view name) {
   for (const PrintOption& option : options) {
-    if (option.name == name) return asciiLowercase(option.value);
+    if (equalsIgnoringAsciiCase(option.name, name)) return asciiLowercase(option.value);
   }
   return std::nullopt;
 }
@@ -21,9 +21,8 @@ std::optional<std::string> lowered(const std::vector<PrintOption>& options,
 // As pdftopdf decides it: an explicit Collate, else multiple-document-handling, else
 // sheet-collate; uncollated without any of them.
 bool collatedCopies(const std::vector<PrintOption>& options) {
-  if (auto collate = lowered(options, "Collate");
-      collate && (*collate == "true" || *collate == "on" || *collate == "yes")) {
-    return true;
+  if (auto collate = lowered(options, "Collate")) {
+    return *collate == "true" || *collate == "on" || *collate == "yes";
   }
   if (auto handling = lowered(options, "multiple-document-handling")) {
     return *handling != "separate-documents-uncollated-copies";
@@ -32,18 +31,77 @@ bool collatedCopies(const std::vector<PrintOption>& options) {
   return false;
 }
 
+std::string sidesNamed(std::string_view value) {
+  for (const char* sides : {kOneSided, kTwoSidedLongEdge, kTwoSidedShortEdge}) {
+    if (value == sides) return sides;
+  }
+  return kOneSided;
+}
+
 }  // namespace
 
-CopiesPlan planCopies(const QueuePpd* ppd, bool raster, const std::vector<PrintOption>& options) {
-  const std::optional<std::string> asked = lowered(options, "copies");
-  const int copies = asked ? std::max(1, std::atoi(asked->c_str())) : 1;
+CopiesAndSides savedCopiesAndSides(const PrintSettings& settings, const QueuePpd* ppd) {
+  CopiesAndSides saved;
+  saved.copies = static_cast<int>(std::clamp<int64_t>(settings.copies().value_or(1), 1, 99));
+  saved.collated = collatedCopies(settings.options());
+  const std::vector<PrintOption> options = settings.options();
+  if (ppd && ppd->hasOption("Duplex")) {
+    const std::string duplex = lowered(options, "Duplex").value_or("none");
+    saved.sides = duplex == "duplexnotumble"  ? kTwoSidedLongEdge
+                  : duplex == "duplextumble" ? kTwoSidedShortEdge
+                                             : kOneSided;
+  } else {
+    saved.sides = sidesNamed(lowered(options, "sides").value_or(kOneSided));
+  }
+  return saved;
+}
+
+std::vector<PrintOption> copiesAndSidesOptions(const CopiesAndSides& saved, const QueuePpd* ppd) {
+  std::vector<PrintOption> options = {{"copies", std::to_string(saved.copies)}};
+  // Collation means something only to several copies.
+  if (saved.copies > 1) {
+    options.push_back({"Collate", saved.collated ? "True" : "False"});
+    options.push_back({"multiple-document-handling", saved.collated
+                                                         ? "separate-documents-collated-copies"
+                                                         : "separate-documents-uncollated-copies"});
+  }
+  options.push_back({"sides", saved.sides});
+  if (ppd && ppd->hasOption("Duplex")) {
+    const char* duplex = saved.sides == kTwoSidedLongEdge    ? "DuplexNoTumble"
+                         : saved.sides == kTwoSidedShortEdge ? "DuplexTumble"
+                                                             : "None";
+    if (ppd->hasChoice("Duplex", duplex)) options.push_back({"Duplex", duplex});
+  }
+  return options;
+}
+
+CopiesAndSides copiesAndSidesOf(const std::vector<PrintOption>& options) {
+  CopiesAndSides saved;
+  if (auto copies = lowered(options, "copies")) {
+    saved.copies = std::clamp(std::atoi(copies->c_str()), 1, 99);
+  }
+  saved.collated = collatedCopies(options);
+  saved.sides = sidesNamed(lowered(options, "sides").value_or(kOneSided));
+  return saved;
+}
+
+CopiesPlan planCopies(const QueuePpd* ppd, bool raster, const std::vector<PrintOption>& options,
+                      size_t pages) {
+  const CopiesAndSides saved = copiesAndSidesOf(options);
+  const bool printerRepeatsPages = ppd && ppd->printerMakesCopies();
   CopiesPlan plan;
-  if (!raster || (ppd && ppd->printerMakesCopies())) {
-    plan.inJob = copies;
+  if (printerRepeatsPages && saved.collated && saved.copies > 1 && pages > 1) {
+    plan.inDocument = saved.copies;
+    plan.collated = true;
     return plan;
   }
-  plan.inDocument = copies;
-  plan.collated = collatedCopies(options);
+  if (!raster || printerRepeatsPages) {
+    plan.inJob = saved.copies;
+    return plan;
+  }
+  plan.inDocument = saved.copies;
+  plan.collated = saved.collated;
+  plan.blankAfterOddSet = plan.collated && plan.inDocument > 1 && saved.sides != kOneSided;
   return plan;
 }
 

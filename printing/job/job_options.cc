@@ -4,6 +4,7 @@
 
 #include "base/print_failure.h"
 #include "base/text.h"
+#include "printing/job/copies.h"
 #include "printing/settings/color_vocabulary.h"
 #include "printing/settings/exact_size_options.h"
 #include "printing/settings/print_color_entries.h"
@@ -18,8 +19,10 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
                                                     kColorMatchingModeKey,
                                                     kCustomProfilePathKey,
                                                     "cm-calibration",
-                                                    "copies",
                                                     "media"};
+  // Said once, in every reader's words, by copiesAndSidesOptions.
+  static constexpr std::string_view kCopiesAndSides[] = {
+      "copies", "Collate", "multiple-document-handling", "sheet-collate", "sides", "Duplex"};
   auto listed = [&](std::string_view name, const auto& names) {
     return std::any_of(std::begin(names), std::end(names),
                        [&](const auto& entry) { return equalsIgnoringAsciiCase(entry, name); });
@@ -32,8 +35,8 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
 
   std::vector<PrintOption> options;
   for (const PrintOption& option : settings.options()) {
-    if (listed(option.name, kNeverSent) || listed(option.name, placementOptionsNeverSent()) ||
-        exactNamed(option.name)) {
+    if (listed(option.name, kNeverSent) || listed(option.name, kCopiesAndSides) ||
+        listed(option.name, placementOptionsNeverSent()) || exactNamed(option.name)) {
       continue;
     }
     // The PPD's name for the paper means something only to a queue with that PPD; to a printer
@@ -48,7 +51,9 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
     if (option.ppdChoice() && (!ppd || !ppd->hasOption(option.name))) continue;
     options.push_back({std::string(option.name), std::string(option.value)});
   }
-  options.push_back({"copies", std::to_string(settings.copies().value_or(1))});
+  for (PrintOption& option : copiesAndSidesOptions(savedCopiesAndSides(settings, ppd), ppd)) {
+    options.push_back(std::move(option));
+  }
   for (PrintOption& option : applicationColorJobOptions(settings)) {
     options.push_back(std::move(option));
   }

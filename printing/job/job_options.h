@@ -15,8 +15,9 @@ namespace vardelle::printing {
 /// The options of the job made from `settings`: the saved options a job may carry (never the
 /// orientation, which the sheets already have, nor this application's own colour entries, nor
 /// placementOptionsNeverSent), then media = `media` and every exactSizeOptions entry set
-/// explicitly (a driver option only when `ppd` has it), copies (the settings' count, 1 without
-/// one), and cm-calibration only for application-managed colour. A saved PageSize (the queue's
+/// explicitly (a driver option only when `ppd` has it), the copies, their collation and the
+/// sides as copiesAndSidesOptions says them, and cm-calibration only for application-managed
+/// colour. A saved PageSize (the queue's
 /// own entry) goes to a queue with a PPD (`ppd`) as saved, so that CUPS cannot map the media to a
 /// same-size neighbour; without one it is left out.
 std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
@@ -28,7 +29,8 @@ void requireExactSizeChoices(const QueuePpd& ppd);
 
 /// The options of a job that goes straight to a driverless printer, made from `options`
 /// (jobOptions' result): the sheet as one media-col with the entry's size and margins (and the
-/// saved media-source and media-type), print-scaling=none, copies, sides and number-up kept; the
+/// saved media-source and media-type), print-scaling=none, copies, multiple-document-handling,
+/// sides and number-up kept; the
 /// options only the CUPS filters understand (media by name, fit-to-page, page-border, mirror,
 /// page-set, outputorder, job-sheets, cm-calibration) left out, since no filter runs on that
 /// road; a PPD colour model or print quality said in IPP's words (print-color-mode,

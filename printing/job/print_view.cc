@@ -1,5 +1,7 @@
 #include "printing/job/print_view.h"
 
+#include <algorithm>
+
 #include "artwork/page_drawing.h"
 #include "printing/settings/exact_size_options.h"
 #include "printing/settings/print_summary.h"
@@ -59,15 +61,18 @@ std::string ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRot
 }
 
 void ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRotation,
-                                     const std::function<void(std::string_view)>& sink) {
+                                     const std::function<void(std::string_view)>& sink,
+                                     int sets) {
   artwork::SheetDocument sheets;
   sheets.setDeviceValueImages(deviceValueImages);
   sheets.setSheetRotation(sheetRotation);
   sheets.setInfo("KORVANEL Print", title_);
   const PageRange range = knowsPageRange();
-  for (int64_t n = range.first; n < range.first + range.length; ++n) {
-    sheets.beginSheet(paper_.size());
-    drawPage(static_cast<size_t>(n - 1), sheets);
+  for (int set = 0; set < std::max(sets, 1); ++set) {
+    for (int64_t n = range.first; n < range.first + range.length; ++n) {
+      sheets.beginSheet(paper_.size());
+      drawPage(static_cast<size_t>(n - 1), sheets);
+    }
   }
   sheets.write(sink);
 }

@@ -55,9 +55,10 @@ class ArtworkPrintView {
   /// `sheetRotation`: each sheet carries /Rotate by that much (see
   /// SheetDocument::setSheetRotation).
   std::string printDocument(bool deviceValueImages, int sheetRotation = 0);
-  /// The same, handed to `sink` as it is written (see SheetDocument::write).
+  /// The same, handed to `sink` as it is written (see SheetDocument::write), the pages `sets`
+  /// times over as whole sets (collated copies the document holds).
   void printDocument(bool deviceValueImages, int sheetRotation,
-                     const std::function<void(std::string_view)>& sink);
+                     const std::function<void(std::string_view)>& sink, int sets = 1);
 
   /// The last drawing failure; absent when every page drew. Never cleared.
   const std::optional<PrintFailure>& renderingError() const { return renderingError_; }

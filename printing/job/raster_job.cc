@@ -153,7 +153,7 @@ bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRo
 
 RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
                         const std::vector<PrintOption>& options,
-                        const artwork::PaperGeometry& measured) {
+                        const artwork::PaperGeometry& measured, size_t pages) {
   RasterJob job;
   job.header = sixteenBitPageHeader(ppd, options);
   const cups_page_header2_t& h = job.header;
@@ -183,7 +183,7 @@ RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
     throw PrintFailure(kPaperChanged);
   }
 
-  job.copies = planCopies(&ppd, true, options);
+  job.copies = planCopies(&ppd, true, options, pages);
   return job;
 }
 
@@ -203,6 +203,16 @@ std::vector<FileSpan> writeRasterDocument(const RasterJob& job, const artwork::A
                              });
     sheets.push_back({start, writer.written() - start});
   }
+  // A two-sided collated set of an odd number of pages would leave the next set starting on a
+  // back side: a blank sheet after each set but the last, as pdftopdf adds one.
+  std::optional<FileSpan> blank;
+  if (job.copies.blankAfterOddSet && sheets.size() % 2 == 1) {
+    const off_t start = writer.written();
+    writer.header(job.header);
+    const std::vector<std::uint16_t> white(size_t(job.grid.width) * 3, 0xFFFF);
+    writer.rows(job.grid.height, white.data());
+    blank = FileSpan{start, writer.written() - start};
+  }
 
   std::vector<FileSpan> spans{sync};
   auto add = [&](const FileSpan& span) {
@@ -215,6 +225,7 @@ std::vector<FileSpan> writeRasterDocument(const RasterJob& job, const artwork::A
   if (job.copies.collated) {
     for (int copy = 0; copy < job.copies.inDocument; ++copy) {
       for (const FileSpan& sheet : sheets) add(sheet);
+      if (blank && copy + 1 < job.copies.inDocument) add(*blank);
     }
   } else {
     for (const FileSpan& sheet : sheets) {

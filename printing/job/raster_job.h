@@ -40,13 +40,13 @@ struct RasterJob {
 /// the queue of `ppd` with `settings`: the header of sixteenBitPageHeader, which must describe the
 /// saved paper (the PPD entry the settings name, and the `measured` sheet, turned back to the
 /// media, within kRasterToMeasuredTolerancePt); the grid of that header with the sheet turned onto
-/// the media as the filters turn it (sheetTurn); the copies as planCopies makes them for a
+/// the media as the filters turn it (sheetTurn); the copies as planCopies makes them (for `pages` pages) for a
 /// raster, since no pdftopdf runs on this route and the driver prints each sheet it receives
 /// once. Throws PrintFailure (those of sixteenBitPageHeader, the paper-drift
 /// sentence), always before any job exists.
 RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
                         const std::vector<PrintOption>& options,
-                        const artwork::PaperGeometry& measured);
+                        const artwork::PaperGeometry& measured, size_t pages = 1);
 
 /// Writes the raster document of `artwork` into `sink`: the raster's sync word, then for each
 /// page its header and its rows drawn by drawDeviceSheet on `paper` with `scalePercent` and the

@@ -113,9 +113,10 @@ RouteFacts readQueueFacts(const std::string& destination) {
   return facts;
 }
 
-RouteFacts readRouteFacts(const std::string& destination) {
+RouteFacts readRouteFacts(const std::string& destination, bool askPrinter) {
   RouteFacts facts = readQueueFacts(destination);
-  if (!needsPrinterFacts(facts)) return facts;
+  const bool networkPrinter = isIppDevice(facts.deviceUri) || isDnssdDevice(facts.deviceUri);
+  if (!needsPrinterFacts(facts) && !(askPrinter && networkPrinter)) return facts;
   const std::string queue(queueName(destination));
   QueueFacts described{queue, facts.deviceUri, "", "", facts.makeAndModel};
   if (isDnssdDevice(facts.deviceUri)) {
@@ -160,6 +161,15 @@ RouteFacts readRouteFacts(const std::string& destination) {
       identity.uuid = values.front();
     }
     confirmPrinter(described, *facts.service, identity);
+    facts.printerUuid = identity.uuid;
+    if (!facts.printerUuid) {
+      if (std::optional<std::string> announced = facts.service->txtValue("UUID");
+          announced && !announced->empty()) {
+        facts.printerUuid = "urn:uuid:" + uuidValue(*announced);
+      }
+    }
+  } else if (auto values = strings(printer.get(), "printer-uuid"); !values.empty()) {
+    facts.printerUuid = values.front();
   }
   // Only a printer confirmed as the queue's is remembered as trusted for later runs.
   saveCertificate(*device);

@@ -35,6 +35,9 @@ struct RouteFacts {
   std::string printerCertificate;
   std::optional<AnnouncedPrinter> service;  ///< the DNS-SD service the printer was found as
   bool printerAsked = false;  ///< whether the printer behind the queue was asked (ipp devices)
+  /// The UUID ("urn:uuid:…") of the printer behind the queue, as it answered and, when DNS-SD
+  /// announced one, confirmed against that; none until asked, or when the printer says none.
+  std::optional<std::string> printerUuid;
   std::vector<std::string> printScalingSupported;  ///< the printer's own, empty without any
   std::vector<std::string> documentFormats;        ///< the printer's document-format-supported
   PrinterMedia media;                              ///< the printer's media-col-database
@@ -81,7 +84,9 @@ RouteFacts readQueueFacts(const std::string& destination);
 /// job: print system gone, printer not installed, and a sentence of its own when the printer behind
 /// a driverless queue cannot be found, told apart from others, confirmed, reached or trusted (its
 /// queue alone would shrink the artwork into the margins, so nothing is sent).
-RouteFacts readRouteFacts(const std::string& destination);
+/// `askPrinter` asks the printer of an IPP or DNS-SD device even where the route does not
+/// depend on it (to learn its printerUuid).
+RouteFacts readRouteFacts(const std::string& destination, bool askPrinter = false);
 
 /// The sentence for a driverless printer behind `destination` that does not answer.
 std::string printerUnreachable(const std::string& destination);

@@ -2,13 +2,16 @@
 
 #include <filesystem>
 
+#include "base/diagnostics.h"
 #include "base/files.h"
 #include "base/print_failure.h"
 #include "printing/cups/paper_measurement.h"
 #include "printing/cups/printers.h"
+#include "printing/cups/printers_internal.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/cups/same_sheet.h"
 #include "printing/cups/temporary_queue.h"
+#include "printing/job/copies.h"
 #include "printing/job/job_options.h"
 #include "printing/job/print_view.h"
 #include "printing/job/raster_job.h"
@@ -50,6 +53,84 @@ std::string jobTitle(const PrintRequest& request) {
   return name.empty() ? "Artwork" : name;
 }
 
+namespace {
+
+// Everything the job needs from the queue it goes to, checked: the printer the preset names,
+// the paper it was saved with, and the options and route the job will carry.
+struct CheckedQueue {
+  std::string identifier;  // the queue's printer-uuid when it was checked
+  PrintSettings settings;
+  MeasuredPaper current;
+  std::optional<QueuePpd> ppd;
+  std::vector<PrintOption> sent;
+  RouteFacts facts;
+  PrintRoute route = PrintRoute::localQueue;
+};
+
+CheckedQueue checkQueue(const PrintRequest& request, const NativeSnapshot& snapshot,
+                        const ColorManagement& color, int64_t pages) {
+  const PrinterRecord queue = requireQueue(request.printerName);
+  PrintSettings settings = restorePrintInfo(snapshot);
+  // The printer behind the queue is found (and confirmed) once, for the identity when the
+  // request names the printer rather than the queue, and for the route.
+  std::optional<RouteFacts> facts;
+  verifyPrinter(settings, request, [&]() -> std::optional<std::string> {
+    facts = readRouteFacts(settings.printerName(), true);
+    return facts->printerUuid;
+  });
+
+  MeasuredPaper current = measurePaper(settings);
+  current.geometry.validate();
+  requireSamePaper(snapshot.paper, current.geometry);
+  std::optional<QueuePpd> ppd = QueuePpd::forQueue(settings.printerName());
+  if (ppd) requireExactSizeChoices(*ppd);
+
+  configurePrintPagination(settings, pages);
+  applyCopiesOverride(settings, request.copies);
+  configureApplicationColor(settings, color);
+
+  // The options exactly as the job will carry them: the colour entries must have survived into
+  // what reaches CUPS, not just into the settings they were made from.
+  const std::string media = settings.media().value_or(current.mediaName);
+  std::vector<PrintOption> sent = jobOptions(settings, media, ppd ? &*ppd : nullptr);
+  verifyApplicationColor(sent, color);
+
+  // The road to the printer, read now: a driverless printer behind a cupsd that drops
+  // print-scaling gets the job straight from here (see chooseRoute).
+  if (!facts) facts = readRouteFacts(settings.printerName());
+  const PrintRoute route = chooseRoute(*facts);
+  if (route == PrintRoute::printerDevice) requireUnscaledPrinting(*facts, settings.printerName());
+  return {queue.identifier, std::move(settings), std::move(current), std::move(ppd),
+          std::move(sent),  std::move(*facts),   route};
+}
+
+// The queue as the job is about to be created. A temporary queue CUPS made for a printer it only
+// discovered goes a minute after its last use, and a large document can take longer than that
+// to make: it is made again and checked as the first was, and the document already made must
+// still be the one it takes.
+void recheckQueueForJob(CheckedQueue& checked, const PrintRequest& request,
+                        const NativeSnapshot& snapshot, const ColorManagement& color,
+                        int64_t pages) {
+  if (std::optional<PrinterRecord> now = findPrinter(request.printerName);
+      now && now->identifier == checked.identifier) {
+    return;
+  }
+  CheckedQueue again = checkQueue(request, snapshot, color, pages);
+  const MediaEntry& was = checked.current.sheet;
+  const MediaEntry& is = again.current.sheet;
+  const bool sameSheet = is.width == was.width && is.length == was.length &&
+                         is.left == was.left && is.bottom == was.bottom &&
+                         is.right == was.right && is.top == was.top;
+  if (again.route != checked.route || again.sent != checked.sent || !sameSheet) {
+    throw PrintFailure("The printer \"" + std::string(queueName(request.printerName)) +
+                       "\" was set up again by the print system with other settings while the "
+                       "artwork was being prepared, so nothing was sent to it. Print again.");
+  }
+  checked = std::move(again);
+}
+
+}  // namespace
+
 HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request,
                     const NativeSnapshot& snapshot, const DocumentInfo& document) {
   if (document.fits != true) {
@@ -62,48 +143,28 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   }
   const ColorManagement color = request.colorSettings();
   requireDriverColorCorrectionDisabled(color);
-  requireQueue(request.printerName);
-
-  PrintSettings settings = restorePrintInfo(snapshot);
-  verifyPrinter(settings, request);
-
-  const MeasuredPaper current = measurePaper(settings);
-  current.geometry.validate();
-  requireSamePaper(snapshot.paper, current.geometry);
-  std::optional<QueuePpd> ppd = QueuePpd::forQueue(settings.printerName());
-  if (ppd) requireExactSizeChoices(*ppd);
-
-  configurePrintPagination(settings, static_cast<int64_t>(artwork.pages.size()));
-  applyCopiesOverride(settings, request.copies);
-  configureApplicationColor(settings, color);
+  const auto pages = static_cast<int64_t>(artwork.pages.size());
+  CheckedQueue checked = checkQueue(request, snapshot, color, pages);
+  const PrintSettings& settings = checked.settings;
+  const QueuePpd* ppd = checked.ppd ? &*checked.ppd : nullptr;
 
   const std::string title = jobTitle(request);
   const auto offset = request.offsetMM();
   // The saved paper, not the measurement: the preview was drawn on it.
   ArtworkPrintView view(artwork, snapshot.paper, request.scalePercent, title, offset.x, offset.y);
 
-  // The options exactly as the job will carry them: the colour entries must have survived into
-  // what reaches CUPS, not just into the settings they were made from.
-  const std::string media = settings.media().value_or(current.mediaName);
-  const std::vector<PrintOption> sent = jobOptions(settings, media, ppd ? &*ppd : nullptr);
-  verifyApplicationColor(sent, color);
-
-  // The road to the printer, read now: a driverless printer behind a cupsd that drops
-  // print-scaling gets the job straight from here (see chooseRoute).
-  const RouteFacts facts = readRouteFacts(settings.printerName());
-  const PrintRoute route = chooseRoute(facts);
-  if (route == PrintRoute::printerDevice) requireUnscaledPrinting(facts, settings.printerName());
   // No filter turns a landscape sheet onto the printer's portrait media on the device route:
   // the sheets arrive turned as the filters would have turned them.
-  const int rotation = route == PrintRoute::printerDevice
+  const int rotation = checked.route == PrintRoute::printerDevice
                            ? sheetRotation(settings.orientation().value_or(Orientation::portrait))
                            : 0;
 
-  if (takesRasterRoute(ppd ? &*ppd : nullptr, color, route)) {
+  if (takesRasterRoute(ppd, color, checked.route)) {
     // The converted 16 bits reach a Gutenprint driver only in a raster made here: the PDF route
     // hands it 8 bits (see raster_job.h). Everything is settled and every sheet drawn before
     // any job exists, as for a PDF.
-    const RasterJob raster = planRasterJob(*ppd, settings, sent, current.geometry);
+    const RasterJob raster =
+        planRasterJob(*ppd, settings, checked.sent, checked.current.geometry, artwork.pages.size());
     std::vector<FileSpan> spans;
     const PrivateTempFile rasterFile(
         [&](const ByteSink& sink) {
@@ -111,8 +172,11 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
                                       offset.x, offset.y, sink);
         },
         "printing");
-    sendJob(route, facts, settings.printerName(), withCopies(sent, raster.copies.inJob),
-            current.sheet, title, rasterFile.fd(), kCupsRasterFormat, spans);
+    debugStopPoint("document-made");
+    recheckQueueForJob(checked, request, snapshot, color, pages);
+    sendJob(checked.route, checked.facts, checked.settings.printerName(),
+            withCopies(checked.sent, raster.copies.inJob), checked.current.sheet, title,
+            rasterFile.fd(), kCupsRasterFormat, spans);
     return submitted(snapshot, document);
   }
 
@@ -120,10 +184,11 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
   // untagged, so no colour management applies the printer profile a second time.
   // Into an unnamed file rather than memory: the document of a large photograph is as large as
   // its converted samples.
+  const CopiesPlan copies = planCopies(ppd, false, checked.sent, artwork.pages.size());
   const PrivateTempFile pdf(
       [&](const ByteSink& sink) {
         try {
-          view.printDocument(color.applicationManaged(), rotation, sink);
+          view.printDocument(color.applicationManaged(), rotation, sink, copies.inDocument);
         } catch (const PrintFailure&) {
           // The sheet writer speaks of a preview; here it is the job's document that failed.
           throw PrintFailure("The print document could not be created. Nothing was submitted.");
@@ -136,7 +201,10 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
     throw PrintFailure(view.renderingError()->message());
   }
 
-  sendJob(route, facts, settings.printerName(), sent, current.sheet, title, pdf.fd());
+  debugStopPoint("document-made");
+  recheckQueueForJob(checked, request, snapshot, color, pages);
+  sendJob(checked.route, checked.facts, checked.settings.printerName(),
+          withCopies(checked.sent, copies.inJob), checked.current.sheet, title, pdf.fd());
   return submitted(snapshot, document);
 }
 

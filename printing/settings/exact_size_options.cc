@@ -26,7 +26,6 @@ const std::vector<ExactSizeOption>& exactSizeOptions() {
       {"StpiShrinkOutput", "Crop", Kept::ppdChoice,
        "Gutenprint's drivers shrink the page into their real margins by default (Shrink, about "
        "97 % on A4); Crop keeps the size and leaves the margins unprinted"},
-      {"sides", "one-sided", Kept::inJob, "two-sided printing turns every other sheet"},
   };
   return kOptions;
 }

@@ -78,6 +78,47 @@ TEST(Printers, DeletedAndRecreatedQueuesLoseTheirIdentity) {
   EXPECT_NO_THROW(verifyPrinter(settings, requestFor(rig.queue(), std::nullopt)));
 }
 
+TEST(Printers, APresetNamingThePrinterBehindTheQueueOutlivesTheQueue) {
+  testing::CupsRig rig;
+  PrintSettings settings(rig.queue());
+  const std::string printer = "urn:uuid:0a606bfb-82f9-30b7-563b-667e372b9bb1";
+  int asked = 0;
+  auto behind = [&](std::optional<std::string> uuid) -> PrinterBehind {
+    return [&asked, uuid] {
+      ++asked;
+      return uuid;
+    };
+  };
+  // The queue's own identifier needs nobody on the network.
+  EXPECT_NO_THROW(verifyPrinter(
+      settings, requestFor(rig.queue(), *currentPrinterID(settings)), behind(printer)));
+  EXPECT_EQ(asked, 0);
+  // The printer's, however it is written, for as long as that printer is the one behind it.
+  rig.deleteQueue(rig.queue());
+  rig.addQueue(rig.queue());
+  for (const std::string& id : {printer, std::string("0A606BFB-82F9-30B7-563B-667E372B9BB1"),
+                               std::string("URN:UUID:0a606bfb-82f9-30b7-563b-667e372b9bb1")}) {
+    EXPECT_NO_THROW(verifyPrinter(settings, requestFor(rig.queue(), id), behind(printer))) << id;
+  }
+  EXPECT_EQ(asked, 3);
+  // Another printer behind the name, a printer that says no UUID, a queue without a network
+  // printer, and identifiers that only look alike.
+  for (const auto& [id, found] :
+       std::vector<std::pair<std::string, std::optional<std::string>>>{
+           {printer, "urn:uuid:1b606bfb-82f9-30b7-563b-667e372b9bb1"},
+           {printer, std::nullopt},
+           {printer, ""},
+           {"urn:uuid:", "urn:uuid:"},
+           {"", ""},
+           {"urn:uuid:0a606bfb", printer}}) {
+    EXPECT_EQ(failureOf([&] { verifyPrinter(settings, requestFor(rig.queue(), id), behind(found)); }),
+              kIdentityMismatch)
+        << id << " against " << found.value_or("none");
+  }
+  EXPECT_EQ(failureOf([&] { verifyPrinter(settings, requestFor(rig.queue(), printer)); }),
+            kIdentityMismatch);
+}
+
 TEST(Printers, APrinterRenamedInsideTheSettingsIsRefusedByName) {
   testing::CupsRig rig;
   rig.addQueue("other-printer");

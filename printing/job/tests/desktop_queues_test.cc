@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
@@ -18,6 +20,7 @@
 #include "artwork/paper_geometry.h"
 #include "artwork/placement.h"
 #include "printing/cups/printers.h"
+#include "printing/cups/queue_printer.h"
 #include "printing/cups/same_sheet.h"
 #include "printing/job/ipp_job.h"
 #include "printing/job/route.h"
@@ -94,8 +97,13 @@ class DesktopQueues : public ::testing::Test {
  protected:
   std::map<std::string, std::string> env() const { return xvfb.helperEnv(rig.environment()); }
 
-  json run(const std::string& mode, const json& request) {
-    auto out = testing::runVardelle(mode, dir.write(mode + "-request.json", request.dump()), env());
+  json run(const std::string& mode, const json& request,
+           const std::map<std::string, std::string>& extraEnv = {},
+           const std::function<void(int pid)>& whileRunning = {}) {
+    std::map<std::string, std::string> variables = env();
+    for (const auto& [name, value] : extraEnv) variables[name] = value;
+    auto out = testing::runVardelle(mode, dir.write(mode + "-request.json", request.dump()),
+                                    variables, whileRunning);
     lastError = out.err;
     try {
       return json::parse(out.out);
@@ -108,15 +116,48 @@ class DesktopQueues : public ::testing::Test {
   std::string preset(const std::string& queue) const { return dir.file(queue + "-preset.json"); }
 
   // A request for `queue` as the application makes it: with the queue's printer-uuid as its
-  // identifier, except for a printer only discovered, which the application lists without one.
+  // identifier, except for a printer only discovered, which the application lists without one;
+  // where `byPrinter`, with the identifier the README tells an application to read.
   json request(const std::string& queue) const {
     json r = {{"printerName", queue}, {"snapshotPath", preset(queue)}, {"scalePercent", 100}};
-    if (!discoveredOnly.count(queue)) {
+    if (byPrinter) {
+      r["printerId"] = applicationPrinterId(queue);
+    } else if (!discoveredOnly.count(queue)) {
       if (std::optional<PrinterRecord> printer = findPrinter(queue)) {
         r["printerId"] = printer->identifier;
       }
     }
     return r;
+  }
+
+  // printerId as the README tells an application to read it, from what CUPS lists
+  // (cupsGetDests): the printer's own UUID, from the DNS-SD record of the service the
+  // destination's device URI names, when it names one; otherwise the queue's printer-uuid.
+  std::string applicationPrinterId(const std::string& queue) const {
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      cups_dest_t* dests = nullptr;
+      const int count = cupsGetDests(&dests);
+      cups_dest_t* dest = cupsGetDest(queue.c_str(), nullptr, count, dests);
+      const char* uri = dest ? cupsGetOption("device-uri", dest->num_options, dest->options) : nullptr;
+      const char* own = dest ? cupsGetOption("printer-uuid", dest->num_options, dest->options) : nullptr;
+      const std::string deviceUri = uri ? uri : "";
+      const std::string queueId = own ? own : "";
+      cupsFreeDests(count, dests);
+      if (std::optional<NamedService> service = serviceInDeviceUri(deviceUri)) {
+        if (service->uuid) return "urn:uuid:" + *service->uuid;
+        auto found = testing::runProcess({"/usr/bin/ippfind", "-T", "2", service->type, "-N",
+                                          service->name, "-x", "/bin/echo", "{txt_UUID}", ";"},
+                                         rig.environment());
+        const std::string uuid = found.out.substr(0, found.out.find('\n'));
+        if (!uuid.empty()) return "urn:uuid:" + uuid;
+      } else if (!isCupsBrowsedDevice(deviceUri) && !queueId.empty()) {
+        return queueId;
+      }
+      // cups-browsed's own queue until DNS-SD answered within cupsGetDests' quarter second.
+      std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    ADD_FAILURE() << "no identifier for " << queue;
+    return "";
   }
 
   // Saves the settings of `queue` through the real dialog, confirmed with Return as a user would.
@@ -144,7 +185,6 @@ class DesktopQueues : public ::testing::Test {
   // 4.5 / -3 mm offset; every square measured on the page the printer rendered.
   void printRulers(const std::string& queue, const DesktopRig::Printer& printer,
                    const char* label) {
-    size_t printed = CupsRig::keptJobsIn(printer.jobs).size();
     for (Orientation orientation : {Orientation::portrait, Orientation::landscape}) {
       const bool landscape = orientation == Orientation::landscape;
       SCOPED_TRACE(landscape ? "landscape" : "portrait");
@@ -154,39 +194,50 @@ class DesktopQueues : public ::testing::Test {
       ASSERT_EQ(saved["summary"]["orientation"], landscape ? "landscape" : "portrait");
       const artwork::PaperGeometry paper = paperOf(json::parse(testing::readFile(preset(queue))));
 
-      const double w = (landscape ? 260 : 180) * 72 / 25.4;
-      const double h = (landscape ? 180 : 260) * 72 / 25.4;
-      json r = request(queue);
-      r["filePath"] = dir.write("ruler.pdf", testing::placedRulerPdf(w, h));
-      r["offsetXmm"] = 4.5;
-      r["offsetYmm"] = -3;
-      json result = run("print", r);
-      ASSERT_EQ(result["ok"], true) << result.dump() << lastError;
-      ASSERT_EQ(result["submitted"], true);
-      ++printed;
-
-      auto jobs = waitForJobs(printer.jobs, printed);
-      ASSERT_EQ(jobs.size(), printed);
-      const auto& job = jobs.back();
-      EXPECT_EQ(job.attributes.at("IPP_PRINT_SCALING"), "none");
-      for (const char* member : kA4MediaCol) {
-        EXPECT_NE(job.attributes.at("IPP_MEDIA_COL").find(member), std::string::npos)
-            << member << " in " << job.attributes.at("IPP_MEDIA_COL");
-      }
-      const std::string render = testing::readFile(job.file + ".render");
-      EXPECT_EQ(render, "page 1 none scale 1\n");
-      auto image = testing::decodePng(testing::readFile(job.file + "-page1.png"));
-      ASSERT_TRUE(image) << render;
-      const auto placed = artwork::placement({w, h}, 100, paper, 4.5, -3);
-      const auto landing = testing::measurePlacedRuler(*image, kDpi, placed, w, h, landscape);
-      ASSERT_TRUE(landing.missing.empty()) << landing.missing;
-      std::printf("%s %s: worst square error %.4f mm, scale %.6f\n", label,
-                  landscape ? "landscape" : "portrait", landing.worstErrorMm, landing.scale);
-      EXPECT_LE(landing.worstErrorMm, 0.1);
-      EXPECT_NEAR(landing.scale, 1, 0.0005);
+      printExactRuler(queue, printer, label, paper, landscape);
+      if (::testing::Test::HasFatalFailure()) return;
     }
     // The jobs went to the printer itself: the local queue never held them.
     EXPECT_EQ(queueJobs(queue), 0u);
+  }
+
+  // The ruler printed on the preset saved for `queue` (of `paper`) with a 4.5 / -3 mm offset,
+  // every square measured on the page the printer rendered. `extraEnv` and `whileRunning` as
+  // for run().
+  void printExactRuler(const std::string& queue, const DesktopRig::Printer& printer,
+                       const char* label, const artwork::PaperGeometry& paper, bool landscape,
+                       const std::map<std::string, std::string>& extraEnv = {},
+                       const std::function<void(int pid)>& whileRunning = {}) {
+    const size_t printed = CupsRig::keptJobsIn(printer.jobs).size() + 1;
+    const double w = (landscape ? 260 : 180) * 72 / 25.4;
+    const double h = (landscape ? 180 : 260) * 72 / 25.4;
+    json r = request(queue);
+    r["filePath"] = dir.write("ruler.pdf", testing::placedRulerPdf(w, h));
+    r["offsetXmm"] = 4.5;
+    r["offsetYmm"] = -3;
+    json result = run("print", r, extraEnv, whileRunning);
+    ASSERT_EQ(result["ok"], true) << result.dump() << lastError;
+    ASSERT_EQ(result["submitted"], true);
+
+    auto jobs = waitForJobs(printer.jobs, printed);
+    ASSERT_EQ(jobs.size(), printed);
+    const auto& job = jobs.back();
+    EXPECT_EQ(job.attributes.at("IPP_PRINT_SCALING"), "none");
+    for (const char* member : kA4MediaCol) {
+      EXPECT_NE(job.attributes.at("IPP_MEDIA_COL").find(member), std::string::npos)
+          << member << " in " << job.attributes.at("IPP_MEDIA_COL");
+    }
+    const std::string render = testing::readFile(job.file + ".render");
+    EXPECT_EQ(render, "page 1 none scale 1\n");
+    auto image = testing::decodePng(testing::readFile(job.file + "-page1.png"));
+    ASSERT_TRUE(image) << render;
+    const auto placed = artwork::placement({w, h}, 100, paper, 4.5, -3);
+    const auto landing = testing::measurePlacedRuler(*image, kDpi, placed, w, h, landscape);
+    ASSERT_TRUE(landing.missing.empty()) << landing.missing;
+    std::printf("%s %s: worst square error %.4f mm, scale %.6f\n", label,
+                landscape ? "landscape" : "portrait", landing.worstErrorMm, landing.scale);
+    EXPECT_LE(landing.worstErrorMm, 0.1);
+    EXPECT_NEAR(landing.scale, 1, 0.0005);
   }
 
   // A preset for `queue` saved as the dialog saves it (A4 portrait, or the PPD's `entry` of A4),
@@ -216,6 +267,7 @@ class DesktopQueues : public ::testing::Test {
   testing::TempDir dir;
   std::string lastError;
   std::set<std::string> discoveredOnly;
+  bool byPrinter = false;
 };
 
 TEST_F(DesktopQueues, TheirQueuesAloneLetTheFirmwareShrinkThePage) {
@@ -577,5 +629,146 @@ TEST_F(Borderless, ABorderlessSheetReachesAPrinterOnlyDiscoveredWithoutMargins) 
   ASSERT_EQ(first["ok"], true) << first.dump() << lastError;
   printBorderless("Photo_Lab", lab);
 }
+
+// A printer's normal life: switched off overnight and on again, its queue made again by
+// cups-browsed or CUPS, another printer under its name. The preset names the printer by the
+// identifier an application reads as the README says.
+class LastingPresets : public DesktopQueues {
+ protected:
+  void SetUp() override { byPrinter = true; }
+
+  // Waits until cupsd has no queue `queue` (cups-browsed removes a vanished printer's queue).
+  static bool waitForNoQueue(const std::string& queue) {
+    for (int i = 0; i < 600; ++i) {
+      if (!findPrinter(queue)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  // Settings saved through the dialog on `queue`: the preset's identifier is the printer's own
+  // UUID, not the queue's.
+  artwork::PaperGeometry saveThroughDialog(const std::string& queue) {
+    json saved = saveSettings(request(queue));
+    EXPECT_EQ(saved["ok"], true) << saved.dump() << lastError;
+    const json file = json::parse(testing::readFile(preset(queue)));
+    const std::string id = file.value("printerId", "");
+    EXPECT_TRUE(id.starts_with("urn:uuid:")) << id;
+    if (std::optional<PrinterRecord> record = findPrinter(queue)) {
+      EXPECT_NE(id, record->identifier);
+    }
+    return paperOf(file);
+  }
+
+  std::string queueIdentifier(const std::string& queue) {
+    std::optional<PrinterRecord> record = findPrinter(queue);
+    return record ? record->identifier : "";
+  }
+};
+
+TEST_F(LastingPresets, APresetOutlivesCupsBrowsedMakingTheQueueAgain) {
+  auto printer = rig.addPrinter("studio", "Studio Photo");
+  rig.startCupsBrowsed();
+  ASSERT_EQ(rig.waitForQueue("Studio_Photo"), "implicitclass://Studio_Photo/");
+  const artwork::PaperGeometry paper = saveThroughDialog("Studio_Photo");
+  const std::string first = queueIdentifier("Studio_Photo");
+
+  // Switched off: cups-browsed removes the queue; on again: it makes a new one.
+  rig.stopPrinter("studio");
+  ASSERT_TRUE(waitForNoQueue("Studio_Photo"));
+  rig.addPrinter("studio", "Studio Photo");
+  ASSERT_EQ(rig.waitForQueue("Studio_Photo"), "implicitclass://Studio_Photo/");
+  ASSERT_NE(queueIdentifier("Studio_Photo"), first);
+  printExactRuler("Studio_Photo", printer, "cups-browsed queue made again", paper, false);
+
+  // A preset that named the first queue by its own printer-uuid, as applications did: that
+  // queue is gone, and so is its identifier.
+  byPrinter = false;
+  NativeSnapshot saved = decodeSnapshot(testing::readFile(preset("Studio_Photo")),
+                                        preset("Studio_Photo"));
+  saved.printerId = first;
+  dir.write("Studio_Photo-preset.json", saved.toFileBytes());
+  json r = request("Studio_Photo");
+  r["printerId"] = first;
+  r["filePath"] = dir.write("ruler.pdf", testing::placedRulerPdf(500, 700));
+  json refused = run("print", r);
+  EXPECT_EQ(refused["error"],
+            "The native printer identity does not match this preset. Refresh the printer list "
+            "and save Printer Settings again.");
+}
+
+TEST_F(LastingPresets, AnotherPrinterTakingOverTheNameIsRefused) {
+  // The same make and model, the same service name, another printer (another UUID in its
+  // DNS-SD record): cups-browsed makes its queue under the old name.
+  rig.addPrinter("first", "Studio Photo");
+  rig.startCupsBrowsed();
+  rig.waitForQueue("Studio_Photo");
+  savePreset("Studio_Photo");
+  NativeSnapshot saved = decodeSnapshot(testing::readFile(preset("Studio_Photo")),
+                                        preset("Studio_Photo"));
+  saved.printerId = applicationPrinterId("Studio_Photo");
+  dir.write("Studio_Photo-preset.json", saved.toFileBytes());
+  json r = request("Studio_Photo");
+  r["filePath"] = dir.write("ruler.pdf", testing::placedRulerPdf(500, 700));
+
+  rig.stopPrinter("first");
+  ASSERT_TRUE(waitForNoQueue("Studio_Photo"));
+  auto other = rig.addPrinter("second", "Studio Photo");
+  rig.waitForQueue("Studio_Photo");
+  ASSERT_NE(applicationPrinterId("Studio_Photo"), *saved.printerId);
+  json refused = run("print", r);
+  EXPECT_EQ(refused["ok"], false);
+  EXPECT_EQ(refused["error"],
+            "The native printer identity does not match this preset. Refresh the printer list "
+            "and save Printer Settings again.")
+      << lastError;
+  expectNothingSent(other);
+  EXPECT_EQ(queueJobs("Studio_Photo"), 0u);
+}
+
+TEST_F(LastingPresets, ATemporaryQueueGoneBeforeThePrintIsMadeAgain) {
+  // CUPS forgets a temporary queue (after a minute idle, or when it restarts) between the
+  // settings and the print.
+  auto printer = rig.addPrinter("lab", "Lab Printer");
+  discoveredOnly.insert("Lab_Printer");
+  const artwork::PaperGeometry paper = saveThroughDialog("Lab_Printer");
+  const std::string first = queueIdentifier("Lab_Printer");
+  ASSERT_FALSE(first.empty());
+  rig.restartCupsd();
+  ASSERT_FALSE(findPrinter("Lab_Printer"));
+  printExactRuler("Lab_Printer", printer, "temporary queue made again before the print", paper,
+                  false);
+  EXPECT_NE(queueIdentifier("Lab_Printer"), first);
+}
+
+TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBeforeTheJob) {
+  // The helper stops once the document is made (as a long conversion would keep it busy), CUPS
+  // forgets the temporary queue, and the helper goes on.
+  auto printer = rig.addPrinter("lab", "Lab Printer");
+  discoveredOnly.insert("Lab_Printer");
+  const artwork::PaperGeometry paper = saveThroughDialog("Lab_Printer");
+  std::string during;
+  bool stopped = false;
+  auto restartWhileStopped = [&](int pid) {
+    for (int i = 0; i < 1200 && !stopped; ++i) {
+      const std::string stat = testing::readFile("/proc/" + std::to_string(pid) + "/stat");
+      const size_t state = stat.rfind(')');
+      stopped = state != std::string::npos && stat.size() > state + 2 && stat[state + 2] == 'T';
+      if (!stopped) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (stopped) {
+      during = queueIdentifier("Lab_Printer");
+      rig.restartCupsd();
+    }
+    ::kill(pid, SIGCONT);
+  };
+  printExactRuler("Lab_Printer", printer, "temporary queue made again before Create-Job", paper,
+                  false, {{"VARDELLE_DEBUG", "1"}, {"VARDELLE_DEBUG_STOP", "document-made"}},
+                  restartWhileStopped);
+  EXPECT_TRUE(stopped) << lastError;
+  EXPECT_FALSE(during.empty());
+  EXPECT_NE(queueIdentifier("Lab_Printer"), during);
+}
+
 }  // namespace
 }  // namespace vardelle::printing

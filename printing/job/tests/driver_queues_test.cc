@@ -4,6 +4,7 @@
 // colour a Gutenprint driver receives the 16-bit raster the helper writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -22,6 +23,7 @@
 #include "printing/settings/snapshot.h"
 #include "testing/cups_rig.h"
 #include "testing/icc_fixtures.h"
+#include "testing/pdf_maker.h"
 #include "testing/png_fixtures.h"
 #include "testing/print_snapshot.h"
 #include "testing/ruler.h"
@@ -740,6 +742,13 @@ TEST_F(Borderless, APpdBorderlessSizeWhoseAreaPassesTheSheetPrintsTheWholeSheetU
 // the file, usb and socket backends send what they get once, so for them it counts as 1).
 class Copies : public DriverQueues {
  protected:
+  static testing::FixturePage pageOf(const testing::PdfBox& box, std::string content) {
+    testing::FixturePage page;
+    page.mediaBox = box;
+    page.content = std::move(content);
+    return page;
+  }
+
   int sheetsTheDriverPrinted(int jobId) const {
     std::istringstream log(rig.jobLog(jobId));
     int sheets = 0;
@@ -766,41 +775,110 @@ TEST_F(Copies, EachCopyIsMadeOnceOnDyeSublimationAndInkjetQueuesOnBothRoutes) {
     const char* name;
     const char* model;
     const char* entry;
+    bool backendRepeats;  // a dye-sublimation backend repeats each sheet argv[4] times
   };
-  const std::string artwork =
-      dir.write("small.pdf", testing::makeRulerPdf({80, 120, 5, {{10, 10}, {70, 110}}}));
-  for (const Queue& queue : {Queue{"ds40", "gutenprint.5.3://dnp-ds40/expert", "w288h432"},
-                             Queue{"p800", "gutenprint.5.3://escp2-p800/expert", "A4"}}) {
+  // Two pages, so that collation can go wrong.
+  const std::string artwork = dir.write(
+      "two.pdf",
+      testing::makeFixturePdf({pageOf({0, 0, 226.77, 340.16}, testing::fillRect(20, 20, 40, 40, 0, 0, 0)),
+                               pageOf({0, 0, 226.77, 340.16},
+                                      testing::fillRect(150, 250, 40, 40, 0, 0, 0))}));
+  for (const Queue& queue :
+       {Queue{"ds40", "gutenprint.5.3://dnp-ds40/expert", "w288h432", true},
+        Queue{"selphy", "gutenprint.5.3://canon-cp1300/expert", "Postcard", true},
+        Queue{"p800", "gutenprint.5.3://escp2-p800/expert", "A4", false}}) {
     rig.addDriverQueue(queue.name, queue.model, queue.entry);
-    PrintSettings settings(queue.name);
-    ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, queue.entry));
-    dir.write(std::string(queue.name) + ".json",
-              testing::savedSnapshot(settings, false).toFileBytes());
     size_t jobsSoFar = 0;
-    for (bool application : {false, true}) {
-      for (int copies : {1, 3}) {
-        SCOPED_TRACE(std::string(queue.name) + (application ? " raster " : " PDF ") +
-                     std::to_string(copies));
-        json r = request(queue.name, artwork);
-        r["copies"] = copies;
-        if (application) r["colorManagement"] = applicationColor();
-        json printed = run("print", r);
-        ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
-        const std::vector<int> jobs = rig.waitForCompletedJobs(queue.name, ++jobsSoFar);
-        ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
-        const int sheets = sheetsTheDriverPrinted(jobs.back());
-        const int repeats = backendCopies(jobs.back());
-        // The dye-sublimation backend repeats each sheet; the file backend here does not, but
-        // the real one would, so both are counted as a printer would print them.
-        const bool backendRepeats = std::string(queue.name) == "ds40";
-        const int prints = sheets * (backendRepeats ? repeats : 1);
-        std::printf("%s, %s, %d copies: the driver printed %d sheets, the backend got argv[4]=%d: "
-                    "%d prints\n",
-                    queue.name, application ? "16-bit raster" : "PDF", copies, sheets, repeats,
-                    prints);
-        EXPECT_EQ(prints, copies);
+    for (bool collated : {false, true}) {
+      PrintSettings settings(queue.name);
+      ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, queue.entry));
+      ASSERT_TRUE(settings.setOption("Collate", collated ? "True" : "False"));
+      dir.write(std::string(queue.name) + ".json",
+                testing::savedSnapshot(settings, false).toFileBytes());
+      for (bool application : {false, true}) {
+        for (int copies : {1, 3}) {
+          if (copies == 1 && collated) continue;
+          SCOPED_TRACE(std::string(queue.name) + (application ? " raster " : " PDF ") +
+                       std::to_string(copies) + (collated ? " collated" : ""));
+          json r = request(queue.name, artwork);
+          r["copies"] = copies;
+          if (application) r["colorManagement"] = applicationColor();
+          json printed = run("print", r);
+          ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+          const std::vector<int> jobs = rig.waitForCompletedJobs(queue.name, ++jobsSoFar);
+          ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
+          const int sheets = sheetsTheDriverPrinted(jobs.back());
+          const int repeats = backendCopies(jobs.back());
+          // The file backend here sends what it gets once; the printer's own would repeat it, so
+          // the prints are counted as the printer would make them.
+          const int prints = sheets * (queue.backendRepeats ? repeats : 1);
+          std::printf("%s, %s, %d copies%s: the driver printed %d sheets, the backend got "
+                      "argv[4]=%d: %d prints\n",
+                      queue.name, application ? "16-bit raster" : "PDF", copies,
+                      collated ? " collated" : "", sheets, repeats, prints);
+          EXPECT_EQ(prints, 2 * copies);
+          if (!application || queue.backendRepeats || copies == 1) continue;
+          // Made here, the sets are in the order the user saved.
+          auto pages = testing::readCupsRaster(rig.spooledDocument(jobs.back()));
+          ASSERT_TRUE(pages);
+          ASSERT_EQ(pages->size(), size_t(2 * copies));
+          auto same = [&](size_t a, size_t b) {
+            return (*pages)[a].darkness == (*pages)[b].darkness;
+          };
+          EXPECT_FALSE(same(0, collated ? 1 : 3));
+          EXPECT_TRUE(same(0, collated ? 2 : 1));
+          EXPECT_TRUE(same(1, collated ? 3 : 2));
+        }
       }
     }
+  }
+}
+
+TEST_F(Copies, TheSavedSidesReachTheDriverOnBothRoutesAndEachCollatedSetStartsOnAFrontSide) {
+  // A Canon PIXMA that prints both sides through Gutenprint; three pages, two collated copies.
+  rig.addDriverQueue("ip4500", "gutenprint.5.3://bjc-PIXMA-iP4500/expert", "A4");
+  PrintSettings settings("ip4500");
+  ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, "A4"));
+  ASSERT_TRUE(settings.setOption("Duplex", "DuplexNoTumble"));
+  ASSERT_TRUE(settings.setOption("Collate", "True"));
+  dir.write("ip4500.json", testing::savedSnapshot(settings, false).toFileBytes());
+  std::vector<testing::FixturePage> three;
+  for (int page = 0; page < 3; ++page) {
+    three.push_back(pageOf({0, 0, 420, 595}, testing::fillRect(40 + 100 * page, 40, 60, 60, 0, 0, 0)));
+  }
+  const std::string artwork = dir.write("three.pdf", testing::makeFixturePdf(three));
+  size_t jobsSoFar = 0;
+  for (bool application : {false, true}) {
+    SCOPED_TRACE(application ? "raster" : "PDF");
+    json r = request("ip4500", artwork);
+    r["copies"] = 2;
+    if (application) r["colorManagement"] = applicationColor();
+    json printed = run("print", r);
+    ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
+    const std::vector<int> jobs = rig.waitForCompletedJobs("ip4500", ++jobsSoFar);
+    ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
+    const std::string options = rig.driverOptions(jobs.back());
+    EXPECT_NE(options.find("Duplex=DuplexNoTumble"), std::string::npos) << options;
+    EXPECT_NE(options.find("sides=two-sided-long-edge"), std::string::npos) << options;
+    EXPECT_EQ(options.find("one-sided"), std::string::npos) << options;
+    // Three pages and a blank back side, then the second set from a front side.
+    const int sheets = sheetsTheDriverPrinted(jobs.back());
+    std::printf("ip4500, %s, 2 collated two-sided copies of 3 pages: the driver printed %d "
+                "sheets\n",
+                application ? "16-bit raster" : "PDF", sheets);
+    EXPECT_GE(sheets, 7);
+    EXPECT_LE(sheets, 8);
+    if (!application) continue;
+    auto pages = testing::readCupsRaster(rig.spooledDocument(jobs.back()));
+    ASSERT_TRUE(pages);
+    ASSERT_EQ(pages->size(), 7u);
+    EXPECT_TRUE((*pages)[4].darkness == (*pages)[0].darkness);
+    EXPECT_TRUE(std::all_of((*pages)[3].darkness.begin(), (*pages)[3].darkness.end(),
+                            [](unsigned char v) { return v == 0; }));
+    const auto facts = testing::cupsRasterFacts(rig.spooledDocument(jobs.back()));
+    ASSERT_TRUE(facts);
+    EXPECT_TRUE(facts->pages[0].duplex);
+    EXPECT_FALSE(facts->pages[0].tumble);
   }
 }
 

@@ -8,9 +8,11 @@
 
 #include "base/print_failure.h"
 #include "printing/cups/same_sheet.h"
+#include "printing/job/copies.h"
 #include "printing/job/job_options.h"
 #include "printing/settings/print_color_entries.h"
 #include "testing/ppd_fixtures.h"
+#include "testing/temp_dir.h"
 
 namespace vardelle::printing {
 namespace {
@@ -47,6 +49,61 @@ TEST(Submission, CopiesOverrideAndPaperToleranceAndTitle) {
   EXPECT_EQ(jobTitle(request), "Poster final.v2.pdf");
 }
 
+TEST(Submission, CopiesCollationAndSidesAreSaidOnceInEveryReadersWords) {
+  testing::TempDir dir;
+  const QueuePpd duplexing = testing::gutenprintPpd(dir, "bjc-PIXMA-iP4500");
+  const QueuePpd simplex = testing::gutenprintPpd(dir, "escp2-p800");
+  auto sent = [](const PrintSettings& settings, const QueuePpd* ppd) {
+    std::map<std::string, std::string> byName;
+    for (const PrintOption& option : jobOptions(settings, "iso_a4_210x297mm", ppd)) {
+      EXPECT_TRUE(byName.emplace(option.name, option.value).second) << "twice: " << option.name;
+    }
+    return byName;
+  };
+  // The PPD's own Duplex choice is what the dialog saved; sides says the same, and a saved sides
+  // that contradicts it does not reach the job.
+  PrintSettings settings("ip4500");
+  ASSERT_TRUE(settings.setOption("Duplex", "DuplexTumble"));
+  ASSERT_TRUE(settings.setOption("sides", "one-sided"));
+  ASSERT_TRUE(settings.setOption(PrintSettings::kCopies, "3"));
+  ASSERT_TRUE(settings.setOption("Collate", "True"));
+  auto options = sent(settings, &duplexing);
+  EXPECT_EQ(options["Duplex"], "DuplexTumble");
+  EXPECT_EQ(options["sides"], "two-sided-short-edge");
+  EXPECT_EQ(options["copies"], "3");
+  EXPECT_EQ(options["Collate"], "True");
+  EXPECT_EQ(options["multiple-document-handling"], "separate-documents-collated-copies");
+  const CopiesPlan plan = planCopies(&duplexing, true, jobOptions(settings, "x", &duplexing), 3);
+  EXPECT_EQ(plan.inDocument, 3);
+  EXPECT_TRUE(plan.collated);
+  EXPECT_TRUE(plan.blankAfterOddSet);
+
+  // Without a Duplex option the saved sides counts; an unknown word is one-sided.
+  ASSERT_TRUE(settings.setOption("sides", "two-sided-long-edge"));
+  options = sent(settings, &simplex);
+  EXPECT_EQ(options.count("Duplex"), 0u);
+  EXPECT_EQ(options["sides"], "two-sided-long-edge");
+  ASSERT_TRUE(settings.setOption("sides", "both"));
+  EXPECT_EQ(sent(settings, nullptr)["sides"], "one-sided");
+
+  // One copy: nothing to collate; the device route keeps IPP's words only.
+  PrintSettings single("ip4500");
+  options = sent(single, &duplexing);
+  EXPECT_EQ(options["Duplex"], "None");
+  EXPECT_EQ(options["sides"], "one-sided");
+  EXPECT_EQ(options.count("Collate"), 0u);
+  EXPECT_EQ(options.count("multiple-document-handling"), 0u);
+  std::map<std::string, std::string> device;
+  for (const PrintOption& option :
+       deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm", &duplexing), {})) {
+    device[option.name] = option.value;
+  }
+  EXPECT_EQ(device.count("Duplex"), 0u);
+  EXPECT_EQ(device.count("Collate"), 0u);
+  EXPECT_EQ(device["sides"], "two-sided-short-edge");
+  EXPECT_EQ(device["multiple-document-handling"], "separate-documents-collated-copies");
+}
+
 TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
   PrintSettings settings("q");
   for (auto [name, value] : {std::pair{"media", "na_letter_8.5x11in"},
@@ -75,8 +132,8 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
                                                         {"mirror", "false"},
                                                         {"page-set", "all"},
                                                         {"outputorder", "normal"},
-                                                        {"sides", "one-sided"},
-                                                        {"copies", "1"}}));
+                                                        {"copies", "1"},
+                                                        {"sides", "two-sided-long-edge"}}));
 
   ColorManagement color;
   color.mode = "application";

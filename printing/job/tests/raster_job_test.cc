@@ -112,6 +112,28 @@ TEST(RasterDocument, EveryRowReadsBackAsDrawnAndCopiesFollowTheirCollation) {
       EXPECT_TRUE(pages[i].samples == *order[i]) << "sheet " << i;
     }
   }
+
+  // Two-sided sets of one page: each set but the last ends with a blank back side, so that the
+  // next starts on a front side; uncollated, the sheets simply follow each other.
+  art.pages.pop_back();
+  for (bool collated : {true, false}) {
+    job.copies = {3, collated, 1, collated};
+    std::string written;
+    const std::vector<FileSpan> spans = writeRasterDocument(
+        job, art, paper, 100, 0, 0, [&](std::string_view bytes) { written.append(bytes); });
+    std::string sent;
+    for (const FileSpan& span : spans) sent += written.substr(span.offset, span.length);
+    const std::vector<ReadPage> pages = readBack(sent);
+    ASSERT_EQ(pages.size(), collated ? 5u : 3u);
+    for (size_t i = 0; i < pages.size(); ++i) {
+      const bool blank = collated && i % 2 == 1;
+      EXPECT_EQ(pages[i].samples == first, !blank) << "sheet " << i;
+      EXPECT_EQ(std::all_of(pages[i].samples.begin(), pages[i].samples.end(),
+                            [](std::uint16_t v) { return v == 0xFFFF; }),
+                blank)
+          << "sheet " << i;
+    }
+  }
 }
 
 TEST(RasterDocument, CopiesAndTheirCollationAreReadAsPdftopdfReadsThem) {
@@ -139,12 +161,20 @@ TEST(RasterDocument, CopiesAndTheirCollationAreReadAsPdftopdfReadsThem) {
   const QueuePpd ds40 = testing::gutenprintPpd(dir, "dnp-ds40");
   ASSERT_TRUE(ds40.printerMakesCopies());
   ASSERT_FALSE(p800.printerMakesCopies());
-  const CopiesPlan dyeSub = planCopies(&ds40, true, {{"copies", "3"}, {"Collate", "True"}});
-  EXPECT_EQ(dyeSub.inDocument, 1);
-  EXPECT_EQ(dyeSub.inJob, 3);
+  for (bool raster : {true, false}) {
+    const CopiesPlan dyeSub = planCopies(&ds40, raster, {{"copies", "3"}, {"Collate", "True"}}, 1);
+    EXPECT_EQ(dyeSub.inDocument, 1);
+    EXPECT_EQ(dyeSub.inJob, 3);
+    // It can only repeat pages, not sets: collated sets of several pages are in the document.
+    const CopiesPlan sets = planCopies(&ds40, raster, {{"copies", "3"}, {"Collate", "True"}}, 2);
+    EXPECT_EQ(sets.inDocument, 3);
+    EXPECT_TRUE(sets.collated);
+    EXPECT_EQ(sets.inJob, 1);
+    EXPECT_EQ(planCopies(&ds40, raster, {{"copies", "3"}, {"Collate", "False"}}, 2).inJob, 3);
+  }
   // A PDF holds one, whatever the queue: pdftopdf or the printer makes the rest.
-  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}).inDocument, 1);
-  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}).inJob, 3);
+  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}, 2).inDocument, 1);
+  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}, 2).inJob, 3);
   EXPECT_EQ(withCopies({{"copies", "3"}, {"media", "A4"}}, 1)[0].value, "1");
 
   // The raster is the measured sheet: a PageSize that is not the saved entry is the paper
