@@ -1,5 +1,10 @@
 #include "printing/job/submission.h"
 
+#include <cups/cups.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <cstdio>
 #include <filesystem>
 
 #include "base/diagnostics.h"
@@ -42,6 +47,44 @@ void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies)
   if (!settings.setOption(PrintSettings::kCopies, std::to_string(*copies))) {
     throw PrintFailure("The printer settings could not accept the requested number of copies.");
   }
+}
+
+namespace {
+
+std::string gigabytes(unsigned long long bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+  return text;
+}
+
+}  // namespace
+
+void requireSpoolRoom(unsigned long long bytes, int copies,
+                      std::optional<unsigned long long> spoolFree) {
+  const std::string what = "The print job would be " + gigabytes(bytes) +
+                           (copies > 1 ? " (it holds all " + std::to_string(copies) +
+                                             " copies, made by this computer)"
+                                       : "");
+  if (bytes > kMaxJobDocumentBytes) {
+    throw PrintFailure(what + ", more than the " + gigabytes(kMaxJobDocumentBytes) +
+                       " one print may take on disk while it waits. Nothing was sent. " +
+                       (copies > 1 ? "Print fewer copies at a time." : "Print at a smaller size."));
+  }
+  if (spoolFree && bytes > *spoolFree) {
+    throw PrintFailure(what + ", more than the " + gigabytes(*spoolFree) +
+                       " left on the disk that holds the print queue. Nothing was sent. Free "
+                       "some disk space" +
+                       (copies > 1 ? ", or print fewer copies at a time." : ", then try again."));
+  }
+}
+
+std::optional<unsigned long long> localSpoolFree() {
+  const std::string server = cupsServer();
+  const bool local = server.starts_with("/") || server == "localhost" ||
+                     server == "localhost:631" || server == "127.0.0.1:631";
+  struct statvfs disk {};
+  if (!local || ::statvfs("/var/spool/cups", &disk) != 0) return std::nullopt;
+  return static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize;
 }
 
 std::string jobTitle(const PrintRequest& request) {
@@ -172,6 +215,9 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
                                       offset.x, offset.y, sink);
         },
         "printing");
+    unsigned long long bytes = 0;
+    for (const FileSpan& span : spans) bytes += static_cast<unsigned long long>(span.length);
+    requireSpoolRoom(bytes, raster.copies.inDocument, localSpoolFree());
     debugStopPoint("document-made");
     recheckQueueForJob(checked, request, snapshot, color, pages);
     sendJob(checked.route, checked.facts, checked.settings.printerName(),
@@ -201,6 +247,11 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
     throw PrintFailure(view.renderingError()->message());
   }
 
+  struct stat written {};
+  if (::fstat(pdf.fd(), &written) == 0) {
+    requireSpoolRoom(static_cast<unsigned long long>(written.st_size), copies.inDocument,
+                     localSpoolFree());
+  }
   debugStopPoint("document-made");
   recheckQueueForJob(checked, request, snapshot, color, pages);
   sendJob(checked.route, checked.facts, checked.settings.printerName(),

@@ -36,6 +36,22 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
 /// 1 to 99, or when the store refuses the value.
 void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies);
 
+/// The largest document one job hands the print system. cupsd keeps the whole of it in its spool
+/// folder, on the user's disk, until the job is printed: copies the document holds (a raster for
+/// an inkjet, collated sets for a dye-sublimation printer) multiply it.
+inline constexpr unsigned long long kMaxJobDocumentBytes = 4ULL << 30;
+
+/// Throws PrintFailure, before any job exists, when a document of `bytes` holding `copies`
+/// copies is larger than kMaxJobDocumentBytes, or than `spoolFree`, the room left on the disk of
+/// the print system's spool folder when it is known.
+void requireSpoolRoom(unsigned long long bytes, int copies,
+                      std::optional<unsigned long long> spoolFree);
+
+/// The room left on the disk of the spool folder of the print system on this machine, where it
+/// can be known (CUPS' own folder, /var/spool/cups, for the cupsd of this machine's socket or
+/// localhost:631); none otherwise.
+std::optional<unsigned long long> localSpoolFree();
+
 /// The job title: the last component of the request's file path, or "Artwork" without one.
 std::string jobTitle(const PrintRequest& request);
 

@@ -882,5 +882,35 @@ TEST_F(Copies, TheSavedSidesReachTheDriverOnBothRoutesAndEachCollatedSetStartsOn
   }
 }
 
+TEST_F(Copies, NinetyNineCopiesOfALargeSixteenBitSheetAreRefusedBeforeAnyJob) {
+  // An inkjet's copies are sheets of the 16-bit raster, and cupsd keeps the whole raster in its
+  // spool folder: 99 copies of a photograph nearly as large as A4 would fill gigabytes of disk.
+  rig.addDriverQueue("epson", "gutenprint.5.3://escp2-p800/expert");
+  presetNow("epson", Orientation::portrait);
+  testing::PngOptions photo;
+  photo.width = 2126;  // 180 × 260 mm at 300 dpi
+  photo.height = 3071;
+  photo.bitDepth = 16;
+  photo.pixelsPerMeterX = photo.pixelsPerMeterY = testing::pixelsPerMeter(300);
+  photo.sample16 = [](uint32_t x, uint32_t y, int c) {
+    return static_cast<unsigned>((x * 37 + y * 11 + c * 5000) % 65536);
+  };
+  json r = request("epson", dir.write("photo.png", testing::makePng(photo)));
+  r["colorManagement"] = applicationColor();
+  r["copies"] = 99;
+  json refused = run("print", r);
+  EXPECT_EQ(refused["ok"], false);
+  const std::string error = refused.value("error", "");
+  std::printf("99 copies on the raster route: %s\n", error.c_str());
+  EXPECT_TRUE(error.starts_with("The print job would be ")) << error << lastError;
+  EXPECT_NE(error.find("(it holds all 99 copies, made by this computer), more than the 4.3 GB"),
+            std::string::npos)
+      << error;
+  EXPECT_NE(error.find("Print fewer copies at a time."), std::string::npos) << error;
+  EXPECT_TRUE(testing::jobStates(CUPS_HTTP_DEFAULT, "ipp://localhost/printers/epson",
+                                 "/printers/epson")
+                  .empty());
+}
+
 }  // namespace
 }  // namespace vardelle::printing

@@ -11,6 +11,7 @@
 #include "printing/job/copies.h"
 #include "printing/job/job_options.h"
 #include "printing/settings/print_color_entries.h"
+#include "testing/failure.h"
 #include "testing/ppd_fixtures.h"
 #include "testing/temp_dir.h"
 
@@ -102,6 +103,22 @@ TEST(Submission, CopiesCollationAndSidesAreSaidOnceInEveryReadersWords) {
   EXPECT_EQ(device.count("Collate"), 0u);
   EXPECT_EQ(device["sides"], "two-sided-short-edge");
   EXPECT_EQ(device["multiple-document-handling"], "separate-documents-collated-copies");
+}
+
+TEST(Submission, AJobDocumentLargerThanTheSpoolMayHoldIsRefused) {
+  EXPECT_NO_THROW(requireSpoolRoom(kMaxJobDocumentBytes, 99, std::nullopt));
+  EXPECT_NO_THROW(requireSpoolRoom(1000, 1, 1000));
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(14'800'000'000ULL, 99, std::nullopt); }),
+            "The print job would be 14.8 GB (it holds all 99 copies, made by this computer), "
+            "more than the 4.3 GB one print may take on disk while it waits. Nothing was sent. "
+            "Print fewer copies at a time.");
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(kMaxJobDocumentBytes + 1, 1, {}); }),
+            "The print job would be 4.3 GB, more than the 4.3 GB one print may take on disk "
+            "while it waits. Nothing was sent. Print at a smaller size.");
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(2'000'000'000ULL, 3, 1'500'000'000ULL); }),
+            "The print job would be 2.0 GB (it holds all 3 copies, made by this computer), more "
+            "than the 1.5 GB left on the disk that holds the print queue. Nothing was sent. Free "
+            "some disk space, or print fewer copies at a time.");
 }
 
 TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
