@@ -51,7 +51,7 @@ class DesktopRig {
   std::string printerKeys(const std::string& key) const;
 
   /// Stops the rig's cupsd and starts it again: its temporary queues are gone, as after a
-  /// reboot (deleting one with lpadmin -x brings CUPS 2.4.2's cupsd down).
+  /// reboot (deleting a queue with lpadmin -x brings CUPS 2.4.2's cupsd down while Avahi runs).
   void restartCupsd() const;
 
   /// Starts the real cups-browsed for the rig's cupsd.

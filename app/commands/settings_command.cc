@@ -133,7 +133,10 @@ void applyChoice(PrintSettings& settings, const DialogChoice& choice) {
 // The printer a preset may name instead of its queue, asked for only when the request's
 // identifier is not the queue's own.
 PrinterBehind printerBehind(const PrintSettings& settings) {
-  return [name = settings.printerName()] { return readRouteFacts(name, true).printerUuid; };
+  return [name = settings.printerName()] {
+    std::optional<RouteFacts> facts;
+    return printerUuidBehind(name, facts);
+  };
 }
 
 }  // namespace

@@ -181,6 +181,18 @@ RouteFacts readRouteFacts(const std::string& destination, bool askPrinter) {
   return facts;
 }
 
+std::optional<std::string> printerUuidBehind(const std::string& destination,
+                                             std::optional<RouteFacts>& facts) {
+  // A driver queue made for a printer's DNS-SD name says the printer's UUID itself; its PPD's
+  // make and model need not be the printer's own words, so it is not asked.
+  if (std::optional<NamedService> named = serviceInDeviceUri(readQueueFacts(destination).deviceUri);
+      named && named->uuid && !uuidValue(*named->uuid).empty()) {
+    return "urn:uuid:" + uuidValue(*named->uuid);
+  }
+  facts = readRouteFacts(destination, true);
+  return facts->printerUuid;
+}
+
 std::string printerUnreachable(const std::string& destination) {
   return "The printer behind \"" + std::string(queueName(destination)) +
          "\" could not be reached to send the artwork at exact size. Make sure it is switched "

@@ -88,6 +88,14 @@ RouteFacts readQueueFacts(const std::string& destination);
 /// depend on it (to learn its printerUuid).
 RouteFacts readRouteFacts(const std::string& destination, bool askPrinter = false);
 
+/// The UUID ("urn:uuid:…") of the printer behind `destination`, for verifyPrinter: the one its
+/// dnssd:// device URI names (CUPS' backend prints only to a service announcing that UUID, so no
+/// printer need answer); otherwise that of the printer readRouteFacts(destination, true) finds
+/// and confirms, whose facts are kept in `facts` for the route. None for a queue that does not
+/// print to a network printer. Throws what readRouteFacts throws.
+std::optional<std::string> printerUuidBehind(const std::string& destination,
+                                             std::optional<RouteFacts>& facts);
+
 /// The sentence for a driverless printer behind `destination` that does not answer.
 std::string printerUnreachable(const std::string& destination);
 

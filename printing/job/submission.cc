@@ -117,10 +117,7 @@ CheckedQueue checkQueue(const PrintRequest& request, const NativeSnapshot& snaps
   // The printer behind the queue is found (and confirmed) once, for the identity when the
   // request names the printer rather than the queue, and for the route.
   std::optional<RouteFacts> facts;
-  verifyPrinter(settings, request, [&]() -> std::optional<std::string> {
-    facts = readRouteFacts(settings.printerName(), true);
-    return facts->printerUuid;
-  });
+  verifyPrinter(settings, request, [&] { return printerUuidBehind(settings.printerName(), facts); });
 
   MeasuredPaper current = measurePaper(settings);
   current.geometry.validate();

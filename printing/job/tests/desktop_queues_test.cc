@@ -697,6 +697,21 @@ TEST_F(LastingPresets, APresetOutlivesCupsBrowsedMakingTheQueueAgain) {
             "and save Printer Settings again.");
 }
 
+TEST_F(LastingPresets, APrintersPanelQueueIsNamedByThePrinterItsUriNames) {
+  // The preset names the printer by the UUID in the queue's dnssd:// URI, which a queue added
+  // again for the same printer keeps. (Removing a queue here brings CUPS 2.4.2's cupsd down, as
+  // for a temporary queue, so the queue is not removed.)
+  auto printer = rig.addPrinter("panel", "Panel Printer");
+  const std::string uuid = applicationPrinterId("Panel_Printer");
+  ASSERT_TRUE(uuid.starts_with("urn:uuid:")) << uuid;
+  rig.addQueue("Panel_Printer", "dnssd://Panel%20Printer._ipp._tcp.local/?uuid=" + uuid.substr(9));
+  ASSERT_EQ(applicationPrinterId("Panel_Printer"), uuid);
+  ASSERT_NE(queueIdentifier("Panel_Printer"), uuid);
+  const artwork::PaperGeometry paper = saveThroughDialog("Panel_Printer");
+  printExactRuler("Panel_Printer", printer, "Printers panel queue named by its printer", paper,
+                  false);
+}
+
 TEST_F(LastingPresets, AnotherPrinterTakingOverTheNameIsRefused) {
   // The same make and model, the same service name, another printer (another UUID in its
   // DNS-SD record): cups-browsed makes its queue under the old name.

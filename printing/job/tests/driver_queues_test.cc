@@ -125,6 +125,17 @@ class DriverQueues : public ::testing::Test {
     return json::parse(out.out);
   }
 
+  // `print` with `r`, which must succeed; then the id of the job `queue` completes as its
+  // `jobsSoFar`-th (counted up here), or 0 when none completed.
+  int printedJob(const std::string& queue, const json& r, size_t& jobsSoFar) const {
+    json printed = run("print", r);
+    EXPECT_EQ(printed["ok"], true) << printed.dump() << lastError;
+    if (printed["ok"] != true) return 0;
+    const std::vector<int> jobs = rig.waitForCompletedJobs(queue, ++jobsSoFar);
+    EXPECT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
+    return jobs.size() == jobsSoFar ? jobs.back() : 0;
+  }
+
   // `settings` through the dialog, confirmed with Return as a user would.
   json saveSettings(const std::string& queue) const {
     json r = request(queue, "");
@@ -803,12 +814,10 @@ TEST_F(Copies, EachCopyIsMadeOnceOnDyeSublimationAndInkjetQueuesOnBothRoutes) {
           json r = request(queue.name, artwork);
           r["copies"] = copies;
           if (application) r["colorManagement"] = applicationColor();
-          json printed = run("print", r);
-          ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
-          const std::vector<int> jobs = rig.waitForCompletedJobs(queue.name, ++jobsSoFar);
-          ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
-          const int sheets = sheetsTheDriverPrinted(jobs.back());
-          const int repeats = backendCopies(jobs.back());
+          const int job = printedJob(queue.name, r, jobsSoFar);
+          ASSERT_NE(job, 0);
+          const int sheets = sheetsTheDriverPrinted(job);
+          const int repeats = backendCopies(job);
           // The file backend here sends what it gets once; the printer's own would repeat it, so
           // the prints are counted as the printer would make them.
           const int prints = sheets * (queue.backendRepeats ? repeats : 1);
@@ -819,7 +828,7 @@ TEST_F(Copies, EachCopyIsMadeOnceOnDyeSublimationAndInkjetQueuesOnBothRoutes) {
           EXPECT_EQ(prints, 2 * copies);
           if (!application || queue.backendRepeats || copies == 1) continue;
           // Made here, the sets are in the order the user saved.
-          auto pages = testing::readCupsRaster(rig.spooledDocument(jobs.back()));
+          auto pages = testing::readCupsRaster(rig.spooledDocument(job));
           ASSERT_TRUE(pages);
           ASSERT_EQ(pages->size(), size_t(2 * copies));
           auto same = [&](size_t a, size_t b) {
@@ -853,29 +862,27 @@ TEST_F(Copies, TheSavedSidesReachTheDriverOnBothRoutesAndEachCollatedSetStartsOn
     json r = request("ip4500", artwork);
     r["copies"] = 2;
     if (application) r["colorManagement"] = applicationColor();
-    json printed = run("print", r);
-    ASSERT_EQ(printed["ok"], true) << printed.dump() << lastError;
-    const std::vector<int> jobs = rig.waitForCompletedJobs("ip4500", ++jobsSoFar);
-    ASSERT_EQ(jobs.size(), jobsSoFar) << "the job did not complete";
-    const std::string options = rig.driverOptions(jobs.back());
+    const int job = printedJob("ip4500", r, jobsSoFar);
+    ASSERT_NE(job, 0);
+    const std::string options = rig.driverOptions(job);
     EXPECT_NE(options.find("Duplex=DuplexNoTumble"), std::string::npos) << options;
     EXPECT_NE(options.find("sides=two-sided-long-edge"), std::string::npos) << options;
     EXPECT_EQ(options.find("one-sided"), std::string::npos) << options;
     // Three pages and a blank back side, then the second set from a front side.
-    const int sheets = sheetsTheDriverPrinted(jobs.back());
+    const int sheets = sheetsTheDriverPrinted(job);
     std::printf("ip4500, %s, 2 collated two-sided copies of 3 pages: the driver printed %d "
                 "sheets\n",
                 application ? "16-bit raster" : "PDF", sheets);
     EXPECT_GE(sheets, 7);
     EXPECT_LE(sheets, 8);
     if (!application) continue;
-    auto pages = testing::readCupsRaster(rig.spooledDocument(jobs.back()));
+    auto pages = testing::readCupsRaster(rig.spooledDocument(job));
     ASSERT_TRUE(pages);
     ASSERT_EQ(pages->size(), 7u);
     EXPECT_TRUE((*pages)[4].darkness == (*pages)[0].darkness);
     EXPECT_TRUE(std::all_of((*pages)[3].darkness.begin(), (*pages)[3].darkness.end(),
                             [](unsigned char v) { return v == 0; }));
-    const auto facts = testing::cupsRasterFacts(rig.spooledDocument(jobs.back()));
+    const auto facts = testing::cupsRasterFacts(rig.spooledDocument(job));
     ASSERT_TRUE(facts);
     EXPECT_TRUE(facts->pages[0].duplex);
     EXPECT_FALSE(facts->pages[0].tumble);
