@@ -11,6 +11,7 @@ namespace vardelle::printing {
 struct MediaEntry {
   int width = 0, length = 0;
   int left = 0, bottom = 0, right = 0, top = 0;
+  bool operator==(const MediaEntry&) const = default;
 };
 
 /// The sheets a printer itself offers: its media-col-database and media-col-ready.

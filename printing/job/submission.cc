@@ -156,12 +156,8 @@ void recheckQueueForJob(CheckedQueue& checked, const PrintRequest& request,
     return;
   }
   CheckedQueue again = checkQueue(request, snapshot, color, pages);
-  const MediaEntry& was = checked.current.sheet;
-  const MediaEntry& is = again.current.sheet;
-  const bool sameSheet = is.width == was.width && is.length == was.length &&
-                         is.left == was.left && is.bottom == was.bottom &&
-                         is.right == was.right && is.top == was.top;
-  if (again.route != checked.route || again.sent != checked.sent || !sameSheet) {
+  if (again.route != checked.route || again.sent != checked.sent ||
+      !(again.current.sheet == checked.current.sheet)) {
     throw PrintFailure("The printer \"" + std::string(queueName(request.printerName)) +
                        "\" was set up again by the print system with other settings while the "
                        "artwork was being prepared, so nothing was sent to it. Print again.");
