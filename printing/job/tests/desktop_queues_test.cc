@@ -20,6 +20,7 @@
 #include "artwork/paper_geometry.h"
 #include "artwork/placement.h"
 #include "printing/cups/printers.h"
+#include "printing/cups/queue_ppd.h"
 #include "printing/cups/queue_printer.h"
 #include "printing/cups/same_sheet.h"
 #include "printing/job/ipp_job.h"
@@ -783,6 +784,42 @@ TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBefo
   EXPECT_TRUE(stopped) << lastError;
   EXPECT_FALSE(during.empty());
   EXPECT_NE(queueIdentifier("Lab_Printer"), during);
+}
+
+// Straight to a driverless printer, the copies, their collation and the sides are the printer's
+// to make: the job says them in IPP's words.
+class Copies : public DesktopQueues {};
+
+TEST_F(Copies, ADriverlessPrinterGetsTheSavedCopiesCollationAndSidesInIppsWords) {
+  const std::string twoSided = dir.write(
+      "duplex.attrs",
+      firmwareWith("ATTR keyword sides-supported \"one-sided\"",
+                   "ATTR keyword sides-supported \"one-sided\",\"two-sided-long-edge\","
+                   "\"two-sided-short-edge\""));
+  auto printer = rig.addPrinter("duplex", "Duplex Printer", twoSided);
+  rig.addQueue("Duplex_Printer", "ipp://Duplex%20Printer._ipp._tcp.local/");
+  std::optional<QueuePpd> ppd = QueuePpd::forQueue("Duplex_Printer");
+  ASSERT_TRUE(ppd && ppd->hasChoice("Duplex", "DuplexNoTumble"));
+  PrintSettings settings("Duplex_Printer");
+  ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, "A4"));
+  ASSERT_TRUE(settings.setOption(PrintSettings::kMedia, "iso_a4_210x297mm"));
+  ASSERT_TRUE(settings.setOption("Duplex", "DuplexNoTumble"));
+  ASSERT_TRUE(settings.setOption("Collate", "True"));
+  dir.write("Duplex_Printer-preset.json", testing::savedSnapshot(settings, true).toFileBytes());
+
+  json r = request("Duplex_Printer");
+  r["filePath"] = dir.write("ruler.pdf", testing::placedRulerPdf(500, 700));
+  r["copies"] = 2;
+  json result = run("print", r);
+  ASSERT_EQ(result["ok"], true) << result.dump() << lastError;
+  auto jobs = waitForJobs(printer.jobs, 1);
+  ASSERT_EQ(jobs.size(), 1u);
+  const auto& attributes = jobs[0].attributes;
+  EXPECT_EQ(attributes.at("IPP_SIDES"), "two-sided-long-edge");
+  EXPECT_EQ(attributes.at("IPP_COPIES"), "2");
+  EXPECT_EQ(attributes.at("IPP_MULTIPLE_DOCUMENT_HANDLING"), "separate-documents-collated-copies");
+  // The document holds one copy: the printer makes the other.
+  EXPECT_EQ(testing::readFile(jobs[0].file + ".render"), "page 1 none scale 1\n");
 }
 
 }  // namespace
