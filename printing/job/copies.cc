@@ -43,8 +43,8 @@ std::string sidesNamed(std::string_view value) {
 CopiesAndSides savedCopiesAndSides(const PrintSettings& settings, const QueuePpd* ppd) {
   CopiesAndSides saved;
   saved.copies = static_cast<int>(std::clamp<int64_t>(settings.copies().value_or(1), 1, 99));
-  saved.collated = collatedCopies(settings.options());
   const std::vector<PrintOption> options = settings.options();
+  saved.collated = collatedCopies(options);
   if (ppd && ppd->hasOption("Duplex")) {
     const std::string duplex = lowered(options, "Duplex").value_or("none");
     saved.sides = duplex == "duplexnotumble"  ? kTwoSidedLongEdge

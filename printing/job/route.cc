@@ -183,8 +183,8 @@ RouteFacts readRouteFacts(const std::string& destination, bool askPrinter) {
 
 std::optional<std::string> printerUuidBehind(const std::string& destination,
                                              std::optional<RouteFacts>& facts) {
-  // A driver queue made for a printer's DNS-SD name says the printer's UUID itself; its PPD's
-  // make and model need not be the printer's own words, so it is not asked.
+  // A queue made for a DNS-SD name and a UUID (the Printers panel's) says the printer's UUID
+  // itself, and CUPS' backend holds the printer to it: the printer need not be asked.
   if (std::optional<NamedService> named = serviceInDeviceUri(readQueueFacts(destination).deviceUri);
       named && named->uuid && !uuidValue(*named->uuid).empty()) {
     return "urn:uuid:" + uuidValue(*named->uuid);
