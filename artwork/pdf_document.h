@@ -22,7 +22,9 @@ void silenceQpdf(QPDF& pdf);
 /// logger writes nowhere, so a damaged file never reaches standard output.
 class PdfDocument {
  public:
-  /// Opens `path` with the empty password. Throws PrintFailure with the messages of loading:
+  /// Opens `path` with the empty password, once the file has passed checkPdfBeforeQpdf (which
+  /// also measures what the pages reach, for copying them into a sheet). Throws PrintFailure
+  /// with the messages of loading:
   /// "This PDF could not be opened. It may be incomplete or damaged.", "Unlock this
   /// password-protected PDF before printing.", "This PDF does not allow printing.".
   static std::shared_ptr<PdfDocument> open(const std::string& path);
@@ -37,14 +39,8 @@ class PdfDocument {
   /// The page dictionary of page `index` (0-based).
   QPDFObjectHandle pageObject(size_t index) const { return pages_.at(index); }
 
-  /// Before any page is copied into a sheet, once per document: throws PrintFailure("This PDF
-  /// could not be opened. It may be incomplete or damaged.") when what the pages reach would
-  /// exhaust qpdf's copy (see checkPdfBeforeQpdf).
-  void checkBeforeCopying();
-
  private:
   std::string path_;
-  bool copyingChecked_ = false;
   std::shared_ptr<QPDF> qpdf_;
   std::vector<QPDFObjectHandle> pages_;
 };

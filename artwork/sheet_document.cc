@@ -301,7 +301,6 @@ std::string sharedFormKey(const PdfPage& page, QPDFObjectHandle contents,
 
 std::string SheetDocument::formXObjectFor(const PdfPage& page) {
   impl_->current();
-  page.document->checkBeforeCopying();
   std::pair<std::string, QPDFObjectHandle> entry;
   try {
     QPDFObjectHandle pageObject = page.document->pageObject(page.index);
