@@ -6,16 +6,25 @@ namespace vardelle::artwork::plain_pdf {
 
 namespace {
 
-// Each value built costs about 120 bytes (more while a vector grows), whatever it costs in the
-// file: "[]" takes 2 bytes, and Flate turns 60 KB into 30 million of them. A file's own bytes
-// bound what a writer can put in it, so the budget grows with the file above a floor that no
-// 10,000-page document reaches (about 16 values a page). Cross-reference entries and
-// object-stream offsets count too: a few kilobytes of Flate declare millions of objects.
+// The budgets tell a file built to exhaust a reader from a real one by how many values it holds
+// for each byte of the file: "[]" takes 2 bytes, and Flate turns 59 KB into 30 million of them
+// (500 a byte), while real writers put at most 0.42 values reached from the pages in a byte, and
+// 0.1 values read for the page tree, among the 4,603 PDFs of Debian's documentation packages and
+// the same files written again by qpdf with object streams at the highest compression
+// (bench/pdf_values.sh). Bytes once decoded tell them apart less well (0.5 a byte for the bomb,
+// 0.31 for the densest real object streams). Above the density, a floor lets any small file
+// through that no 10,000-page document reaches.
+//
+// The values this reader builds for the page tree cost about 120 bytes each, more while a vector
+// grows. Cross-reference entries and object-stream offsets count too: a few kilobytes of Flate
+// declare millions of objects.
 constexpr size_t kLeastValueBudget = 1000000;
 constexpr size_t kFileBytesPerValue = 8;
-// What the pages reach, counted for qpdf (which copies it into a sheet): not built here, so the
-// floor only keeps qpdf near 300 MB.
+// What the pages reach is not built here, only counted for qpdf, which builds it to copy the
+// pages into a sheet at about 230 bytes a value: the floor keeps qpdf under 512 MB. A larger real
+// file may still need more memory than that, and then ends with the sentence that says so.
 constexpr size_t kLeastCopyBudget = 2000000;
+constexpr size_t kCopiedValuesPerFileByte = 4;
 
 std::string withSeparators(size_t n) {
   const std::string digits = std::to_string(n);
@@ -38,7 +47,7 @@ size_t valueBudget(long long fileBytes) {
 }
 
 size_t copyBudget(long long fileBytes) {
-  return std::max(kLeastCopyBudget, size_t(std::max(0LL, fileBytes)) / kFileBytesPerValue);
+  return std::max(kLeastCopyBudget, size_t(std::max(0LL, fileBytes)) * kCopiedValuesPerFileByte);
 }
 
 std::string_view describe(Rule rule) {

@@ -338,6 +338,8 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
       impl_->forms.emplace(key, entry);
       impl_->versions.insert(page.document->qpdf().getPDFVersion());
     }
+  } catch (const std::bad_alloc&) {
+    throw;  // the memory sentence, not a failed preview
   } catch (const std::exception& e) {
     debugNote(std::string("qpdf could not copy a page: ") + e.what());
     throw PrintFailure(kPreviewFailed);
