@@ -9,7 +9,7 @@ namespace {
 // The budgets tell a file built to exhaust a reader from a real one by how many values it holds
 // for each byte of the file: "[]" takes 2 bytes, and Flate turns 59 KB into 30 million of them
 // (500 a byte), while real writers put at most 0.43 values reached from the pages in a byte, and
-// 0.1 values read for the page tree, among the 4,603 PDFs of Debian's documentation packages and
+// 0.1 values read for the page tree, among the 4,613 PDFs of Debian's documentation packages and
 // the same files written again by qpdf with object streams at the highest compression
 // (bench/pdf_values.sh). Bytes once decoded tell them apart less well (0.5 a byte for the bomb,
 // 0.31 for the densest real object streams). Above the density, a floor lets any small file

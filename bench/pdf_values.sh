@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # How many values real writers put in a PDF per byte, for the budgets of the check before qpdf
 # (artwork/plain_pdf_limits.cc): every PDF that Debian's documentation packages below ship (TeX
-# manuals by pdfTeX, LuaTeX, XeTeX and dvipdfmx, texinfo manuals, groff, FOP, ReportLab, and what
-# package authors made with other tools), each also written again by qpdf with object streams at
-# the highest compression, as an optimising writer would. For each file, build/pdf_values counts
+# manuals by pdfTeX, LuaTeX, XeTeX and dvipdfmx, R's and texinfo manuals, and what package authors
+# made with Ghostscript, Acrobat Distiller, macOS, FOP or ReportLab), each also written again by
+# qpdf with object streams at the highest compression, as an optimising writer would. For each
+# file, build/artwork/tests/pdf_values counts
 # with no budget: the values read for the pages (with cross-reference entries and object-stream
 # offsets), the values reached from the pages as qpdf builds them to copy them (whole object
 # streams), the bytes its object and cross-reference streams decode to. Prints the distribution
 # of values per file byte and per decoded byte, the files nearest the budgets, and how many the
 # budgets refuse; the hostile files (build/testing/make_hostile_pdf) are counted beside them.
-#   bench/pdf_values.sh            the whole corpus: 4,603 files and their rewrites (counting takes
+#   bench/pdf_values.sh            the whole corpus: 4,613 files and their rewrites (counting takes
 #                                  a minute; qpdf's rewriting, about an hour on 2 cores)
 #   LIMIT=500 bench/pdf_values.sh  the first 500 files found (and their rewrites)
 set -euo pipefail
@@ -25,7 +26,7 @@ maker=build/testing/make_hostile_pdf
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-find /usr/share/doc /usr/share/cups/data -name '*.pdf' -type f -size +0 | sort |
+find /usr/share/doc /usr/share/R/doc /usr/share/cups/data -name '*.pdf' -type f -size +0 | sort |
   awk -v most="${LIMIT:-0}" 'most == 0 || NR <= most' >"$work/files"
 echo "$(wc -l <"$work/files") PDFs found; counting..." >&2
 xargs -d '\n' -n 200 "$counter" <"$work/files" >"$work/shipped.tsv"
