@@ -17,7 +17,7 @@ inline constexpr const char* kTooLongToDrawSentence =
 
 /// The processor time one page may take to draw, in seconds. The slowest real pages found take
 /// a third of it (README, "Pages that take too long to draw").
-inline constexpr double kDrawingSeconds = 20;
+inline constexpr double kDrawingSeconds = 25;
 
 /// The processor seconds a DrawingDeadline allows: kDrawingSeconds, unless a library the tests
 /// preload answers otherwise (testing/tools/machine_shape.c).

@@ -13,6 +13,7 @@ struct ProcessOutput {
   std::string err;
   double seconds = 0;     ///< from start until the child was reaped
   long peakMemoryKb = 0;  ///< the child's largest resident set (ru_maxrss), in KiB
+  double processorSeconds = 0;  ///< the child's user and system time
 };
 
 /// A value in `env` that removes the variable instead of setting it.

@@ -1,6 +1,7 @@
 // Files built to exhaust a reader or a renderer, run through the built helper in every file mode:
-// each run must end with one line and a status that agrees with it, within 30 s and 512 MB, and
-// leave nothing in $TMPDIR or the output folder. The files are made here (testing/hostile_pdf.h), never stored.
+// each run must end with one line and a status that agrees with it, within 10 s (30 s of
+// processor time for a page that is drawn) and 512 MB, and leave nothing in $TMPDIR or the output
+// folder. The files are made here (testing/hostile_pdf.h), never stored.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "base/artwork_format.h"
@@ -42,7 +44,8 @@ constexpr long kMostMemoryKb = 1536 * 1024;
 constexpr double kMostSeconds = 10;
 constexpr long kMostMemoryKb = 512 * 1024;
 #endif
-// A page may take kDrawingSeconds of processor time to draw: its line comes within 30 s.
+// A page may take kDrawingSeconds of processor time to draw: its line comes within 30 s of it,
+// which on a machine busy with other work can be many times that on the clock.
 constexpr double kMostDrawingSeconds = 30;
 
 const std::vector<std::string> kFileModes = {"inspect", "preview", "thumbnail", "sheet-thumbnail"};
@@ -59,7 +62,7 @@ nlohmann::json boundedRun(const std::string& mode, const std::string& pdf,
                           const std::function<void(int)>& whileRunning = {},
                           const nlohmann::json& more = nlohmann::json::object(),
                           std::map<std::string, std::string> env = {},
-                          double mostSeconds = kMostSeconds) {
+                          std::optional<double> mostProcessorSeconds = std::nullopt) {
   SCOPED_TRACE(mode + " " + pdf);
   TempDir work;
   const std::string tmp = work.file("tmp");
@@ -75,7 +78,11 @@ nlohmann::json boundedRun(const std::string& mode, const std::string& pdf,
   env["TMPDIR"] = tmp;
   const auto run = testing::runProcess(
       {VARDELLE_BINARY, mode, work.write("request.json", request.dump())}, env, whileRunning);
-  EXPECT_LT(run.seconds, mostSeconds);
+  if (mostProcessorSeconds) {
+    EXPECT_LT(run.processorSeconds, *mostProcessorSeconds);
+  } else {
+    EXPECT_LT(run.seconds, kMostSeconds);
+  }
   EXPECT_LT(run.peakMemoryKb, kMostMemoryKb);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
@@ -212,19 +219,24 @@ nlohmann::json applicationColour(const TempDir& dir) {
 
 // Valid pages that are only too much work: every mode that draws them (poppler for the thumbnail,
 // Ghostscript for application colour) ends with the sentence that says so, never the damaged
-// one; the modes that only measure or copy the page succeed. Drawn here under a deadline of 2 s,
-// the helper's own is measured by bench/hostile.sh.
+// one; the modes that only measure or copy the page succeed. Drawn here under a deadline of 2 s
+// of processor time; the helper's own is measured by bench/hostile.sh.
 TEST(Hostile, PagesThatAreTooMuchWorkSayTheyTakeTooLongToDraw) {
   TempDir dir;
   const nlohmann::json managed = applicationColour(dir);
   const auto shortDeadline = testing::machineShape(2, 2);
+  const auto drawn = [&](const std::string& mode, const std::string& pdf,
+                         const nlohmann::json& more) {
+    return boundedRun(mode, pdf, {}, more, shortDeadline, kMostDrawingSeconds);
+  };
   struct Kind {
     HostileShape shape;
     uint64_t count;
   };
   for (const Kind& kind : {Kind{HostileShape::contentBomb, 100'000'000},
                            Kind{HostileShape::formTree, 40}, Kind{HostileShape::hugeImage, 200'000},
-                           Kind{HostileShape::hugeFunction, uint64_t(1) << 31}}) {
+                           Kind{HostileShape::hugeFunction, uint64_t(1) << 31},
+                           Kind{HostileShape::deepOperands, 300'000}}) {
     HostileRecipe recipe;
     recipe.shape = kind.shape;
     recipe.count = kind.count;
@@ -236,26 +248,15 @@ TEST(Hostile, PagesThatAreTooMuchWorkSayTheyTakeTooLongToDraw) {
          {std::pair{"thumbnail", nlohmann::json::object()}, std::pair{"thumbnail", managed},
           std::pair{"preview", managed}, std::pair{"sheet-thumbnail", nlohmann::json::object()}}) {
       SCOPED_TRACE(std::string(mode) + " " + more.dump());
-      const nlohmann::json line = boundedRun(mode, pdf, {}, more, shortDeadline);
+      const nlohmann::json line = drawn(mode, pdf, more);
       ASSERT_TRUE(line.is_object());
-      EXPECT_EQ(line.value("error", ""), kTooLongToDrawSentence);
-    }
-  }
-}
-
-// Operands nested hundreds of thousands deep: both renderers give up on the operand and draw the
-// rest of the page.
-TEST(Hostile, DeeplyNestedOperandsAreDrawnAroundInOneLine) {
-  TempDir dir;
-  HostileRecipe recipe;
-  recipe.shape = HostileShape::deepOperands;
-  recipe.count = 300'000;
-  const std::string pdf = hostileFile(dir, recipe);
-  const nlohmann::json managed = applicationColour(dir);
-  for (const auto& more : {nlohmann::json::object(), managed}) {
-    for (const char* mode : {"thumbnail", "preview"}) {
-      const nlohmann::json line = boundedRun(mode, pdf, {}, more, testing::machineShape(2, 2));
-      EXPECT_TRUE(line.value("ok", false)) << mode << " " << line.dump();
+      // Poppler gives up on an operand nested past its limit and draws the rest of the page;
+      // Ghostscript works through all of it.
+      if (kind.shape == HostileShape::deepOperands && more.empty()) {
+        EXPECT_TRUE(line.value("ok", false)) << line.dump();
+      } else {
+        EXPECT_EQ(line.value("error", ""), kTooLongToDrawSentence);
+      }
     }
   }
 }
@@ -267,9 +268,8 @@ TEST(Hostile, TheDrawingDeadlineEndsAnEndlessPageWithinTheRunsBounds) {
   HostileRecipe recipe;
   recipe.shape = HostileShape::contentBomb;
   recipe.count = 100'000'000;
-  const nlohmann::json line =
-      boundedRun("thumbnail", hostileFile(dir, recipe), {}, nlohmann::json::object(), {},
-                 std::max(kMostSeconds, kMostDrawingSeconds));
+  const nlohmann::json line = boundedRun("thumbnail", hostileFile(dir, recipe), {},
+                                         nlohmann::json::object(), {}, kMostDrawingSeconds);
   ASSERT_TRUE(line.is_object());
   EXPECT_EQ(line.value("error", ""), kTooLongToDrawSentence);
 }

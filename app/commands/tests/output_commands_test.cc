@@ -158,8 +158,8 @@ TEST_F(OutputFlow, ApplicationColourInspectsPreviewsAndThumbnailsTheConvertedPag
 TEST_F(OutputFlow, ApplicationColourGivesTheSameFilesOnOneCoreOrAHundred) {
   const std::string profile = testing::makeLutRgbPrinterProfile("Matte Paper", 9, true);
   testing::PngOptions photo;
-  photo.width = 3000;
-  photo.height = 2000;
+  photo.width = 2000;  // 480 x 720 pt: on A4 at 100 %
+  photo.height = 3000;
   photo.bitDepth = 16;
   photo.pixelsPerMeterX = photo.pixelsPerMeterY = testing::pixelsPerMeter(300);
   photo.sample16 = [](uint32_t x, uint32_t y, int c) {
@@ -177,8 +177,10 @@ TEST_F(OutputFlow, ApplicationColourGivesTheSameFilesOnOneCoreOrAHundred) {
   for (unsigned cores : {1u, 2u, 64u, 128u}) {
     SCOPED_TRACE(std::to_string(cores) + " cores");
     for (const auto& [file, mode, name] :
-         {std::tuple{picture, "preview", "photo.pdf"}, std::tuple{picture, "thumbnail", "photo.png"},
-          std::tuple{artwork, "preview", "text.pdf"}, std::tuple{artwork, "thumbnail", "text.png"}}) {
+         {std::tuple{picture, "preview", "photo-preview.pdf"},
+          std::tuple{picture, "thumbnail", "photo-thumbnail.png"},
+          std::tuple{artwork, "preview", "text-preview.pdf"},
+          std::tuple{artwork, "thumbnail", "text-thumbnail.png"}}) {
       r["filePath"] = file;
       r["outputPath"] = dir.file(name);
       const json result = run(mode, r, testing::machineShape(cores));
