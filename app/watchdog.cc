@@ -50,14 +50,15 @@ void startParentWatchdog(const std::string& mode) {
   if (!expected || *expected <= 1) {
     throw PrintFailure("The app supplied an invalid parent process identifier.");
   }
-  const bool started = startDetachedThread([expected = *expected, message = parentGoneMessage(mode)] {
-    for (;;) {
-      if (!parentMatches(expected, static_cast<int32_t>(::getppid()))) {
-        finish(HelperResult::failure(message));
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-  });
+  const bool started =
+      startDetachedThread([expected = *expected, message = parentGoneMessage(mode)] {
+        for (;;) {
+          if (!parentMatches(expected, static_cast<int32_t>(::getppid()))) {
+            finish(HelperResult::failure(message));
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+      });
   if (!started) throw std::bad_alloc();
 }
 

@@ -15,7 +15,8 @@
 
 namespace vardelle::artwork {
 
-inline constexpr const char* kRasterFailed = "Could not allocate the 16-bit color-conversion image.";
+inline constexpr const char* kRasterFailed =
+    "Could not allocate the 16-bit color-conversion image.";
 inline constexpr const char* kImageFailed = "Could not create the converted printer-profile image.";
 
 // Rows handed to the engine at a time: large enough to keep every core busy, small enough that

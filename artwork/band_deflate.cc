@@ -254,7 +254,8 @@ BandDeflate::BandDeflate(int level, Output out, std::size_t bandBytes, unsigned 
   impl_->out = std::move(out);
   impl_->bandBytes = std::max<std::size_t>(bandBytes, 1);
   impl_->current.reserve(impl_->bandBytes);
-  impl_->mostWorkers = workers == 0 ? workerCount(kMostWorkers, 1) : std::min(workers, kMostWorkers);
+  impl_->mostWorkers =
+      workers == 0 ? workerCount(kMostWorkers, 1) : std::min(workers, kMostWorkers);
   // Room for every worker now: a worker that started could not be kept and then never stop.
   impl_->threads.reserve(impl_->mostWorkers);
 }

@@ -71,8 +71,8 @@ void requireBoundedDecoding(const PdfPage& page) {
   if (!page.document) return;
   bool tooMuch = false;
   try {
-    QPDFObjectHandle resources =
-        QPDFPageObjectHelper(page.document->pageObject(page.index)).getAttribute("/Resources", false);
+    QPDFObjectHandle resources = QPDFPageObjectHelper(page.document->pageObject(page.index))
+                                     .getAttribute("/Resources", false);
     std::vector<QPDFObjectHandle> pending{resources};
     std::set<QPDFObjGen> seen;
     for (std::size_t looked = 0; !pending.empty() && looked < kMostValues && !tooMuch; ++looked) {

@@ -15,8 +15,8 @@ inline constexpr const char* kTooLongToDrawSentence =
     "The artwork takes too long to draw. Simplify the page in the app that made it, then try "
     "again.";
 
-/// The processor time one page may take to draw, in seconds. The slowest real pages found take
-/// a third of it (README, "Pages that take too long to draw").
+/// The processor time one page may take to draw, in seconds. The slowest real page found takes a
+/// quarter of it (README, "Memory and time on any machine"; bench/slow_pages.sh).
 inline constexpr double kDrawingSeconds = 25;
 
 /// The processor seconds a DrawingDeadline allows: kDrawingSeconds, unless a library the tests

@@ -206,8 +206,8 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
   if (width == 0 || rows == 0) return;
   // A transform's pixel cache is copied for each call, so disjoint rows on several threads give
   // exactly the single-threaded result. Each part is worth a thread's start and its memo.
-  const std::uint32_t parts = std::min<std::uint32_t>(
-      rows, workerCount(std::size_t(width) * rows, kPixelsPerWorker));
+  const std::uint32_t parts =
+      std::min<std::uint32_t>(rows, workerCount(std::size_t(width) * rows, kPixelsPerWorker));
   const std::uint32_t perPart = (rows + parts - 1) / parts;
   // Each part remembers its own values; all are made before any thread starts.
   std::vector<std::unique_ptr<ConversionMemo>> memos;
@@ -225,7 +225,8 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
   std::uint32_t first = perPart;  // the calling thread takes the first part
   for (; first < rows; first += perPart, ++index) {
     const std::uint32_t count = std::min(perPart, rows - first);
-    WorkerThread helper = WorkerThread::start([&part, index, first, count] { part(index, first, count); });
+    WorkerThread helper =
+        WorkerThread::start([&part, index, first, count] { part(index, first, count); });
     if (!helper.started()) {
       // No thread to be had: the rest is done here.
       part(index, first, rows - first);

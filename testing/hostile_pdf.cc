@@ -444,8 +444,7 @@ std::string formTree(const HostileRecipe& r) {
     const bool last = i + 1 == depth;
     const std::string content = last ? "0 0 1 1 re f" : "/F Do /F Do";
     const std::string resources = last ? "<<>>" : "<</XObject<</F " + ref(11 + i) + ">>>>";
-    w.stream(10 + i,
-             "<</Type/XObject/Subtype/Form/BBox[0 0 612 792]/Resources " + resources,
+    w.stream(10 + i, "<</Type/XObject/Subtype/Form/BBox[0 0 612 792]/Resources " + resources,
              content, std::to_string(content.size()));
   }
   return w.finish(1, !r.xrefStream);
@@ -456,10 +455,12 @@ std::string hugeImage(const HostileRecipe& r) {
   const uint64_t side = std::max<uint64_t>(1, r.count);
   drawnPage(w, "<</XObject<</I " + ref(10) + ">>>>", "q 612 0 0 792 0 0 cm /I Do Q\n");
   // A few rows of data: readers that meet the end of the data early go on reading nothing.
-  const std::string data = deflated("", std::string(1, '\x80'), std::min<uint64_t>(side * 64, 1 << 20), "");
+  const std::string data =
+      deflated("", std::string(1, '\x80'), std::min<uint64_t>(side * 64, 1 << 20), "");
   w.stream(10,
            "<</Type/XObject/Subtype/Image/Width " + std::to_string(side) + "/Height " +
-               std::to_string(side) + "/ColorSpace/DeviceGray/BitsPerComponent 8/Filter/FlateDecode",
+               std::to_string(side) +
+               "/ColorSpace/DeviceGray/BitsPerComponent 8/Filter/FlateDecode",
            data, std::to_string(data.size()));
   return w.finish(1, !r.xrefStream);
 }
@@ -470,7 +471,8 @@ std::string hugeFunction(const HostileRecipe& r) {
   drawnPage(w, "<</Shading<</S " + ref(10) + ">>>>", "/S sh\n");
   w.object(10, "<</ShadingType 2/ColorSpace/DeviceRGB/Coords[0 0 612 0]/Function " + ref(11) +
                    "/Extend[true true]>>");
-  const std::string data = deflated("", std::string(3, '\x40'), std::min<uint64_t>(size, 1 << 16), "");
+  const std::string data =
+      deflated("", std::string(3, '\x40'), std::min<uint64_t>(size, 1 << 16), "");
   w.stream(11,
            "<</FunctionType 0/Domain[0 1]/Range[0 1 0 1 0 1]/BitsPerSample 8/Size[" +
                std::to_string(size) + "]/Filter/FlateDecode",

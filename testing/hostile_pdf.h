@@ -46,12 +46,10 @@ inline constexpr int kHostileShapeCount = 12;
 
 /// The shapes' names, as make_hostile_pdf takes them, in the order of HostileShape.
 inline constexpr const char* kHostileShapeNames[kHostileShapeCount] = {
-    "lengthChain",      "emptyArrayBomb", "deepNesting", "deepPageTree",
-    "longParentChain",  "xrefBomb",       "manySmallObjects", "contentBomb",
-    "formTree",         "hugeImage",      "hugeFunction",     "deepOperands"};
+    "lengthChain",     "emptyArrayBomb", "deepNesting",      "deepPageTree",
+    "longParentChain", "xrefBomb",       "manySmallObjects", "contentBomb",
+    "formTree",        "hugeImage",      "hugeFunction",     "deepOperands"};
 
-/// Whether the shape is a valid page that is only too much work to draw.
-inline bool drawsWithoutEnd(HostileShape shape) { return shape >= HostileShape::contentBomb; }
 
 /// The filters besides Flate that qpdf decodes in object streams.
 enum class HostileWrapping : uint8_t { none, asciiHex, ascii85, runLength, lzw };

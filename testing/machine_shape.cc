@@ -12,8 +12,8 @@ std::map<std::string, std::string> machineShape(unsigned cores, double drawingSe
   }
   // A sanitized helper wants its runtime first among the libraries; the preloaded one is plain.
   const char* asan = std::getenv("ASAN_OPTIONS");
-  env["ASAN_OPTIONS"] = std::string(asan ? asan : "") + (asan && *asan ? ":" : "") +
-                        "verify_asan_link_order=0";
+  env["ASAN_OPTIONS"] =
+      std::string(asan ? asan : "") + (asan && *asan ? ":" : "") + "verify_asan_link_order=0";
   return env;
 }
 

@@ -233,10 +233,10 @@ TEST(Hostile, PagesThatAreTooMuchWorkSayTheyTakeTooLongToDraw) {
     HostileShape shape;
     uint64_t count;
   };
-  for (const Kind& kind : {Kind{HostileShape::contentBomb, 100'000'000},
-                           Kind{HostileShape::formTree, 40}, Kind{HostileShape::hugeImage, 200'000},
-                           Kind{HostileShape::hugeFunction, uint64_t(1) << 31},
-                           Kind{HostileShape::deepOperands, 300'000}}) {
+  for (const Kind& kind :
+       {Kind{HostileShape::contentBomb, 100'000'000}, Kind{HostileShape::formTree, 40},
+        Kind{HostileShape::hugeImage, 200'000}, Kind{HostileShape::hugeFunction, uint64_t(1) << 31},
+        Kind{HostileShape::deepOperands, 300'000}}) {
     HostileRecipe recipe;
     recipe.shape = kind.shape;
     recipe.count = kind.count;
