@@ -21,8 +21,9 @@ namespace {
 // been cut.
 constexpr std::size_t kWindow = 32 * 1024;
 // Bands submitted and not yet handed on, whatever the number of workers: the memory they hold
-// (an input and an output buffer each) is the same on any machine.
-constexpr std::size_t kBandsInFlight = 2 * kMostWorkers;
+// (an input and an output buffer each) is the same on any machine. One for each of the most
+// workers; two workers keep busy with this many too.
+constexpr std::size_t kBandsInFlight = kMostWorkers;
 
 struct Band {
   std::vector<unsigned char> input;

@@ -274,6 +274,21 @@ TEST(Hostile, TheDrawingDeadlineEndsAnEndlessPageWithinTheRunsBounds) {
   EXPECT_EQ(line.value("error", ""), kTooLongToDrawSentence);
 }
 
+// The processor-time limit (SIGXCPU from the kernel, here sent by hand while poppler draws) says
+// the page takes too long, as the drawing deadline does, not that the file is damaged.
+TEST(Hostile, TheProcessorTimeLimitSaysThePageTakesTooLong) {
+  TempDir dir;
+  HostileRecipe recipe;
+  recipe.shape = HostileShape::contentBomb;
+  recipe.count = 100'000'000;
+  const nlohmann::json line = boundedRun("thumbnail", hostileFile(dir, recipe), [](int pid) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(pid, SIGXCPU);
+  });
+  ASSERT_TRUE(line.is_object());
+  EXPECT_EQ(line.value("error", ""), kTooLongToDrawSentence);
+}
+
 #ifndef VARDELLE_SANITIZED
 // Only the process's memory limit stops qpdf from building 30 million arrays from a file left to
 // it; sanitizers lift that limit.
