@@ -20,10 +20,10 @@ namespace {
 // Deflate looks back at most this far, so a band primed with it compresses as if it had not
 // been cut.
 constexpr std::size_t kWindow = 32 * 1024;
-// Bands submitted and not yet handed on, whatever the number of workers: the memory they hold
-// (an input and an output buffer each) is the same on any machine. One for each of the most
-// workers; two workers keep busy with this many too.
-constexpr std::size_t kBandsInFlight = kMostWorkers;
+// Bands submitted and not yet handed on, on any machine: the memory they hold (an input and an
+// output buffer each) is the same whatever the cores, and a raster reaches its file while it is
+// still being made. Two workers keep busy with four bands, and more than four have nothing to do.
+constexpr std::size_t kBandsInFlight = 4;
 
 struct Band {
   std::vector<unsigned char> input;
@@ -255,8 +255,8 @@ BandDeflate::BandDeflate(int level, Output out, std::size_t bandBytes, unsigned 
   impl_->out = std::move(out);
   impl_->bandBytes = std::max<std::size_t>(bandBytes, 1);
   impl_->current.reserve(impl_->bandBytes);
-  impl_->mostWorkers =
-      workers == 0 ? workerCount(kMostWorkers, 1) : std::min(workers, kMostWorkers);
+  impl_->mostWorkers = unsigned(std::min<std::size_t>(
+      workers == 0 ? workerCount(kBandsInFlight, 1) : workers, kBandsInFlight));
   // Room for every worker now: a worker that started could not be kept and then never stop.
   impl_->threads.reserve(impl_->mostWorkers);
 }
