@@ -35,16 +35,17 @@ constexpr size_t kSignalStackBytes = 64 * 1024;
 // crash handler ends a deeper one with its line. Pages are committed only when touched, but the
 // whole size counts against the memory limit below.
 constexpr size_t kLargeStackBytes = size_t(64) << 20;
-// What a run may use of private writable memory: 512 MB. A qpdf Flate bomb then ends with
+// The private writable memory of a run: 512 MB in all. A qpdf Flate bomb then ends with
 // std::bad_alloc in a few seconds instead of taking gigabytes for a minute; a 24-megapixel 16-bit
 // photograph's preview needs less than 150 MB of it.
-[[maybe_unused]] constexpr rlim_t kDataBytes = rlim_t(512) << 20;
-// The limit counts every thread's stack at its reserved size, touched or not, so what the helper
-// reserves for stacks is added to it: the large stack, and room for the threads it starts (at
-// most kMostWorkers in each of two pools, a few more of its own, and the libraries' few). The
-// same on any machine, since no pool grows with the cores past kMostWorkers.
+[[maybe_unused]] constexpr rlim_t kMemoryBytes = rlim_t(512) << 20;
+// The limit counts every thread's stack at its reserved size, touched or not. What the helper
+// reserves for stacks is fixed and small, the same on any machine (no pool grows past
+// kMostWorkers): the large stack, and room for the threads it starts (at most 4 compressing and 8
+// converting, a few of its own) and the libraries' few. The rest is what the run may use.
 [[maybe_unused]] constexpr rlim_t kStackBytes =
     kLargeStackBytes + 24 * kWorkerStackBytes + 8 * kLibraryThreadStackBytes;
+static_assert(kStackBytes < kMemoryBytes / 4);
 constexpr rlim_t kCpuSeconds = 120;
 
 std::atomic<const char*> outOfTimeSentence{kTooLongToDrawSentence};
@@ -111,8 +112,8 @@ void limitMemory() {
 #ifndef VARDELLE_SANITIZED
   rlimit data{};
   if (::getrlimit(RLIMIT_DATA, &data) == 0 &&
-      (data.rlim_cur == RLIM_INFINITY || data.rlim_cur > kDataBytes + kStackBytes)) {
-    data.rlim_cur = kDataBytes + kStackBytes;
+      (data.rlim_cur == RLIM_INFINITY || data.rlim_cur > kMemoryBytes)) {
+    data.rlim_cur = kMemoryBytes;
     ::setrlimit(RLIMIT_DATA, &data);
   }
 #endif

@@ -22,8 +22,8 @@ void installCrashGuard(const char* sentence,
                        const char* processorLimitSentence = kTooLongToDrawSentence);
 
 /// limitProcessorTime: limits the process's processor time (120 s, then SIGXCPU and the guard's
-/// line). limitMemory: limits its private writable memory (RLIMIT_DATA: 512 MB, plus the fixed
-/// reservation of the helper's thread stacks, which the limit counts whether used or not; an
+/// line). limitMemory: limits its private writable memory (RLIMIT_DATA: 512 MB, of which the
+/// helper's thread stacks, which the limit counts whether used or not, take a fixed 92 MB; an
 /// allocation beyond it fails, and std::bad_alloc becomes "There was not enough memory to finish
 /// this operation."). The memory limit is skipped under sanitizers, whose shadow memory counts
 /// against it.
