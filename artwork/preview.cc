@@ -7,6 +7,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "artwork/drawing_bounds.h"
 #include "artwork/page_drawing.h"
 #include "artwork/placement.h"
 #include "artwork/png_writer.h"
@@ -100,6 +101,7 @@ std::unique_ptr<ThumbnailSheet> composeThumbnailSheet(const Artwork& artwork,
                                                       double scalePercent, double offsetXmm,
                                                       double offsetYmm) {
   requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  if (const PdfPage* pdf = artwork.pages.front().pdf()) requireBoundedDecoding(*pdf);
   auto sheet = std::make_unique<ThumbnailSheet>();
   sheet->size = thumbnailSize(paper);
   // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -334,6 +335,12 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
       // crop box.
       form.getDict().replaceKey("/BBox", rectangleArray(page.visibleBox));
       entry.second = impl_->pdf.copyForeignObject(form);
+      // Written as it is: qpdf's writer decodes and compresses again a stream whose /Filter is
+      // an array, which for a few kilobytes of Flate of Flate is a gigabyte of drawing inflated
+      // before any renderer and its deadline are reached.
+      if (contents.isStream() && !contents.getDict().getKey("/Filter").isNull()) {
+        entry.second.setFilterOnWrite(false);
+      }
       entry.first = "/Fx" + std::to_string(impl_->forms.size() + 1);
       impl_->forms.emplace(key, entry);
       impl_->versions.insert(page.document->qpdf().getPDFVersion());
@@ -517,6 +524,9 @@ void SheetDocument::write(const std::function<void(std::string_view)>& sink) {
     writer.write();
     if (spliced) impl_->writeSpliced(writer, structure, out);
   } catch (const PrintFailure&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    // Also what a compressing worker ran out of: said as memory, not as a failed preview.
     throw;
   } catch (const std::exception& e) {
     if (sinkFailure) std::rethrow_exception(sinkFailure);

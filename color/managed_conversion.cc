@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "base/print_failure.h"
+#include "base/worker_threads.h"
 #include "color/catalog_profile.h"
 #include "color/lcms.h"
 #include "color/output_profile.h"
@@ -49,6 +48,9 @@ namespace {
 
 // Pixels staged at a time: the staging stays small whatever the width.
 constexpr std::uint32_t kSegmentPixels = 8192;
+// The least a conversion thread is started for: about a millisecond of the engine's work, many
+// times what starting the thread and filling its memo cost.
+constexpr std::size_t kPixelsPerWorker = 256 * 1024;
 
 /// Remembers the converted value of recently seen source values. A photograph repeats its colours
 /// (the 24-megapixel benchmark photograph has 24,567 of them), and a lookup costs a fraction of
@@ -203,9 +205,9 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
                             std::uint32_t width, std::uint32_t rows) const {
   if (width == 0 || rows == 0) return;
   // A transform's pixel cache is copied for each call, so disjoint rows on several threads give
-  // exactly the single-threaded result.
-  const std::uint32_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::uint32_t parts = std::min(cores, std::max(1u, rows / 8));
+  // exactly the single-threaded result. Each part is worth a thread's start and its memo.
+  const std::uint32_t parts =
+      std::min<std::uint32_t>(rows, workerCount(std::size_t(width) * rows, kPixelsPerWorker));
   const std::uint32_t perPart = (rows + parts - 1) / parts;
   // Each part remembers its own values; all are made before any thread starts.
   std::vector<std::unique_ptr<ConversionMemo>> memos;
@@ -215,35 +217,25 @@ void PageTransform::convert(const std::uint16_t* source, std::size_t sourceRowWo
     convertRows(*memos[index], components_, source + first * sourceRowWords, sourceRowWords,
                 destination + first * destinationRowWords, destinationRowWords, width, count);
   };
-  std::vector<std::thread> helpers;
-  // Started helpers are joined however this ends: a running std::thread that is destroyed ends
-  // the process (std::terminate), and the run would end without its line.
-  struct JoinAll {
-    std::vector<std::thread>& threads;
-    ~JoinAll() {
-      for (std::thread& thread : threads) {
-        if (thread.joinable()) thread.join();
-      }
-    }
-  } joinAll{helpers};
+  // Started helpers are joined however this ends (WorkerThread's destructor), so none outlives
+  // the rows it writes.
+  std::vector<WorkerThread> helpers;
+  helpers.reserve(parts);
   std::uint32_t index = 1;
   std::uint32_t first = perPart;  // the calling thread takes the first part
   for (; first < rows; first += perPart, ++index) {
     const std::uint32_t count = std::min(perPart, rows - first);
-    try {
-      helpers.emplace_back(part, index, first, count);
-    } catch (const std::system_error&) {
+    WorkerThread helper =
+        WorkerThread::start([&part, index, first, count] { part(index, first, count); });
+    if (!helper.started()) {
       // No thread to be had: the rest is done here.
       part(index, first, rows - first);
       break;
-    } catch (const std::bad_alloc&) {
-      // Nor the memory to start one (std::thread allocates its state): the same.
-      part(index, first, rows - first);
-      break;
     }
+    helpers.push_back(std::move(helper));
   }
   part(0, 0, std::min(perPart, rows));
-  for (auto& helper : helpers) helper.join();
+  for (WorkerThread& helper : helpers) helper.join();
   impl_->giveBack(memos);
 }
 

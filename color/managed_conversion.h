@@ -28,8 +28,9 @@ class PageTransform {
 
   /// Converts `rows` rows of `width` pixels. Source rows hold width × sourceComponents() words and
   /// start `sourceRowWords` words apart; destination rows hold width × 3 words and start
-  /// `destinationRowWords` apart. The rows are split between the machine's cores; the result is
-  /// identical to converting them on one thread. Never throws.
+  /// `destinationRowWords` apart. The rows are split between worker threads by their number
+  /// (workerCount: a few rows get none); the result is identical to converting them on one
+  /// thread. Throws std::bad_alloc.
   void convert(const std::uint16_t* source, std::size_t sourceRowWords, std::uint16_t* destination,
                std::size_t destinationRowWords, std::uint32_t width, std::uint32_t rows) const;
 

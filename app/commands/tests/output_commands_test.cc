@@ -6,11 +6,14 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <tuple>
 
 #include "color/output_profile.h"
 #include "printing/settings/snapshot.h"
 #include "testing/icc_fixtures.h"
+#include "testing/machine_shape.h"
 #include "testing/pdf_maker.h"
+#include "testing/png_fixtures.h"
 #include "testing/raster_probe.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
@@ -147,6 +150,46 @@ TEST_F(OutputFlow, ApplicationColourInspectsPreviewsAndThumbnailsTheConvertedPag
   r["colorManagement"]["profileId"] = color::profileId(profile + " ");
   json changed = run("preview", r);
   EXPECT_EQ(changed["error"], "The imported ICC profile changed. Import it again before printing.");
+}
+
+// Pools are sized by the work and capped, never by the cores alone: on a machine seen as 64 or 128
+// cores every application-colour output used to fail (the threads' stacks took the memory limit),
+// and each command must give the very bytes it gives on one core.
+TEST_F(OutputFlow, ApplicationColourGivesTheSameFilesOnOneCoreOrAHundred) {
+  const std::string profile = testing::makeLutRgbPrinterProfile("Matte Paper", 9, true);
+  testing::PngOptions photo;
+  photo.width = 2000;  // 480 x 720 pt: on A4 at 100 %
+  photo.height = 3000;
+  photo.bitDepth = 16;
+  photo.pixelsPerMeterX = photo.pixelsPerMeterY = testing::pixelsPerMeter(300);
+  photo.sample16 = [](uint32_t x, uint32_t y, int c) {
+    return unsigned((x * 21 + y * 7 + c * 9000 + (x * y) % 977) & 0xffff);
+  };
+  const std::string picture = dir.write("photo.png", testing::makePng(photo));
+  json r = request("");
+  r["colorManagement"] = {{"mode", "application"},
+                          {"profileId", color::profileId(profile)},
+                          {"profilePath", dir.write("matte.icc", profile)},
+                          {"renderingIntent", "perceptual"},
+                          {"blackPointCompensation", true},
+                          {"driverColorManagementDisabled", true}};
+  std::map<std::string, std::string> first;  // output name → bytes on the first machine
+  for (unsigned cores : {1u, 2u, 64u, 128u}) {
+    SCOPED_TRACE(std::to_string(cores) + " cores");
+    for (const auto& [file, mode, name] :
+         {std::tuple{picture, "preview", "photo-preview.pdf"},
+          std::tuple{picture, "thumbnail", "photo-thumbnail.png"},
+          std::tuple{artwork, "preview", "text-preview.pdf"},
+          std::tuple{artwork, "thumbnail", "text-thumbnail.png"}}) {
+      r["filePath"] = file;
+      r["outputPath"] = dir.file(name);
+      const json result = run(mode, r, testing::machineShape(cores));
+      ASSERT_EQ(result["ok"], true) << mode << " " << name << ": " << result.dump();
+      const std::string bytes = testing::readFile(dir.file(name));
+      if (!first.count(name)) first[name] = bytes;
+      EXPECT_TRUE(bytes == first[name]) << name << " differs from the first machine's";
+    }
+  }
 }
 
 TEST_F(OutputFlow, RefusesOutputsThatReachTheArtworkOrTheSettings) {
