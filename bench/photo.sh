@@ -10,7 +10,11 @@
 #  4. preview, application colour, vs tificc; goal <= 2.0x, <= 120 MB;
 #  5. print, application colour, A4 landscape at 55 %, vs tificc; goal <= 3.0x, <= 200 MB
 #     (against the private test printer, its queue held so that only submission is timed);
-#  6. thumbnail, printer-managed, of an A4 text page vs `pdftoppm -scale-to 1200`.
+#  6. thumbnail, printer-managed, of an A4 text page vs `pdftoppm -scale-to 1200`;
+#  7. thumbnail, soft proof with gamut warning through a smaller-gamut 33^3 LUT printer profile on
+#     a tinted paper, vs `tificc -p PROFILE -m3 -g` (the same intent and black-point compensation)
+#     on the same picture as a TIFF; goal <= 1.0x, peak <= the application-colour thumbnail's
+#     through the same profile (measured in the same run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bench/setup
@@ -63,6 +67,11 @@ request thumb "$work/thumb.png"
 request preview "$work/preview.pdf"
 request mthumb "$work/mthumb.png" "$managed"
 request mpreview "$work/mpreview.pdf" "$managed"
+"$icc" small-printer-33 "$work/small.icc"
+small_id=$(python3 -c "import hashlib,sys; print('icc-' + hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())" "$work/small.icc")
+small=$(printf ',"colorManagement":{"mode":"application","profileId":"%s","profilePath":"%s","renderingIntent":"perceptual","blackPointCompensation":true,"driverColorManagementDisabled":true}' "$small_id" "$work/small.icc")
+request sthumb "$work/sthumb.png" "$small"
+request proof "$work/proof.png" "$small"',"softProof":{"paperWhite":true,"gamutWarning":true}'
 
 check() {  # mode request
   out=$("$bin" "$1" "$2" 2>&1) && ! grep -q '"error"' <<<"$out" || {
@@ -94,6 +103,15 @@ row "preview, printer-managed" preview "$work/preview.json" "img2pdf -o $work/im
 row "thumbnail, application colour" thumbnail "$work/mthumb.json" "$tificc_cmd"
 row "preview, application colour" preview "$work/mpreview.json" "$tificc_cmd"
 [ -f "$work/mpreview.pdf" ] && echo "   output $(($(stat -c %s "$work/mpreview.pdf") / 1048576)) MB"
+
+proof_row="thumbnail, soft proof with gamut warning"
+if [[ "$proof_row" =~ $only ]]; then
+  row "$proof_row" thumbnail "$work/proof.json" \
+    "tificc -i$srgb -t0 -b -p$work/small.icc -m3 -g $work/photo.tif $work/peer-proof.tif"
+  check thumbnail "$work/sthumb.json"
+  echo "   application-colour thumbnail through the same profile: peak $(peak "$bin" thumbnail "$work/sthumb.json")"
+  echo "   $("$bin" thumbnail "$work/proof.json" | python3 -c 'import json,sys; print("outOfGamutPercent", json.load(sys.stdin)["document"]["outOfGamutPercent"])')"
+fi
 
 print_row="print, application colour, A4 at 55 %"
 if [[ "$print_row" =~ $only ]]; then
