@@ -10,6 +10,7 @@
 
 #include "artwork/pdf_page_entries.h"
 #include "artwork/plain_pdf_reader.h"
+#include "artwork/printed_content.h"
 #include "base/block_file.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
@@ -139,12 +140,22 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   return document;
 }
 
+PdfDocument::~PdfDocument() = default;
+
 void PdfDocument::checkBeforeCopying() {
   // What the pages reach is measured only here: inspect never copies it, and measuring a
   // thousand pages' fonts and images would cost it more than reading the whole page tree.
   if (copyingChecked_) return;
   checkPdfBeforeQpdf(path_, true);
   copyingChecked_ = true;
+}
+
+PrintedContent* PdfDocument::printedContent() {
+  if (!printedContentMade_) {
+    printedContent_ = PrintedContent::of(*qpdf_);
+    printedContentMade_ = true;
+  }
+  return printedContent_.get();
 }
 
 }  // namespace vardelle::artwork

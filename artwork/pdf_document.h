@@ -12,6 +12,8 @@
 
 namespace vardelle::artwork {
 
+class PrintedContent;
+
 /// Makes `pdf` silent: qpdf's own logger writes to standard output, which belongs to the result
 /// line, and its warnings about damaged files are of no use to the user. Every QPDF object this
 /// helper makes goes through here.
@@ -42,11 +44,20 @@ class PdfDocument {
   /// exhaust qpdf's copy (see checkPdfBeforeQpdf).
   void checkBeforeCopying();
 
+  /// What optional content prints on the pages (artwork/printed_content.h), made on first use;
+  /// null when the document has no optional content properties.
+  PrintedContent* printedContent();
+
+  ~PdfDocument();
+
  private:
   std::string path_;
   bool copyingChecked_ = false;
   std::shared_ptr<QPDF> qpdf_;
   std::vector<QPDFObjectHandle> pages_;
+  // After the document it reads, so that it goes first.
+  bool printedContentMade_ = false;
+  std::unique_ptr<PrintedContent> printedContent_;
 };
 
 }  // namespace vardelle::artwork

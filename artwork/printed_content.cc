@@ -1,0 +1,593 @@
+#include "artwork/printed_content.h"
+
+#include <qpdf/Buffer.hh>
+#include <qpdf/BufferInputSource.hh>
+#include <qpdf/Pipeline.hh>
+#include <qpdf/QPDFTokenizer.hh>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+#include "base/artwork_format.h"
+#include "base/print_failure.h"
+
+namespace vardelle::artwork {
+
+namespace {
+
+using Token = QPDFTokenizer::Token;
+
+[[noreturn]] void refuse() { throw PrintFailure(kUnreadablePdfSentence); }
+
+/// Collects a stream's decoded data and stops qpdf's decoding once it passes `limit`.
+class BoundedSink : public Pipeline {
+ public:
+  BoundedSink(std::string& out, size_t limit)
+      : Pipeline("decoded content", nullptr), out_(out), limit_(limit) {}
+  void write(unsigned char const* data, size_t length) override {
+    if (length > limit_ - out_.size()) {
+      exceeded = true;
+      throw std::length_error("content stream past its limit");
+    }
+    out_.append(reinterpret_cast<const char*>(data), length);
+  }
+  void finish() override {}
+  bool exceeded = false;
+
+ private:
+  std::string& out_;
+  size_t limit_;
+};
+
+bool isOneOf(const std::string& op, std::initializer_list<const char*> ops) {
+  for (const char* o : ops) {
+    if (op == o) return true;
+  }
+  return false;
+}
+bool buildsPath(const std::string& op) { return isOneOf(op, {"m", "l", "c", "v", "y", "h", "re"}); }
+bool paintsPath(const std::string& op) {
+  return isOneOf(op, {"S", "s", "f", "F", "f*", "B", "B*", "b", "b*", "n"});
+}
+bool showsText(const std::string& op) { return isOneOf(op, {"Tj", "TJ", "'", "\""}); }
+
+/// Entries of a resource dictionary that filtered content uses in another form, by category
+/// and name; a null handle means the entry goes.
+using Replacements = std::map<std::string, std::map<std::string, QPDFObjectHandle>>;
+
+QPDFObjectHandle resourceEntry(QPDFObjectHandle resources, const char* category,
+                               const std::string& name) {
+  if (!resources.isDictionary()) return QPDFObjectHandle::newNull();
+  QPDFObjectHandle entries = resources.getKey(category);
+  if (!entries.isDictionary()) return QPDFObjectHandle::newNull();
+  return entries.getKey(name);
+}
+
+QPDFObjectHandle replaced(QPDFObjectHandle resources, const Replacements& replacements) {
+  QPDFObjectHandle out =
+      resources.isDictionary() ? resources.shallowCopy() : QPDFObjectHandle::newDictionary();
+  for (const auto& [category, entries] : replacements) {
+    QPDFObjectHandle sub = out.getKey(category);
+    sub = sub.isDictionary() ? sub.shallowCopy() : QPDFObjectHandle::newDictionary();
+    for (auto [name, object] : entries) {
+      if (object.isNull()) {
+        sub.removeKey(name);
+      } else {
+        sub.replaceKey(name, object);
+      }
+    }
+    out.replaceKey(category, sub);
+  }
+  return out;
+}
+
+/// An identity for memoising: the object's number, or its text for a small direct object.
+std::string identity(QPDFObjectHandle object) {
+  if (object.isIndirect()) return object.getObjGen().unparse(' ');
+  if (object.isNull()) return "-";
+  if (object.isStream()) return {};
+  std::string text = object.unparse();
+  return text.size() > 4096 ? std::string() : text;
+}
+
+}  // namespace
+
+/// Filters one content stream: decides each operator as it comes, writing what prints to `out`.
+class PrintedContent::Filter {
+ public:
+  Filter(PrintedContent& owner, QPDFObjectHandle resources, bool textModeKnown, int depth)
+      : owner_(owner), resources_(resources), depth_(depth) {
+    graphics_.known = textModeKnown;
+  }
+
+  /// Filters `data` (released as it goes).
+  void run(std::string data) {
+    Buffer buffer(reinterpret_cast<unsigned char*>(data.data()), data.size());
+    auto input = std::make_shared<BufferInputSource>("content stream", &buffer, false);
+    QPDFTokenizer tokenizer;
+    tokenizer.allowEOF();
+    tokenizer.includeIgnorable();
+    for (;;) {
+      Token token = tokenizer.readToken(input, "content stream", true);
+      if (token.getType() == QPDFTokenizer::tt_eof) break;
+      take(token);
+      if (token.getType() == QPDFTokenizer::tt_word && token.getValue() == "ID") {
+        // The one white-space character after ID belongs to it; the image data follows.
+        char ch = 0;
+        if (input->read(&ch, 1) == 1) take(Token(QPDFTokenizer::tt_space, std::string(1, ch)));
+        tokenizer.expectInlineImage(input);
+      }
+    }
+    finish();
+  }
+
+  std::string out;
+  bool changed = false;
+  Replacements replacements;
+
+ private:
+  /// What the text render mode is at a point of the content, and what has been written.
+  struct TextMode {
+    bool known = false;   ///< false while it is the one a form was drawn with
+    int mode = 0;         ///< when known
+    bool hiding = false;  ///< an invisible mode was written for hidden text
+    int written = 0;      ///< which, while hiding
+  };
+  /// A piece of text-object content held back until it is known whether hidden text in it must
+  /// keep its place for the visible text after it.
+  struct Held {
+    std::string text;
+    bool setsMode = false;    ///< a Tr of the content
+    bool hiddenShow = false;  ///< a hidden text-showing operator, with its operands
+    std::string instead;      ///< what a hidden show leaves when it goes: its line and spacing
+    TextMode mode;            ///< of a hidden show: the render mode the content had there
+  };
+
+  void take(const Token& token) {
+    const auto type = token.getType();
+    if (inlineImage_) {
+      inline_ += token.getRawValue();
+      if (type == QPDFTokenizer::tt_word && token.getValue() == "EI") {
+        inlineImage_ = false;
+        if (hidden()) {
+          changed = true;
+        } else {
+          emit(inline_);
+        }
+        inline_.clear();
+      }
+      return;
+    }
+    if (type == QPDFTokenizer::tt_word) {
+      operate(token.getValue(), token.getRawValue());
+      operands_.clear();
+      significant_.clear();
+      return;
+    }
+    operands_ += token.getRawValue();
+    if (type != QPDFTokenizer::tt_space && type != QPDFTokenizer::tt_comment) {
+      // The first two and the last operand are all any operator here needs; the rest are only
+      // counted, so that a run of operands without an operator costs no memory per operand.
+      if (significant_.size() < 3) {
+        significant_.push_back(token);
+      } else {
+        significant_[2] = token;
+      }
+    }
+  }
+
+  const Token* operand(size_t i) const {
+    return i < significant_.size() ? &significant_[i] : nullptr;
+  }
+  const Token* lastOperand() const { return significant_.empty() ? nullptr : &significant_.back(); }
+  std::string lastName() const {
+    const Token* t = lastOperand();
+    return t && t->getType() == QPDFTokenizer::tt_name ? t->getValue() : std::string();
+  }
+
+  bool hidden() const { return !marks_.empty() && marks_.back().hides; }
+
+  void emit(const std::string& text) {
+    if (holding_) {
+      Held piece;
+      piece.text = text;
+      held_.push_back(std::move(piece));
+    } else {
+      out += text;
+    }
+  }
+
+  void operate(const std::string& op, const std::string& raw) {
+    const std::string whole = operands_ + raw;
+    if (op == "BI") {
+      inlineImage_ = true;
+      inline_ = whole;
+      return;
+    }
+    if (op == "BMC" || op == "BDC") {
+      Mark mark{hidden(), false};
+      const Token* tag = operand(0);
+      if (op == "BDC" && tag && tag->getType() == QPDFTokenizer::tt_name &&
+          tag->getValue() == "/OC") {
+        // Decided here, the span is no longer marked: a reader of what is written then has
+        // nothing to decide again (Ghostscript evaluates a membership dictionary even without
+        // the document's optional content properties, with every group on).
+        mark.optional = true;
+        const Token* properties = operand(1);
+        if (properties && properties->getType() == QPDFTokenizer::tt_name) {
+          unmarked_.insert(properties->getValue());
+          if (!mark.hides) {
+            mark.hides = !owner_.layers_.prints(
+                resourceEntry(resources_, "/Properties", properties->getValue()));
+          }
+        }
+        changed = true;
+      } else {
+        emit(whole);
+      }
+      marks_.push_back(mark);
+      return;
+    }
+    if (op == "EMC") {
+      if (marks_.empty() || !marks_.back().optional) emit(whole);
+      if (!marks_.empty()) marks_.pop_back();
+      return;
+    }
+    if (hidden()) {
+      if (buildsPath(op) || op == "W" || op == "W*") {
+        if (op == "W" || op == "W*") clips_ = true;
+        path_ += whole;
+        return;
+      }
+      if (paintsPath(op)) {
+        // A clipping path still clips what follows: it stays, unpainted.
+        if (clips_) emit(path_ + operands_ + " n");
+        path_.clear();
+        clips_ = false;
+        changed = true;
+        return;
+      }
+      if (op == "sh" || op == "Do") {
+        changed = true;
+        return;
+      }
+      if (showsText(op)) {
+        hideText(op, whole);
+        return;
+      }
+    }
+    flushPath();
+    if (op == "q") {
+      if (saved_.size() < kDeepestSaved) {
+        saved_.push_back(graphics_);
+      } else {
+        ++unsaved_;
+      }
+    } else if (op == "Q") {
+      endHolding(true);
+      if (unsaved_ > 0) {
+        --unsaved_;
+        graphics_.known = false;
+      } else if (!saved_.empty()) {
+        graphics_ = saved_.back();
+        saved_.pop_back();
+      }
+    } else if (op == "Tr") {
+      const Token* value = lastOperand();
+      graphics_.known = value && value->getType() == QPDFTokenizer::tt_integer;
+      graphics_.mode = graphics_.known ? std::atoi(value->getValue().c_str()) : 0;
+      graphics_.hiding = false;
+      if (holding_) {
+        Held piece;
+        piece.text = whole;
+        piece.setsMode = true;
+        held_.push_back(std::move(piece));
+        return;
+      }
+    } else if (op == "BT" || op == "ET") {
+      endHolding(false);
+      inText_ = op == "BT";
+    } else if (isOneOf(op, {"Td", "TD", "Tm", "T*", "'", "\""})) {
+      // These start from the line, not from where the last text ended: hidden text before
+      // them places nothing.
+      endHolding(false);
+    } else if (showsText(op)) {
+      endHolding(true);
+    } else if (op == "Do") {
+      drawXObject(lastName(), whole);
+      return;
+    } else if (op == "scn" || op == "SCN") {
+      usePattern(lastName());
+    } else if (op == "gs") {
+      useGraphicsState(lastName());
+    }
+    if (showsText(op) && graphics_.hiding) {
+      // Hidden text before it wrote an invisible mode: the mode the content set comes back.
+      // A form that never set one inherits it from where it is drawn, outside any text object,
+      // where content leaves it at its initial fill (0) unless it set another.
+      out += "\n" + std::to_string(graphics_.known ? graphics_.mode : 0) + " Tr\n";
+      graphics_.hiding = false;
+    }
+    emit(whole);
+  }
+
+  void flushPath() {
+    if (path_.empty()) return;
+    emit(path_);
+    path_.clear();
+    clips_ = false;
+  }
+
+  void drawXObject(const std::string& name, const std::string& whole) {
+    QPDFObjectHandle xobject = resourceEntry(resources_, "/XObject", name);
+    if (xobject.isStream()) {
+      QPDFObjectHandle dict = xobject.getDict();
+      QPDFObjectHandle oc = dict.getKey("/OC");
+      if (!oc.isNull() && !owner_.layers_.prints(oc)) {
+        changed = true;
+        return;
+      }
+      if (dict.getKey("/Subtype").isNameAndEquals("/Form")) {
+        replace("/XObject", name, xobject, resolved(xobject));
+      } else if (!oc.isNull()) {
+        replace("/XObject", name, xobject, owner_.unmarked(xobject));
+      }
+    }
+    drawn_.insert(name);
+    emit(whole);
+  }
+
+  void usePattern(const std::string& name) {
+    if (name.empty()) return;
+    QPDFObjectHandle pattern = resourceEntry(resources_, "/Pattern", name);
+    if (!pattern.isStream()) return;
+    QPDFObjectHandle type = pattern.getDict().getKey("/PatternType");
+    if (type.isInteger() && type.getIntValue() == 1) {
+      replace("/Pattern", name, pattern, resolved(pattern));
+    }
+  }
+
+  /// A form, pattern or soft mask drawn from here, as it prints.
+  QPDFObjectHandle resolved(QPDFObjectHandle form) {
+    if (!form.getDict().getKey("/Resources").isDictionary()) inherits_ = true;
+    return owner_.resolvedForm(form, resources_, depth_ + 1);
+  }
+
+  void useGraphicsState(const std::string& name) {
+    if (name.empty()) return;
+    QPDFObjectHandle state = resourceEntry(resources_, "/ExtGState", name);
+    if (!state.isDictionary()) return;
+    QPDFObjectHandle mask = state.getKey("/SMask");
+    if (!mask.isDictionary()) return;
+    QPDFObjectHandle group = mask.getKey("/G");
+    if (!group.isStream()) return;
+    QPDFObjectHandle now = resolved(group);
+    if (now.getObjGen() == group.getObjGen()) return;
+    QPDFObjectHandle newMask = mask.shallowCopy();
+    newMask.replaceKey("/G", now);
+    QPDFObjectHandle newState = state.shallowCopy();
+    newState.replaceKey("/SMask", newMask);
+    replacements["/ExtGState"][name] = newState;
+    changed = true;
+  }
+
+  void replace(const char* category, const std::string& name, QPDFObjectHandle was,
+               QPDFObjectHandle now) {
+    if (now.getObjGen() == was.getObjGen()) return;
+    replacements[category][name] = now;
+    changed = true;
+  }
+
+  /// Hidden text: held back while its text object may still show visible text placed after it.
+  void hideText(const std::string& op, const std::string& whole) {
+    changed = true;
+    if (!inText_) return;  // outside a text object it shows nothing and moves nothing
+    if (!holding_) holdingFrom_ = graphics_;
+    holding_ = true;
+    Held held;
+    held.text = whole;
+    held.hiddenShow = true;
+    held.mode = graphics_;
+    // ' and " move to the next line first, and " sets the word and character spacing.
+    const Token* word = operand(0);
+    const Token* character = operand(1);
+    if (op == "\"" && word && character) {
+      held.instead = "\n" + word->getRawValue() + " Tw " + character->getRawValue() + " Tc T*\n";
+    } else if (op == "'" || op == "\"") {
+      held.instead = "\nT*\n";
+    }
+    held_.push_back(std::move(held));
+  }
+
+  /// Ends holding text back: hidden text keeps its place as invisible text when `keep` (visible
+  /// text is placed after it), else it goes, leaving the line and spacing it sets.
+  void endHolding(bool keep) {
+    if (!holding_) return;
+    holding_ = false;
+    bool hiding = holdingFrom_.hiding;
+    int written = holdingFrom_.written;
+    for (Held& piece : held_) {
+      if (piece.setsMode) {
+        hiding = false;
+        out += piece.text;
+      } else if (!piece.hiddenShow) {
+        out += piece.text;
+      } else if (!keep) {
+        out += piece.instead;
+      } else {
+        // Invisible, and where the content clips with its text, still clipping.
+        const int invisible = piece.mode.known && piece.mode.mode >= 4 ? 7 : 3;
+        if (!hiding || written != invisible) out += "\n" + std::to_string(invisible) + " Tr\n";
+        hiding = true;
+        written = invisible;
+        out += piece.text;
+      }
+    }
+    if (keep) {
+      graphics_.hiding = hiding;
+      graphics_.written = written;
+    }
+    held_.clear();
+  }
+
+  void finish() {
+    endHolding(false);
+    flushPath();
+    if (inlineImage_) emit(inline_);
+    emit(operands_);
+    // XObjects that the content no longer draws are not written either (a hidden photograph
+    // would otherwise travel with the job), unless a form draws with these resources.
+    if (!changed || !resources_.isDictionary()) return;
+    // Nothing written refers to the groups any more.
+    for (const std::string& name : unmarked_) {
+      if (!resourceEntry(resources_, "/Properties", name).isNull()) {
+        replacements["/Properties"][name] = QPDFObjectHandle::newNull();
+      }
+    }
+    if (!inherits_) {
+      QPDFObjectHandle xobjects = resources_.getKey("/XObject");
+      if (xobjects.isDictionary()) {
+        for (const auto& [name, object] : xobjects.ditems()) {
+          if (!drawn_.count(name)) replacements["/XObject"][name] = QPDFObjectHandle::newNull();
+        }
+      }
+    }
+  }
+
+  static constexpr size_t kDeepestSaved = size_t(1) << 16;
+
+  PrintedContent& owner_;
+  QPDFObjectHandle resources_;
+  int depth_;
+  std::string operands_;
+  std::vector<Token> significant_;
+  /// An open marked-content span.
+  struct Mark {
+    bool hides = false;     ///< it, or a span around it, does not print
+    bool optional = false;  ///< an optional-content span, whose markers are not written
+  };
+  std::vector<Mark> marks_;
+  std::set<std::string> unmarked_;  ///< property lists of optional-content spans
+  std::string path_;                ///< a hidden path under construction
+  bool clips_ = false;
+  bool inlineImage_ = false;
+  std::string inline_;
+  bool inText_ = false;
+  TextMode graphics_;
+  std::vector<TextMode> saved_;
+  size_t unsaved_ = 0;
+  bool holding_ = false;
+  TextMode holdingFrom_;
+  std::vector<Held> held_;
+  std::set<std::string> drawn_;  ///< XObjects the content still draws
+  bool inherits_ = false;        ///< something it draws has no resources of its own
+};
+
+std::unique_ptr<PrintedContent> PrintedContent::of(QPDF& pdf) {
+  std::optional<OptionalContent> layers = OptionalContent::of(pdf);
+  if (!layers) return nullptr;
+  return std::unique_ptr<PrintedContent>(new PrintedContent(pdf, std::move(*layers)));
+}
+
+std::string PrintedContent::decoded(QPDFObjectHandle stream) {
+  std::string data;
+  BoundedSink sink(data, std::min(kLargestStream, kMostDecoded - decodedBytes_));
+  bool attempted = false;
+  const bool done = stream.pipeStreamData(&sink, &attempted, 0, qpdf_dl_generalized, true, false);
+  if (sink.exceeded) refuse();
+  if (!done || !attempted) {
+    throw std::runtime_error("content stream " + stream.getObjGen().unparse(' ') +
+                             " cannot be decoded");
+  }
+  decodedBytes_ += data.size();
+  return data;
+}
+
+QPDFObjectHandle PrintedContent::resolvedForm(QPDFObjectHandle form, QPDFObjectHandle inherited,
+                                              int depth) {
+  QPDFObjectHandle dict = form.getDict();
+  QPDFObjectHandle own = dict.getKey("/Resources");
+  const QPDFObjectHandle resources = own.isDictionary() ? own : inherited;
+  const std::string inheritedIdentity = own.isDictionary() ? std::string() : identity(inherited);
+  const bool remembered = own.isDictionary() || !inheritedIdentity.empty();
+  const std::string key = form.getObjGen().unparse(' ') + "|" + inheritedIdentity;
+  if (remembered) {
+    auto found = forms_.find(key);
+    if (found != forms_.end()) return found->second;
+  }
+  // A form that draws itself never ends; forms nested this deep are built to exhaust a reader.
+  if (depth > kDeepestForm || !open_.insert(form.getObjGen()).second) refuse();
+  struct Close {
+    std::set<QPDFObjGen>& open;
+    QPDFObjGen id;
+    ~Close() { open.erase(id); }
+  } close{open_, form.getObjGen()};
+  Filter filter(*this, resources, false, depth);
+  filter.run(decoded(form));
+
+  QPDFObjectHandle result = form;
+  // Its /OC was decided where it is drawn, and goes with the other markers.
+  if (filter.changed || dict.hasKey("/OC")) {
+    result = QPDFObjectHandle::newStream(&pdf_);
+    QPDFObjectHandle copy = QPDFObjectHandle::newDictionary();
+    for (const auto& [name, value] : dict.ditems()) {
+      if (name != "/Length" && name != "/Filter" && name != "/DecodeParms" && name != "/DL" &&
+          name != "/OC") {
+        copy.replaceKey(name, value);
+      }
+    }
+    if (!filter.replacements.empty()) {
+      copy.replaceKey("/Resources", replaced(resources, filter.replacements));
+    }
+    result.replaceDict(copy);
+    result.replaceStreamData(filter.out, QPDFObjectHandle::newNull(), QPDFObjectHandle::newNull());
+  }
+  if (remembered) forms_[key] = result;
+  return result;
+}
+
+QPDFObjectHandle PrintedContent::unmarked(QPDFObjectHandle xobject) {
+  const std::string key = xobject.getObjGen().unparse(' ');
+  auto found = forms_.find(key);
+  if (found != forms_.end()) return found->second;
+  QPDFObjectHandle copy = xobject.copyStream();
+  copy.getDict().removeKey("/OC");
+  forms_[key] = copy;
+  return copy;
+}
+
+PrintedContent::Drawing PrintedContent::page(QPDFObjectHandle contents,
+                                             QPDFObjectHandle resources) {
+  const std::string c = identity(contents), r = identity(resources);
+  const bool remembered = !c.empty() && !r.empty();
+  const std::string key = c + "|" + r;
+  if (remembered) {
+    auto found = pages_.find(key);
+    if (found != pages_.end()) return found->second;
+  }
+  // The streams of an array are one content, split anywhere between tokens.
+  std::string data;
+  if (contents.isStream()) {
+    data = decoded(contents);
+  } else if (contents.isArray()) {
+    for (QPDFObjectHandle part : contents.aitems()) {
+      if (!part.isStream()) continue;
+      if (!data.empty()) data += '\n';
+      data += decoded(part);
+    }
+  }
+  Filter filter(*this, resources, true, 0);
+  filter.run(std::move(data));
+  Drawing drawing{contents, resources};
+  if (filter.changed) {
+    drawing.contents = QPDFObjectHandle::newStream(&pdf_, filter.out);
+    if (!filter.replacements.empty()) {
+      drawing.resources = replaced(resources, filter.replacements);
+    }
+  }
+  if (remembered) pages_[key] = drawing;
+  return drawing;
+}
+
+}  // namespace vardelle::artwork

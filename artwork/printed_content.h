@@ -1,0 +1,84 @@
+#pragma once
+
+// Page content as it prints: what optional content hides is left out of the content the helper
+// writes, so that every reader of the sheet (Ghostscript, poppler, a printer's own interpreter,
+// a viewer that ignores layers) draws the same page, whatever it makes of layers.
+
+#include "artwork/optional_content.h"
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+
+namespace vardelle::artwork {
+
+/// Resolves the optional content of one document's pages. Not thread-safe, like the QPDF it reads
+/// and adds to.
+class PrintedContent {
+ public:
+  /// One content stream is decoded up to this size, and all of a document's up to kMostDecoded:
+  /// the same bounds the plain reader puts on one object and on a whole file.
+  static constexpr size_t kLargestStream = size_t(64) << 20;
+  static constexpr size_t kMostDecoded = size_t(256) << 20;
+  /// Forms (and patterns and soft masks) nested deeper than this are refused.
+  static constexpr int kDeepestForm = 64;
+
+  /// The resolver for `pdf`, which must outlive it; none when the document has no optional
+  /// content properties, since its pages then print as they are.
+  static std::unique_ptr<PrintedContent> of(QPDF& pdf);
+
+  /// Content with its resources.
+  struct Drawing {
+    QPDFObjectHandle contents;  ///< a page's /Contents: a stream or an array of streams
+    QPDFObjectHandle resources;
+  };
+
+  /// A page's `contents` drawn with `resources` as the page prints. The same objects when nothing
+  /// in them is optional content that does not print; otherwise one new content stream and, where
+  /// a form, tiling pattern or soft mask it uses changed or an XObject it no longer draws went,
+  /// new resources, all new objects of the document (nothing it had is changed).
+  ///
+  /// Within a marked-content span that does not print, what paints (paths, text, images, inline
+  /// images, shadings, XObjects) is left out and what sets the graphics state for the content
+  /// after the span (colours, q/Q, transforms, clipping paths, text state) stays, so that the
+  /// content stays valid, balanced and drawn as before; hidden text that later visible text in
+  /// its text object is positioned by is kept as invisible text (render mode 3). XObjects whose
+  /// /OC does not print are not drawn, nor written. Forms, tiling patterns and soft-mask groups
+  /// are resolved the same way wherever they are nested. What is decided is no longer marked:
+  /// the optional-content spans' BDC and EMC, the XObjects' /OC and the property lists they name
+  /// are not written, so no reader can decide again.
+  ///
+  /// Throws PrintFailure(kUnreadablePdfSentence) when a stream decodes to more than
+  /// kLargestStream, all of them to more than kMostDecoded, or forms nest deeper than
+  /// kDeepestForm or draw themselves; std::runtime_error when a stream cannot be decoded.
+  Drawing page(QPDFObjectHandle contents, QPDFObjectHandle resources);
+
+  /// The document's print state of its layers.
+  OptionalContent& layers() { return layers_; }
+
+  class Filter;
+
+ private:
+  PrintedContent(QPDF& pdf, OptionalContent layers) : pdf_(pdf), layers_(std::move(layers)) {}
+
+  friend class Filter;
+  /// The stream's data, decoded within the limits.
+  std::string decoded(QPDFObjectHandle stream);
+  /// A form XObject, tiling pattern or soft-mask group as it prints, drawn with its own resources
+  /// or else `inherited`: itself when nothing in it changes.
+  QPDFObjectHandle resolvedForm(QPDFObjectHandle form, QPDFObjectHandle inherited, int depth);
+  /// An image XObject that prints, without its /OC.
+  QPDFObjectHandle unmarked(QPDFObjectHandle xobject);
+
+  QPDF& pdf_;
+  OptionalContent layers_;
+  size_t decodedBytes_ = 0;
+  std::map<std::string, QPDFObjectHandle> forms_;
+  std::set<QPDFObjGen> open_;
+  std::map<std::string, Drawing> pages_;
+};
+
+}  // namespace vardelle::artwork
