@@ -82,6 +82,12 @@ QPDFObjectHandle replaced(QPDFObjectHandle resources, const Replacements& replac
   return out;
 }
 
+bool isOptionalContent(QPDFObjectHandle object) {
+  if (!object.isDictionary()) return false;
+  QPDFObjectHandle type = object.getKey("/Type");
+  return type.isNameAndEquals("/OCG") || type.isNameAndEquals("/OCMD");
+}
+
 /// An identity for memoising: the object's number, or its text for a small direct object.
 std::string identity(QPDFObjectHandle object) {
   if (object.isIndirect()) return object.getObjGen().unparse(' ');
@@ -200,6 +206,11 @@ class PrintedContent::Filter {
 
   void operate(const std::string& op, const std::string& raw) {
     const std::string whole = operands_ + raw;
+    // A path ends with the operator that paints it; anything else after it is out of order, and
+    // keeps its place after the path.
+    if (!path_.empty() && !buildsPath(op) && !paintsPath(op) && op != "W" && op != "W*") {
+      flushPath();
+    }
     if (op == "BI") {
       inlineImage_ = true;
       inline_ = whole;
@@ -257,7 +268,6 @@ class PrintedContent::Filter {
         return;
       }
     }
-    flushPath();
     if (op == "q") {
       if (saved_.size() < kDeepestSaved) {
         saved_.push_back(graphics_);
@@ -325,7 +335,9 @@ class PrintedContent::Filter {
       QPDFObjectHandle dict = xobject.getDict();
       QPDFObjectHandle oc = dict.getKey("/OC");
       if (!oc.isNull() && !owner_.layers_.prints(oc)) {
+        // It prints nowhere, so it is not written either.
         changed = true;
+        replacements["/XObject"][name] = QPDFObjectHandle::newNull();
         return;
       }
       if (dict.getKey("/Subtype").isNameAndEquals("/Form")) {
@@ -418,9 +430,12 @@ class PrintedContent::Filter {
       } else {
         // Invisible, and where the content clips with its text, still clipping.
         const int invisible = piece.mode.known && piece.mode.mode >= 4 ? 7 : 3;
-        if (!hiding || written != invisible) out += "\n" + std::to_string(invisible) + " Tr\n";
-        hiding = true;
-        written = invisible;
+        const int current = hiding ? written : piece.mode.known ? piece.mode.mode : -1;
+        if (current != invisible) {
+          out += "\n" + std::to_string(invisible) + " Tr\n";
+          hiding = true;
+          written = invisible;
+        }
         out += piece.text;
       }
     }
@@ -439,10 +454,13 @@ class PrintedContent::Filter {
     // XObjects that the content no longer draws are not written either (a hidden photograph
     // would otherwise travel with the job), unless a form draws with these resources.
     if (!changed || !resources_.isDictionary()) return;
-    // Nothing written refers to the groups any more.
-    for (const std::string& name : unmarked_) {
-      if (!resourceEntry(resources_, "/Properties", name).isNull()) {
-        replacements["/Properties"][name] = QPDFObjectHandle::newNull();
+    // Nothing written refers to groups any more, nor could content drawn with these resources.
+    QPDFObjectHandle properties = resources_.getKey("/Properties");
+    if (properties.isDictionary()) {
+      for (const auto& [name, object] : properties.ditems()) {
+        if (unmarked_.count(name) || isOptionalContent(object)) {
+          replacements["/Properties"][name] = QPDFObjectHandle::newNull();
+        }
       }
     }
     if (!inherits_) {
@@ -494,7 +512,13 @@ std::string PrintedContent::decoded(QPDFObjectHandle stream) {
   std::string data;
   BoundedSink sink(data, std::min(kLargestStream, kMostDecoded - decodedBytes_));
   bool attempted = false;
-  const bool done = stream.pipeStreamData(&sink, &attempted, 0, qpdf_dl_generalized, true, false);
+  bool done = false;
+  try {
+    done = stream.pipeStreamData(&sink, &attempted, 0, qpdf_dl_generalized, true, false);
+  } catch (const std::exception&) {
+    // qpdf passes on what the sink throws for data it holds in memory.
+    if (!sink.exceeded) throw;
+  }
   if (sink.exceeded) refuse();
   if (!done || !attempted) {
     throw std::runtime_error("content stream " + stream.getObjGen().unparse(' ') +
