@@ -102,9 +102,12 @@ std::string identity(QPDFObjectHandle object) {
 /// Filters one content stream: decides each operator as it comes, writing what prints to `out`.
 class PrintedContent::Filter {
  public:
-  Filter(PrintedContent& owner, QPDFObjectHandle resources, bool textModeKnown, int depth)
+  Filter(PrintedContent& owner, QPDFObjectHandle resources, const Start& start, int depth)
       : owner_(owner), resources_(resources), depth_(depth) {
-    graphics_.known = textModeKnown;
+    graphics_.modeKnown = start.modeKnown;
+    graphics_.mode = start.mode;
+    graphics_.fillKnown = start.fillKnown;
+    graphics_.fillColour = start.fill;
   }
 
   /// Filters `data` (released as it goes).
@@ -133,21 +136,28 @@ class PrintedContent::Filter {
   Replacements replacements;
 
  private:
-  /// What the text render mode is at a point of the content, and what has been written.
-  struct TextMode {
-    bool known = false;   ///< false while it is the one a form was drawn with
-    int mode = 0;         ///< when known
-    bool hiding = false;  ///< an invisible mode was written for hidden text
-    int written = 0;      ///< which, while hiding
+  /// The part of the graphics state that hidden text needs, as the content set it, and what was
+  /// written over it for hidden text.
+  struct Graphics {
+    bool modeKnown = false;  ///< the text render mode, unless inherited from an unknown place
+    int mode = 0;
+    bool fillKnown = false;  ///< the operators that set the fill colour again
+    std::string fillSpace;
+    std::string fillColour;
+    bool fillPortable = true;  ///< they name no resource
+    std::string font;          ///< the resource name of the font, when set here
+    int writtenMode = -1;      ///< a render mode written for hidden text, or -1
+    bool emptyFill = false;    ///< the empty pattern written as the fill for hidden text
   };
   /// A piece of text-object content held back until it is known whether hidden text in it must
   /// keep its place for the visible text after it.
   struct Held {
     std::string text;
-    bool setsMode = false;    ///< a Tr of the content
+    bool setsMode = false;
+    bool setsFill = false;
     bool hiddenShow = false;  ///< a hidden text-showing operator, with its operands
     std::string instead;      ///< what a hidden show leaves when it goes: its line and spacing
-    TextMode mode;            ///< of a hidden show: the render mode the content had there
+    Graphics state;           ///< of a hidden show: the state the content had there
   };
 
   void take(const Token& token) {
@@ -173,8 +183,8 @@ class PrintedContent::Filter {
     }
     operands_ += token.getRawValue();
     if (type != QPDFTokenizer::tt_space && type != QPDFTokenizer::tt_comment) {
-      // The first two and the last operand are all any operator here needs; the rest are only
-      // counted, so that a run of operands without an operator costs no memory per operand.
+      // The first two and the last operand are all any operator here needs, so that a run of
+      // operands without an operator costs no memory per operand.
       if (significant_.size() < 3) {
         significant_.push_back(token);
       } else {
@@ -194,10 +204,12 @@ class PrintedContent::Filter {
 
   bool hidden() const { return !marks_.empty() && marks_.back().hides; }
 
-  void emit(const std::string& text) {
+  void emit(const std::string& text, bool setsMode = false, bool setsFill = false) {
     if (holding_) {
       Held piece;
       piece.text = text;
+      piece.setsMode = setsMode;
+      piece.setsFill = setsFill;
       held_.push_back(std::move(piece));
     } else {
       out += text;
@@ -268,6 +280,7 @@ class PrintedContent::Filter {
         return;
       }
     }
+    bool setsMode = false, setsFill = false;
     if (op == "q") {
       if (saved_.size() < kDeepestSaved) {
         saved_.push_back(graphics_);
@@ -278,23 +291,23 @@ class PrintedContent::Filter {
       endHolding(true);
       if (unsaved_ > 0) {
         --unsaved_;
-        graphics_.known = false;
+        graphics_ = Graphics();
       } else if (!saved_.empty()) {
         graphics_ = saved_.back();
         saved_.pop_back();
       }
     } else if (op == "Tr") {
       const Token* value = lastOperand();
-      graphics_.known = value && value->getType() == QPDFTokenizer::tt_integer;
-      graphics_.mode = graphics_.known ? std::atoi(value->getValue().c_str()) : 0;
-      graphics_.hiding = false;
-      if (holding_) {
-        Held piece;
-        piece.text = whole;
-        piece.setsMode = true;
-        held_.push_back(std::move(piece));
-        return;
-      }
+      graphics_.modeKnown = value && value->getType() == QPDFTokenizer::tt_integer;
+      graphics_.mode = graphics_.modeKnown ? std::atoi(value->getValue().c_str()) : 0;
+      graphics_.writtenMode = -1;
+      setsMode = true;
+    } else if (isOneOf(op, {"cs", "sc", "scn", "g", "rg", "k"})) {
+      setFill(op, whole);
+      setsFill = true;
+    } else if (op == "Tf") {
+      const Token* font = operand(0);
+      graphics_.font = font && font->getType() == QPDFTokenizer::tt_name ? font->getValue() : "";
     } else if (op == "BT" || op == "ET") {
       endHolding(false);
       inText_ = op == "BT";
@@ -307,19 +320,43 @@ class PrintedContent::Filter {
     } else if (op == "Do") {
       drawXObject(lastName(), whole);
       return;
-    } else if (op == "scn" || op == "SCN") {
-      usePattern(lastName());
-    } else if (op == "gs") {
-      useGraphicsState(lastName());
     }
-    if (showsText(op) && graphics_.hiding) {
-      // Hidden text before it wrote an invisible mode: the mode the content set comes back.
-      // A form that never set one inherits it from where it is drawn, outside any text object,
-      // where content leaves it at its initial fill (0) unless it set another.
-      out += "\n" + std::to_string(graphics_.known ? graphics_.mode : 0) + " Tr\n";
-      graphics_.hiding = false;
+    if (op == "scn" || op == "SCN") usePattern(lastName());
+    if (op == "gs") useGraphicsState(lastName());
+    if (showsText(op)) restore();
+    emit(whole, setsMode, setsFill);
+  }
+
+  void setFill(const std::string& op, const std::string& whole) {
+    const Token* first = operand(0);
+    if (op == "cs") {
+      graphics_.fillSpace = whole;
+      graphics_.fillColour.clear();
+      graphics_.fillPortable =
+          first && first->getType() == QPDFTokenizer::tt_name &&
+          isOneOf(first->getValue(), {"/DeviceGray", "/DeviceRGB", "/DeviceCMYK"});
+    } else if (op == "sc" || op == "scn") {
+      graphics_.fillColour = whole;
+      if (!lastName().empty()) graphics_.fillPortable = false;
+    } else {
+      graphics_.fillSpace.clear();
+      graphics_.fillColour = whole;
+      graphics_.fillPortable = true;
     }
-    emit(whole);
+    graphics_.fillKnown = true;
+    graphics_.emptyFill = false;
+  }
+
+  /// Before visible text, after hidden text kept invisible: the mode and fill the content set.
+  void restore() {
+    if (graphics_.writtenMode >= 0) {
+      out += "\n" + std::to_string(graphics_.mode) + " Tr\n";
+      graphics_.writtenMode = -1;
+    }
+    if (graphics_.emptyFill) {
+      out += "\n" + graphics_.fillSpace + "\n" + graphics_.fillColour + "\n";
+      graphics_.emptyFill = false;
+    }
   }
 
   void flushPath() {
@@ -341,7 +378,7 @@ class PrintedContent::Filter {
         return;
       }
       if (dict.getKey("/Subtype").isNameAndEquals("/Form")) {
-        replace("/XObject", name, xobject, resolved(xobject));
+        replace("/XObject", name, xobject, resolved(xobject, drawnFrom()));
       } else if (!oc.isNull()) {
         replace("/XObject", name, xobject, owner_.unmarked(xobject));
       }
@@ -350,20 +387,30 @@ class PrintedContent::Filter {
     emit(whole);
   }
 
+  /// What a form drawn from here starts with.
+  Start drawnFrom() const {
+    Start start;
+    start.modeKnown = graphics_.modeKnown;
+    start.mode = graphics_.mode;
+    start.fillKnown = graphics_.fillKnown && graphics_.fillPortable;
+    if (start.fillKnown) start.fill = graphics_.fillSpace + graphics_.fillColour;
+    return start;
+  }
+
   void usePattern(const std::string& name) {
     if (name.empty()) return;
     QPDFObjectHandle pattern = resourceEntry(resources_, "/Pattern", name);
     if (!pattern.isStream()) return;
     QPDFObjectHandle type = pattern.getDict().getKey("/PatternType");
     if (type.isInteger() && type.getIntValue() == 1) {
-      replace("/Pattern", name, pattern, resolved(pattern));
+      replace("/Pattern", name, pattern, resolved(pattern, Start()));
     }
   }
 
   /// A form, pattern or soft mask drawn from here, as it prints.
-  QPDFObjectHandle resolved(QPDFObjectHandle form) {
+  QPDFObjectHandle resolved(QPDFObjectHandle form, const Start& start) {
     if (!form.getDict().getKey("/Resources").isDictionary()) inherits_ = true;
-    return owner_.resolvedForm(form, resources_, depth_ + 1);
+    return owner_.resolvedForm(form, resources_, start, depth_ + 1);
   }
 
   void useGraphicsState(const std::string& name) {
@@ -374,7 +421,7 @@ class PrintedContent::Filter {
     if (!mask.isDictionary()) return;
     QPDFObjectHandle group = mask.getKey("/G");
     if (!group.isStream()) return;
-    QPDFObjectHandle now = resolved(group);
+    QPDFObjectHandle now = resolved(group, Start());
     if (now.getObjGen() == group.getObjGen()) return;
     QPDFObjectHandle newMask = mask.shallowCopy();
     newMask.replaceKey("/G", now);
@@ -395,12 +442,11 @@ class PrintedContent::Filter {
   void hideText(const std::string& op, const std::string& whole) {
     changed = true;
     if (!inText_) return;  // outside a text object it shows nothing and moves nothing
-    if (!holding_) holdingFrom_ = graphics_;
     holding_ = true;
     Held held;
     held.text = whole;
     held.hiddenShow = true;
-    held.mode = graphics_;
+    held.state = graphics_;
     // ' and " move to the next line first, and " sets the word and character spacing.
     const Token* word = operand(0);
     const Token* character = operand(1);
@@ -412,38 +458,70 @@ class PrintedContent::Filter {
     held_.push_back(std::move(held));
   }
 
-  /// Ends holding text back: hidden text keeps its place as invisible text when `keep` (visible
-  /// text is placed after it), else it goes, leaving the line and spacing it sets.
+  /// Whether hidden text drawn in `state` can be kept in place without painting: painted with an
+  /// empty pattern, in the mode the content had (or its fill-only counterpart), both put back
+  /// afterwards. Text rendered invisible (mode 3) would do, but Ghostscript 10.0 does not move on
+  /// by text it does not paint, which would put the visible text after it out of place. A Type 3
+  /// font may paint in its own colours, so its text goes.
+  bool keepsInPlace(const Graphics& state) const {
+    if (!state.modeKnown || !state.fillKnown) return false;
+    QPDFObjectHandle font = resourceEntry(resources_, "/Font", state.font);
+    return !font.isDictionary() || !font.getKey("/Subtype").isNameAndEquals("/Type3");
+  }
+
+  /// Ends holding text back: hidden text keeps its place for visible text placed after it when
+  /// `keep`, else it goes, leaving the line and spacing it sets.
   void endHolding(bool keep) {
     if (!holding_) return;
     holding_ = false;
-    bool hiding = holdingFrom_.hiding;
-    int written = holdingFrom_.written;
+    int writtenMode = graphics_.writtenMode;
+    bool emptyFill = graphics_.emptyFill;
     for (Held& piece : held_) {
-      if (piece.setsMode) {
-        hiding = false;
+      if (!piece.hiddenShow) {
+        if (piece.setsMode) writtenMode = -1;
+        if (piece.setsFill) emptyFill = false;
         out += piece.text;
-      } else if (!piece.hiddenShow) {
-        out += piece.text;
-      } else if (!keep) {
-        out += piece.instead;
-      } else {
-        // Invisible, and where the content clips with its text, still clipping.
-        const int invisible = piece.mode.known && piece.mode.mode >= 4 ? 7 : 3;
-        const int current = hiding ? written : piece.mode.known ? piece.mode.mode : -1;
-        if (current != invisible) {
-          out += "\n" + std::to_string(invisible) + " Tr\n";
-          hiding = true;
-          written = invisible;
-        }
-        out += piece.text;
+        continue;
       }
+      if (!keep || !keepsInPlace(piece.state)) {
+        out += piece.instead;
+        continue;
+      }
+      const int mode = piece.state.mode;
+      if (mode != 3 && mode != 7) {
+        // Painting only the fill keeps any clipping the text does.
+        const int fillOnly = mode >= 4 ? 4 : 0;
+        if ((writtenMode >= 0 ? writtenMode : mode) != fillOnly) {
+          out += "\n" + std::to_string(fillOnly) + " Tr\n";
+          writtenMode = fillOnly;
+        }
+        if (!emptyFill) {
+          out += "\n/Pattern cs " + emptyPattern() + " scn\n";
+          emptyFill = true;
+        }
+      }
+      out += piece.text;
     }
     if (keep) {
-      graphics_.hiding = hiding;
-      graphics_.written = written;
+      graphics_.writtenMode = writtenMode;
+      graphics_.emptyFill = emptyFill;
     }
     held_.clear();
+  }
+
+  /// The name of a coloured tiling pattern that paints nothing, free in these resources.
+  std::string emptyPattern() {
+    if (emptyPattern_.empty()) {
+      QPDFObjectHandle patterns =
+          resources_.isDictionary() ? resources_.getKey("/Pattern") : QPDFObjectHandle();
+      std::string name = "/NotPrinted";
+      for (int i = 1; patterns.isDictionary() && patterns.hasKey(name); ++i) {
+        name = "/NotPrinted" + std::to_string(i);
+      }
+      emptyPattern_ = name;
+      replacements["/Pattern"][name] = owner_.emptyPattern();
+    }
+    return emptyPattern_;
   }
 
   void finish() {
@@ -451,8 +529,6 @@ class PrintedContent::Filter {
     flushPath();
     if (inlineImage_) emit(inline_);
     emit(operands_);
-    // XObjects that the content no longer draws are not written either (a hidden photograph
-    // would otherwise travel with the job), unless a form draws with these resources.
     if (!changed || !resources_.isDictionary()) return;
     // Nothing written refers to groups any more, nor could content drawn with these resources.
     QPDFObjectHandle properties = resources_.getKey("/Properties");
@@ -463,6 +539,8 @@ class PrintedContent::Filter {
         }
       }
     }
+    // XObjects that the content no longer draws are not written either (a hidden photograph
+    // would otherwise travel with the job), unless a form draws with these resources.
     if (!inherits_) {
       QPDFObjectHandle xobjects = resources_.getKey("/XObject");
       if (xobjects.isDictionary()) {
@@ -492,12 +570,12 @@ class PrintedContent::Filter {
   bool inlineImage_ = false;
   std::string inline_;
   bool inText_ = false;
-  TextMode graphics_;
-  std::vector<TextMode> saved_;
+  Graphics graphics_;
+  std::vector<Graphics> saved_;
   size_t unsaved_ = 0;
   bool holding_ = false;
-  TextMode holdingFrom_;
   std::vector<Held> held_;
+  std::string emptyPattern_;
   std::set<std::string> drawn_;  ///< XObjects the content still draws
   bool inherits_ = false;        ///< something it draws has no resources of its own
 };
@@ -528,14 +606,29 @@ std::string PrintedContent::decoded(QPDFObjectHandle stream) {
   return data;
 }
 
+QPDFObjectHandle PrintedContent::emptyPattern() {
+  if (emptyPattern_.isNull()) {
+    emptyPattern_ = QPDFObjectHandle::newStream(&pdf_, std::string());
+    emptyPattern_.replaceDict(QPDFObjectHandle::parse(
+        "<< /Type /Pattern /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 1 1] /XStep 1 "
+        "/YStep 1 /Resources << >> >>"));
+  }
+  return emptyPattern_;
+}
+
+std::string PrintedContent::Start::key() const {
+  return (modeKnown ? std::to_string(mode) : "?") + "|" + (fillKnown ? fill : "?");
+}
+
 QPDFObjectHandle PrintedContent::resolvedForm(QPDFObjectHandle form, QPDFObjectHandle inherited,
-                                              int depth) {
+                                              const Start& start, int depth) {
   QPDFObjectHandle dict = form.getDict();
   QPDFObjectHandle own = dict.getKey("/Resources");
   const QPDFObjectHandle resources = own.isDictionary() ? own : inherited;
   const std::string inheritedIdentity = own.isDictionary() ? std::string() : identity(inherited);
   const bool remembered = own.isDictionary() || !inheritedIdentity.empty();
-  const std::string key = form.getObjGen().unparse(' ') + "|" + inheritedIdentity;
+  const std::string key =
+      form.getObjGen().unparse(' ') + "|" + inheritedIdentity + "|" + start.key();
   if (remembered) {
     auto found = forms_.find(key);
     if (found != forms_.end()) return found->second;
@@ -547,7 +640,7 @@ QPDFObjectHandle PrintedContent::resolvedForm(QPDFObjectHandle form, QPDFObjectH
     QPDFObjGen id;
     ~Close() { open.erase(id); }
   } close{open_, form.getObjGen()};
-  Filter filter(*this, resources, false, depth);
+  Filter filter(*this, resources, start, depth);
   filter.run(decoded(form));
 
   QPDFObjectHandle result = form;
@@ -601,7 +694,11 @@ PrintedContent::Drawing PrintedContent::page(QPDFObjectHandle contents,
       data += decoded(part);
     }
   }
-  Filter filter(*this, resources, true, 0);
+  // A page starts from the initial graphics state: fill mode, black.
+  Start start;
+  start.modeKnown = start.fillKnown = true;
+  start.fill = "0 g";
+  Filter filter(*this, resources, start, 0);
   filter.run(std::move(data));
   Drawing drawing{contents, resources};
   if (filter.changed) {

@@ -44,8 +44,10 @@ class PrintedContent {
   /// Within a marked-content span that does not print, what paints (paths, text, images, inline
   /// images, shadings, XObjects) is left out and what sets the graphics state for the content
   /// after the span (colours, q/Q, transforms, clipping paths, text state) stays, so that the
-  /// content stays valid, balanced and drawn as before; hidden text that later visible text in
-  /// its text object is positioned by is kept as invisible text (render mode 3). XObjects whose
+  /// content stays valid, balanced and drawn as before. Hidden text that visible text in its text
+  /// object is placed after stays, painted with a pattern that paints nothing (the mode and fill
+  /// the content set are put back before the visible text), where the mode and fill it inherits
+  /// are known and its font is not Type 3; elsewhere it goes. XObjects whose
   /// /OC does not print are not drawn, nor written. Forms, tiling patterns and soft-mask groups
   /// are resolved the same way wherever they are nested. What is decided is no longer marked:
   /// the optional-content spans' BDC and EMC, the XObjects' /OC and the property lists they name
@@ -65,11 +67,23 @@ class PrintedContent {
   PrintedContent(QPDF& pdf, OptionalContent layers) : pdf_(pdf), layers_(std::move(layers)) {}
 
   friend class Filter;
+  /// What content starts with, as far as hidden text needs it: the text render mode and the
+  /// operators that set the fill colour, where known.
+  struct Start {
+    bool modeKnown = false;
+    int mode = 0;
+    bool fillKnown = false;
+    std::string fill;
+    std::string key() const;
+  };
   /// The stream's data, decoded within the limits.
   std::string decoded(QPDFObjectHandle stream);
   /// A form XObject, tiling pattern or soft-mask group as it prints, drawn with its own resources
-  /// or else `inherited`: itself when nothing in it changes.
-  QPDFObjectHandle resolvedForm(QPDFObjectHandle form, QPDFObjectHandle inherited, int depth);
+  /// or else `inherited`, from `start`: itself when nothing in it changes.
+  QPDFObjectHandle resolvedForm(QPDFObjectHandle form, QPDFObjectHandle inherited,
+                                const Start& start, int depth);
+  /// A coloured tiling pattern that paints nothing, one for the document.
+  QPDFObjectHandle emptyPattern();
   /// An image XObject that prints, without its /OC.
   QPDFObjectHandle unmarked(QPDFObjectHandle xobject);
 
@@ -79,6 +93,7 @@ class PrintedContent {
   std::map<std::string, QPDFObjectHandle> forms_;
   std::set<QPDFObjGen> open_;
   std::map<std::string, Drawing> pages_;
+  QPDFObjectHandle emptyPattern_ = QPDFObjectHandle::newNull();
 };
 
 }  // namespace vardelle::artwork

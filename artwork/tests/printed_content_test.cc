@@ -131,18 +131,43 @@ TEST_F(Resolve, HiddenTextGoesUnlessVisibleTextInItsObjectIsPlacedAfterIt) {
   // ' and " still move to the next line, and " still sets the spacing.
   EXPECT_EQ(resolved("BT /OC /Off BDC (a) ' 1 2 (b) \" EMC 0 -14 Td (c) Tj ET"),
             "BT T* 1 Tw 2 Tc T* 0 -14 Td (c) Tj ET");
-  // Visible text placed after it: the hidden text stays, invisible, and the mode comes back.
+  // Visible text placed after it: the hidden text stays, painted with a pattern that paints
+  // nothing, and the fill comes back.
   EXPECT_EQ(resolved("BT /OC /Off BDC (a) Tj EMC (b) Tj /OC /Off BDC (c) Tj EMC (d) Tj ET"),
-            "BT 3 Tr (a) Tj 0 Tr (b) Tj 3 Tr (c) Tj 0 Tr (d) Tj ET");
-  EXPECT_EQ(resolved("q 2 Tr BT /OC /Off BDC (a) Tj 1 Tr (b) Tj EMC (c) Tj ET Q BT (d) Tj ET"),
-            "q 2 Tr BT 3 Tr (a) Tj 1 Tr 3 Tr (b) Tj 1 Tr (c) Tj ET Q BT (d) Tj ET");
-  // Text that clips keeps clipping, unpainted; invisible text is left as it is.
-  EXPECT_EQ(
-      resolved("BT 5 Tr /OC /Off BDC (a) Tj EMC (b) Tj 7 Tr /OC /Off BDC (c) Tj EMC (d) Tj ET"),
-      "BT 5 Tr 7 Tr (a) Tj 5 Tr (b) Tj 7 Tr (c) Tj (d) Tj ET");
+            "BT /Pattern cs /NotPrinted scn (a) Tj 0 g (b) Tj /Pattern cs /NotPrinted scn (c) Tj "
+            "0 g (d) Tj ET");
+  QPDFObjectHandle empty = last.resources.getKey("/Pattern").getKey("/NotPrinted");
+  ASSERT_TRUE(empty.isStream());
+  EXPECT_EQ(data(empty), "");
+  EXPECT_EQ(empty.getDict().getKey("/PaintType").getIntValue(), 1);
+  // Stroked text is filled instead, clipping text still clips, invisible text stays as it is;
+  // the mode and the colour the content set come back.
+  EXPECT_EQ(resolved("q 2 Tr 1 0 0 rg BT /OC /Off BDC (a) Tj 1 Tr (b) Tj EMC (c) Tj ET Q BT (d) "
+                     "Tj ET"),
+            "q 2 Tr 1 0 0 rg BT 0 Tr /Pattern cs /NotPrinted scn (a) Tj 1 Tr 0 Tr (b) Tj 1 Tr 1 "
+            "0 0 rg (c) Tj ET Q BT (d) Tj ET");
+  EXPECT_EQ(resolved("BT 5 Tr /OC /Off BDC (a) Tj EMC (b) Tj 7 Tr /OC /Off BDC (c) Tj EMC (d) Tj "
+                     "ET"),
+            "BT 5 Tr 4 Tr /Pattern cs /NotPrinted scn (a) Tj 5 Tr 0 g (b) Tj 7 Tr (c) Tj (d) Tj ET");
   // Hidden text with no visible text after it in its object goes, wherever it is.
   EXPECT_EQ(resolved("BT /OC /Off BDC (a) Tj EMC (b) Tj /OC /Off BDC (c) Tj EMC ET BT (d) Tj ET"),
-            "BT 3 Tr (a) Tj 0 Tr (b) Tj ET BT (d) Tj ET");
+            "BT /Pattern cs /NotPrinted scn (a) Tj 0 g (b) Tj ET BT (d) Tj ET");
+  // A Type 3 font may paint in colours of its own: its hidden text goes.
+  resources.replaceKey("/Font", QPDFObjectHandle::parse("<< /T3 << /Subtype /Type3 >> >>"));
+  EXPECT_EQ(resolved("BT /T3 9 Tf /OC /Off BDC (a) Tj EMC (b) Tj ET"), "BT /T3 9 Tf (b) Tj ET");
+}
+
+TEST_F(Resolve, HiddenTextInAFormComesBackToTheColourItWasDrawnWith) {
+  const std::string text = "BT /OC /Off BDC (a) Tj EMC (b) Tj ET";
+  addXObject("/Fm", stream(text, "<< /Subtype /Form /BBox [0 0 1 1] /Resources << /Properties << "
+                                 "/Off " + ref(off) + " >> >> >>"));
+  resolved("1 0 0 rg /Fm Do");
+  EXPECT_EQ(words(data(last.resources.getKey("/XObject").getKey("/Fm"))),
+            "BT /Pattern cs /NotPrinted scn (a) Tj 1 0 0 rg (b) Tj ET");
+  // Drawn in a colour of a named colour space, which the form's resources need not have, the
+  // colour could not come back: the hidden text goes.
+  resolved("/Spot cs 1 scn /Fm Do");
+  EXPECT_EQ(words(data(last.resources.getKey("/XObject").getKey("/Fm"))), "BT (b) Tj ET");
 }
 
 TEST_F(Resolve, XObjectsAreDrawnAsTheirOwnOptionalContentSays) {
