@@ -110,7 +110,7 @@ class PrintedContent::Filter {
     graphics_.fillColour = start.fill;
   }
 
-  /// Filters `data` (released as it goes).
+  /// Filters `data`.
   void run(std::string data) {
     Buffer buffer(reinterpret_cast<unsigned char*>(data.data()), data.size());
     auto input = std::make_shared<BufferInputSource>("content stream", &buffer, false);
@@ -155,10 +155,31 @@ class PrintedContent::Filter {
     std::string text;
     bool setsMode = false;
     bool setsFill = false;
-    bool hiddenShow = false;  ///< a hidden text-showing operator, with its operands
-    std::string instead;      ///< what a hidden show leaves when it goes: its line and spacing
-    Graphics state;           ///< of a hidden show: the state the content had there
+    bool hiddenShow = false;  ///< hidden text-showing operators, with their operands
+    std::string instead;      ///< what hidden shows leave when they go: their lines and spacing
+    bool keepable = false;    ///< hidden shows that can keep their place unpainted
+    int mode = 0;             ///< the render mode the content drew them in
   };
+  /// Holds `piece` back, run together with the piece before it where they replay alike, so that
+  /// a long text object costs about its own size.
+  void hold(Held piece) {
+    if (!held_.empty()) {
+      Held& last = held_.back();
+      if (!piece.hiddenShow && !last.hiddenShow) {
+        last.text += piece.text;
+        last.setsMode = last.setsMode || piece.setsMode;
+        last.setsFill = last.setsFill || piece.setsFill;
+        return;
+      }
+      if (piece.hiddenShow && last.hiddenShow && piece.keepable == last.keepable &&
+          piece.mode == last.mode) {
+        last.text += piece.text;
+        last.instead += piece.instead;
+        return;
+      }
+    }
+    held_.push_back(std::move(piece));
+  }
 
   void take(const Token& token) {
     const auto type = token.getType();
@@ -210,7 +231,7 @@ class PrintedContent::Filter {
       piece.text = text;
       piece.setsMode = setsMode;
       piece.setsFill = setsFill;
-      held_.push_back(std::move(piece));
+      hold(std::move(piece));
     } else {
       out += text;
     }
@@ -239,11 +260,9 @@ class PrintedContent::Filter {
         mark.optional = true;
         const Token* properties = operand(1);
         if (properties && properties->getType() == QPDFTokenizer::tt_name) {
-          unmarked_.insert(properties->getValue());
-          if (!mark.hides) {
-            mark.hides = !owner_.layers_.prints(
-                resourceEntry(resources_, "/Properties", properties->getValue()));
-          }
+          QPDFObjectHandle oc = resourceEntry(resources_, "/Properties", properties->getValue());
+          if (!oc.isNull()) unmarked_.insert(properties->getValue());
+          if (!mark.hides) mark.hides = !owner_.layers_.prints(oc);
         }
         changed = true;
       } else {
@@ -343,7 +362,8 @@ class PrintedContent::Filter {
       graphics_.fillColour = whole;
       graphics_.fillPortable = true;
     }
-    graphics_.fillKnown = true;
+    // Written again after each run of hidden text kept in place, so only while short.
+    graphics_.fillKnown = graphics_.fillSpace.size() + graphics_.fillColour.size() <= 256;
     graphics_.emptyFill = false;
   }
 
@@ -382,8 +402,8 @@ class PrintedContent::Filter {
       } else if (!oc.isNull()) {
         replace("/XObject", name, xobject, owner_.unmarked(xobject));
       }
+      drawn_.insert(name);
     }
-    drawn_.insert(name);
     emit(whole);
   }
 
@@ -446,7 +466,8 @@ class PrintedContent::Filter {
     Held held;
     held.text = whole;
     held.hiddenShow = true;
-    held.state = graphics_;
+    held.keepable = keepsInPlace(graphics_);
+    held.mode = graphics_.mode;
     // ' and " move to the next line first, and " sets the word and character spacing.
     const Token* word = operand(0);
     const Token* character = operand(1);
@@ -455,7 +476,7 @@ class PrintedContent::Filter {
     } else if (op == "'" || op == "\"") {
       held.instead = "\nT*\n";
     }
-    held_.push_back(std::move(held));
+    hold(std::move(held));
   }
 
   /// Whether hidden text drawn in `state` can be kept in place without painting: painted with an
@@ -483,11 +504,11 @@ class PrintedContent::Filter {
         out += piece.text;
         continue;
       }
-      if (!keep || !keepsInPlace(piece.state)) {
+      if (!keep || !piece.keepable) {
         out += piece.instead;
         continue;
       }
-      const int mode = piece.state.mode;
+      const int mode = piece.mode;
       if (mode != 3 && mode != 7) {
         // Painting only the fill keeps any clipping the text does.
         const int fillOnly = mode >= 4 ? 4 : 0;

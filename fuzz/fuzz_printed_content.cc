@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         &document.pdf, std::string(reinterpret_cast<const char*>(data), size));
     QPDFObjectHandle written = printed->page(contents, document.resources).contents;
     if (written.getObjGen() != contents.getObjGen()) {
-      std::shared_ptr<Buffer> out = written.getStreamData(qpdf_dl_none);
+      std::shared_ptr<Buffer> out = written.getStreamData(qpdf_dl_generalized);
       const std::string text(reinterpret_cast<const char*>(out->getBuffer()), out->getSize());
       if (saves(text) != saves(std::string(reinterpret_cast<const char*>(data), size))) {
         std::abort();
