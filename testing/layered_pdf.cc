@@ -1,14 +1,11 @@
 #include "testing/layered_pdf.h"
 
 #define POINTERHOLDER_TRANSITION 4
-#include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <cstdio>
-#include <memory>
 #include <stdexcept>
 
 namespace vardelle::testing {
@@ -23,15 +20,6 @@ std::string number(double v) {
   char text[64];
   std::snprintf(text, sizeof text, "%.4f", v);
   return text;
-}
-
-std::string written(QPDF& pdf) {
-  QPDFWriter writer(pdf);
-  writer.setOutputMemory();
-  writer.setDeterministicID(true);
-  writer.write();
-  std::unique_ptr<Buffer> buffer(writer.getBuffer());
-  return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
 }
 
 /// Hands out the page's squares: `count` side by side in one row, rows from half the page up.
@@ -259,7 +247,7 @@ LayeredPdf makeLayeredPdf(double widthPt, double heightPt, const std::string& pr
   page.replaceKey("/Resources", resources);
   page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content));
   QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-  out.pdf = written(pdf);
+  out.pdf = writtenFixture(pdf);
   return out;
 }
 
@@ -268,7 +256,7 @@ std::string withoutOptionalContentProperties(const std::string& bytes) {
   pdf.setSuppressWarnings(true);
   pdf.processMemoryFile("layered", bytes.data(), bytes.size());
   pdf.getRoot().removeKey("/OCProperties");
-  return written(pdf);
+  return writtenFixture(pdf);
 }
 
 std::vector<std::string> wrongSquares(const LayeredPdf& page,
