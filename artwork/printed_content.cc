@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 #include "base/artwork_format.h"
@@ -46,11 +47,84 @@ bool isOneOf(const std::string& op, std::initializer_list<const char*> ops) {
   }
   return false;
 }
-bool buildsPath(const std::string& op) { return isOneOf(op, {"m", "l", "c", "v", "y", "h", "re"}); }
-bool paintsPath(const std::string& op) {
-  return isOneOf(op, {"S", "s", "f", "F", "f*", "B", "B*", "b", "b*", "n"});
+
+/// What an operator does, as far as deciding what prints needs to know.
+enum Does : unsigned {
+  kBuildsPath = 1u << 0,
+  kClips = 1u << 1,
+  kPaintsPath = 1u << 2,
+  kShowsText = 1u << 3,
+  kStartsLine = 1u << 4,  ///< places text from the line start: Td TD Tm T* ' "
+  kSetsFill = 1u << 5,
+  kUsesPattern = 1u << 6,
+  kSaves = 1u << 7,
+  kRestores = 1u << 8,
+  kSetsMode = 1u << 9,
+  kSetsFont = 1u << 10,
+  kBeginsText = 1u << 11,
+  kEndsText = 1u << 12,
+  kDraws = 1u << 13,
+  kShades = 1u << 14,
+  kSetsState = 1u << 15,
+  kBeginsImage = 1u << 16,
+  kBeginsMark = 1u << 17,
+  kEndsMark = 1u << 18,
+};
+
+unsigned whatItDoes(const std::string& op) {
+  // One look-up per operator: content streams are mostly operators.
+  static const std::unordered_map<std::string, unsigned> operators{
+      {"m", kBuildsPath},
+      {"l", kBuildsPath},
+      {"c", kBuildsPath},
+      {"v", kBuildsPath},
+      {"y", kBuildsPath},
+      {"h", kBuildsPath},
+      {"re", kBuildsPath},
+      {"W", kClips},
+      {"W*", kClips},
+      {"S", kPaintsPath},
+      {"s", kPaintsPath},
+      {"f", kPaintsPath},
+      {"F", kPaintsPath},
+      {"f*", kPaintsPath},
+      {"B", kPaintsPath},
+      {"B*", kPaintsPath},
+      {"b", kPaintsPath},
+      {"b*", kPaintsPath},
+      {"n", kPaintsPath},
+      {"Tj", kShowsText},
+      {"TJ", kShowsText},
+      {"'", kShowsText | kStartsLine},
+      {"\"", kShowsText | kStartsLine},
+      {"Td", kStartsLine},
+      {"TD", kStartsLine},
+      {"Tm", kStartsLine},
+      {"T*", kStartsLine},
+      {"cs", kSetsFill},
+      {"sc", kSetsFill},
+      {"scn", kSetsFill | kUsesPattern},
+      {"SCN", kUsesPattern},
+      {"g", kSetsFill},
+      {"rg", kSetsFill},
+      {"k", kSetsFill},
+      {"q", kSaves},
+      {"Q", kRestores},
+      {"Tr", kSetsMode},
+      {"Tf", kSetsFont},
+      {"BT", kBeginsText},
+      {"ET", kEndsText},
+      {"Do", kDraws},
+      {"sh", kShades},
+      {"gs", kSetsState},
+      {"BI", kBeginsImage},
+      {"BMC", kBeginsMark},
+      {"BDC", kBeginsMark},
+      {"EMC", kEndsMark},
+  };
+  auto found = operators.find(op);
+  return found == operators.end() ? 0 : found->second;
 }
-bool showsText(const std::string& op) { return isOneOf(op, {"Tj", "TJ", "'", "\""}); }
 
 /// Entries of a resource dictionary that filtered content uses in another form, by category
 /// and name; a null handle means the entry goes.
@@ -206,107 +280,124 @@ class PrintedContent::Filter {
     if (type != QPDFTokenizer::tt_space && type != QPDFTokenizer::tt_comment) {
       // The first two and the last operand are all any operator here needs, so that a run of
       // operands without an operator costs no memory per operand.
-      if (significant_.size() < 3) {
-        significant_.push_back(token);
-      } else {
-        significant_[2] = token;
-      }
+      if (significant_.size() < 3) significant_.emplace_back();
+      Operand& kept = significant_.back();
+      kept.type = type;
+      kept.value = token.getValue();
     }
   }
 
-  const Token* operand(size_t i) const {
+  /// An operand: its type and value (for a number, as written).
+  struct Operand {
+    QPDFTokenizer::token_type_e type = QPDFTokenizer::tt_bad;
+    std::string value;
+    bool isName() const { return type == QPDFTokenizer::tt_name; }
+  };
+  const Operand* operand(size_t i) const {
     return i < significant_.size() ? &significant_[i] : nullptr;
   }
-  const Token* lastOperand() const { return significant_.empty() ? nullptr : &significant_.back(); }
+  const Operand* lastOperand() const {
+    return significant_.empty() ? nullptr : &significant_.back();
+  }
   std::string lastName() const {
-    const Token* t = lastOperand();
-    return t && t->getType() == QPDFTokenizer::tt_name ? t->getValue() : std::string();
+    const Operand* o = lastOperand();
+    return o && o->isName() ? o->value : std::string();
   }
 
   bool hidden() const { return !marks_.empty() && marks_.back().hides; }
 
-  void emit(const std::string& text, bool setsMode = false, bool setsFill = false) {
+  void emit(const std::string& text, const std::string& more = std::string(), bool setsMode = false,
+            bool setsFill = false) {
     if (holding_) {
       Held piece;
-      piece.text = text;
+      piece.text = text + more;
       piece.setsMode = setsMode;
       piece.setsFill = setsFill;
       hold(std::move(piece));
     } else {
       out += text;
+      out += more;
     }
   }
 
+  /// Whether the span marked with the property list `name` prints, looked up once per name.
+  bool prints(const std::string& name) {
+    auto found = decided_.find(name);
+    if (found != decided_.end()) return found->second;
+    QPDFObjectHandle oc = resourceEntry(resources_, "/Properties", name);
+    const bool printed = owner_.layers_.prints(oc);
+    if (!oc.isNull()) decided_.emplace(name, printed);
+    return printed;
+  }
+
+  /// The operator with its operands, as written.
+  std::string whole(const std::string& raw) const { return operands_ + raw; }
+
   void operate(const std::string& op, const std::string& raw) {
-    const std::string whole = operands_ + raw;
+    const unsigned does = whatItDoes(op);
     // A path ends with the operator that paints it; anything else after it is out of order, and
     // keeps its place after the path.
-    if (!path_.empty() && !buildsPath(op) && !paintsPath(op) && op != "W" && op != "W*") {
-      flushPath();
-    }
-    if (op == "BI") {
+    if (!path_.empty() && !(does & (kBuildsPath | kClips | kPaintsPath))) flushPath();
+    if (does & kBeginsImage) {
       inlineImage_ = true;
-      inline_ = whole;
+      inline_ = whole(raw);
       return;
     }
-    if (op == "BMC" || op == "BDC") {
+    if (does & kBeginsMark) {
       Mark mark{hidden(), false};
-      const Token* tag = operand(0);
-      if (op == "BDC" && tag && tag->getType() == QPDFTokenizer::tt_name &&
-          tag->getValue() == "/OC") {
+      const Operand* tag = operand(0);
+      if (op == "BDC" && tag && tag->isName() && tag->value == "/OC") {
         // Decided here, the span is no longer marked: a reader of what is written then has
         // nothing to decide again (Ghostscript evaluates a membership dictionary even without
         // the document's optional content properties, with every group on).
         mark.optional = true;
-        const Token* properties = operand(1);
-        if (properties && properties->getType() == QPDFTokenizer::tt_name) {
-          QPDFObjectHandle oc = resourceEntry(resources_, "/Properties", properties->getValue());
-          if (!oc.isNull()) unmarked_.insert(properties->getValue());
-          if (!mark.hides) mark.hides = !owner_.layers_.prints(oc);
+        const Operand* properties = operand(1);
+        if (properties && properties->isName() && !mark.hides) {
+          mark.hides = !prints(properties->value);
         }
         changed = true;
       } else {
-        emit(whole);
+        emit(operands_, raw);
       }
       marks_.push_back(mark);
       return;
     }
-    if (op == "EMC") {
-      if (marks_.empty() || !marks_.back().optional) emit(whole);
+    if (does & kEndsMark) {
+      if (marks_.empty() || !marks_.back().optional) emit(operands_, raw);
       if (!marks_.empty()) marks_.pop_back();
       return;
     }
     if (hidden()) {
-      if (buildsPath(op) || op == "W" || op == "W*") {
-        if (op == "W" || op == "W*") clips_ = true;
-        path_ += whole;
+      if (does & (kBuildsPath | kClips)) {
+        if (does & kClips) clips_ = true;
+        path_ += operands_;
+        path_ += raw;
         return;
       }
-      if (paintsPath(op)) {
+      if (does & kPaintsPath) {
         // A clipping path still clips what follows: it stays, unpainted.
-        if (clips_) emit(path_ + operands_ + " n");
+        if (clips_) emit(path_ + operands_, " n");
         path_.clear();
         clips_ = false;
         changed = true;
         return;
       }
-      if (op == "sh" || op == "Do") {
+      if (does & (kShades | kDraws)) {
         changed = true;
         return;
       }
-      if (showsText(op)) {
-        hideText(op, whole);
+      if (does & kShowsText) {
+        hideText(op, whole(raw));
         return;
       }
     }
-    bool setsMode = false, setsFill = false;
-    if (op == "q") {
+    if (does & kSaves) {
       if (saved_.size() < kDeepestSaved) {
         saved_.push_back(graphics_);
       } else {
         ++unsaved_;
       }
-    } else if (op == "Q") {
+    } else if (does & kRestores) {
       endHolding(true);
       if (unsaved_ > 0) {
         --unsaved_;
@@ -315,45 +406,41 @@ class PrintedContent::Filter {
         graphics_ = saved_.back();
         saved_.pop_back();
       }
-    } else if (op == "Tr") {
-      const Token* value = lastOperand();
-      graphics_.modeKnown = value && value->getType() == QPDFTokenizer::tt_integer;
-      graphics_.mode = graphics_.modeKnown ? std::atoi(value->getValue().c_str()) : 0;
+    } else if (does & kSetsMode) {
+      const Operand* value = lastOperand();
+      graphics_.modeKnown = value && value->type == QPDFTokenizer::tt_integer;
+      graphics_.mode = graphics_.modeKnown ? std::atoi(value->value.c_str()) : 0;
       graphics_.writtenMode = -1;
-      setsMode = true;
-    } else if (isOneOf(op, {"cs", "sc", "scn", "g", "rg", "k"})) {
-      setFill(op, whole);
-      setsFill = true;
-    } else if (op == "Tf") {
-      const Token* font = operand(0);
-      graphics_.font = font && font->getType() == QPDFTokenizer::tt_name ? font->getValue() : "";
-    } else if (op == "BT" || op == "ET") {
+    } else if (does & kSetsFont) {
+      const Operand* font = operand(0);
+      graphics_.font = font && font->isName() ? font->value : "";
+    } else if (does & (kBeginsText | kEndsText)) {
       endHolding(false);
-      inText_ = op == "BT";
-    } else if (isOneOf(op, {"Td", "TD", "Tm", "T*", "'", "\""})) {
+      inText_ = does & kBeginsText;
+    } else if (does & kStartsLine) {
       // These start from the line, not from where the last text ended: hidden text before
       // them places nothing.
       endHolding(false);
-    } else if (showsText(op)) {
+    } else if (does & kShowsText) {
       endHolding(true);
-    } else if (op == "Do") {
-      drawXObject(lastName(), whole);
+    } else if (does & kDraws) {
+      drawXObject(lastName(), raw);
       return;
     }
-    if (op == "scn" || op == "SCN") usePattern(lastName());
-    if (op == "gs") useGraphicsState(lastName());
-    if (showsText(op)) restore();
-    emit(whole, setsMode, setsFill);
+    if (does & kSetsFill) setFill(op, whole(raw));
+    if (does & kUsesPattern) usePattern(lastName());
+    if (does & kSetsState) useGraphicsState(lastName());
+    if (does & kShowsText) restore();
+    emit(operands_, raw, does & kSetsMode, does & kSetsFill);
   }
 
   void setFill(const std::string& op, const std::string& whole) {
-    const Token* first = operand(0);
+    const Operand* first = operand(0);
     if (op == "cs") {
       graphics_.fillSpace = whole;
       graphics_.fillColour.clear();
-      graphics_.fillPortable =
-          first && first->getType() == QPDFTokenizer::tt_name &&
-          isOneOf(first->getValue(), {"/DeviceGray", "/DeviceRGB", "/DeviceCMYK"});
+      graphics_.fillPortable = first && first->isName() &&
+                               isOneOf(first->value, {"/DeviceGray", "/DeviceRGB", "/DeviceCMYK"});
     } else if (op == "sc" || op == "scn") {
       graphics_.fillColour = whole;
       if (!lastName().empty()) graphics_.fillPortable = false;
@@ -386,7 +473,7 @@ class PrintedContent::Filter {
     clips_ = false;
   }
 
-  void drawXObject(const std::string& name, const std::string& whole) {
+  void drawXObject(const std::string& name, const std::string& raw) {
     QPDFObjectHandle xobject = resourceEntry(resources_, "/XObject", name);
     if (xobject.isStream()) {
       QPDFObjectHandle dict = xobject.getDict();
@@ -404,7 +491,7 @@ class PrintedContent::Filter {
       }
       drawn_.insert(name);
     }
-    emit(whole);
+    emit(operands_, raw);
   }
 
   /// What a form drawn from here starts with.
@@ -469,10 +556,10 @@ class PrintedContent::Filter {
     held.keepable = keepsInPlace(graphics_);
     held.mode = graphics_.mode;
     // ' and " move to the next line first, and " sets the word and character spacing.
-    const Token* word = operand(0);
-    const Token* character = operand(1);
+    const Operand* word = operand(0);
+    const Operand* character = operand(1);
     if (op == "\"" && word && character) {
-      held.instead = "\n" + word->getRawValue() + " Tw " + character->getRawValue() + " Tc T*\n";
+      held.instead = "\n" + word->value + " Tw " + character->value + " Tc T*\n";
     } else if (op == "'" || op == "\"") {
       held.instead = "\nT*\n";
     }
@@ -555,7 +642,7 @@ class PrintedContent::Filter {
     QPDFObjectHandle properties = resources_.getKey("/Properties");
     if (properties.isDictionary()) {
       for (const auto& [name, object] : properties.ditems()) {
-        if (unmarked_.count(name) || isOptionalContent(object)) {
+        if (decided_.count(name) || isOptionalContent(object)) {
           replacements["/Properties"][name] = QPDFObjectHandle::newNull();
         }
       }
@@ -578,15 +665,16 @@ class PrintedContent::Filter {
   QPDFObjectHandle resources_;
   int depth_;
   std::string operands_;
-  std::vector<Token> significant_;
+  std::vector<Operand> significant_;
   /// An open marked-content span.
   struct Mark {
     bool hides = false;     ///< it, or a span around it, does not print
     bool optional = false;  ///< an optional-content span, whose markers are not written
   };
   std::vector<Mark> marks_;
-  std::set<std::string> unmarked_;  ///< property lists of optional-content spans
-  std::string path_;                ///< a hidden path under construction
+  /// The property lists of optional-content spans, and whether each prints.
+  std::unordered_map<std::string, bool> decided_;
+  std::string path_;  ///< a hidden path under construction
   bool clips_ = false;
   bool inlineImage_ = false;
   std::string inline_;
