@@ -6,6 +6,7 @@
 #include <qpdf/QPDFTokenizer.hh>
 
 #include <cstdlib>
+#include <new>
 #include <stdexcept>
 #include <unordered_map>
 #include <vector>
@@ -31,10 +32,16 @@ class BoundedSink : public Pipeline {
       exceeded = true;
       throw std::length_error("content stream past its limit");
     }
-    out_.append(reinterpret_cast<const char*>(data), length);
+    try {
+      out_.append(reinterpret_cast<const char*>(data), length);
+    } catch (const std::bad_alloc&) {
+      outOfMemory = true;
+      throw;
+    }
   }
   void finish() override {}
   bool exceeded = false;
+  bool outOfMemory = false;  ///< which qpdf reports as a stream it could not decode
 
  private:
   std::string& out_;
@@ -707,6 +714,7 @@ std::string PrintedContent::decoded(QPDFObjectHandle stream) {
     if (!sink.exceeded) throw;
   }
   if (sink.exceeded) refuse();
+  if (sink.outOfMemory) throw std::bad_alloc();
   if (!done || !attempted) {
     throw std::runtime_error("content stream " + stream.getObjGen().unparse(' ') +
                              " cannot be decoded");

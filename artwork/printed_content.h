@@ -5,6 +5,7 @@
 // a viewer that ignores layers) draws the same page, whatever it makes of layers.
 
 #include "artwork/optional_content.h"
+#include "artwork/plain_pdf_limits.h"
 
 #include <cstddef>
 #include <map>
@@ -20,9 +21,9 @@ namespace vardelle::artwork {
 class PrintedContent {
  public:
   /// One content stream is decoded up to this size, and all of a document's up to kMostDecoded:
-  /// the same bounds the plain reader puts on one object and on a whole file.
-  static constexpr size_t kLargestStream = size_t(64) << 20;
-  static constexpr size_t kMostDecoded = size_t(256) << 20;
+  /// the bounds the plain reader puts on one stream and on a whole file.
+  static constexpr size_t kLargestStream = plain_pdf::kLargestDecoded;
+  static constexpr size_t kMostDecoded = plain_pdf::kMostDecoded;
   /// Forms (and patterns and soft masks) nested deeper than this are refused.
   static constexpr int kDeepestForm = 64;
 

@@ -302,7 +302,6 @@ std::string sharedFormKey(const PdfPage& page, QPDFObjectHandle contents,
 
 std::string SheetDocument::formXObjectFor(const PdfPage& page) {
   impl_->current();
-  page.document->checkBeforeCopying();
   std::pair<std::string, QPDFObjectHandle> entry;
   try {
     QPDFObjectHandle pageObject = page.document->pageObject(page.index);
@@ -348,6 +347,8 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
     }
   } catch (const PrintFailure&) {
     throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // the memory sentence, not a failed preview
   } catch (const std::exception& e) {
     debugNote(std::string("qpdf could not copy a page: ") + e.what());
     throw PrintFailure(kPreviewFailed);

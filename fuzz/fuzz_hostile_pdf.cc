@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const PrintFailure&) {
   }
   try {
-    if (artwork::checkPdfBeforeQpdf(scratch.path, true)) {
+    if (artwork::checkPdfBeforeQpdf(scratch.path)) {
       artwork::Artwork a = artwork::Artwork::load(scratch.path, std::nullopt);
       const artwork::PaperGeometry paper{595.28, 841.89, 18, 18, 559.28, 805.89};
       (void)a.inspect(100, paper, 0, 0);
