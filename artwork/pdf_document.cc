@@ -10,6 +10,7 @@
 
 #include "artwork/pdf_page_entries.h"
 #include "artwork/plain_pdf_reader.h"
+#include "artwork/printed_content.h"
 #include "base/block_file.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
@@ -138,6 +139,16 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
     unreadable(e);
   }
   return document;
+}
+
+PdfDocument::~PdfDocument() = default;
+
+PrintedContent* PdfDocument::printedContent() {
+  if (!printedContentMade_) {
+    printedContent_ = PrintedContent::of(*qpdf_);
+    printedContentMade_ = true;
+  }
+  return printedContent_.get();
 }
 
 }  // namespace vardelle::artwork

@@ -15,10 +15,12 @@
 #include "color/output_profile.h"
 #include "printing/settings/snapshot.h"
 #include "testing/icc_fixtures.h"
+#include "testing/layered_pdf.h"
 #include "testing/machine_shape.h"
 #include "testing/pdf_maker.h"
 #include "testing/png_fixtures.h"
 #include "testing/raster_probe.h"
+#include "testing/ruler.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
 #include "testing/tiff_fixtures.h"
@@ -195,6 +197,66 @@ TEST_F(OutputFlow, ApplicationColourGivesTheSameFilesOnOneCoreOrAHundred) {
       EXPECT_TRUE(bytes == first[name]) << name << " differs from the first machine's";
     }
   }
+}
+
+// Layers as a printed page shows them, in every output and whatever reads it: Ghostscript and
+// poppler render the preview as written and without optional-content properties (as a reader that
+// ignores layers reads it), and the thumbnails are read as they are.
+TEST_F(OutputFlow, EveryOutputOfALayeredPageShowsWhatPrints) {
+  const double width = 180 * 72 / 25.4, height = 260 * 72 / 25.4;
+  const testing::LayeredPdf layered = testing::makeLayeredPdf(width, height);
+  const std::string source = dir.write("layered.pdf", layered.pdf);
+  const artwork::PaperGeometry paper{595.2755905511812, 841.8897637795276, 18, 18,
+                                     559.2755905511812, 805.8897637795276};
+  const artwork::Rect rect = artwork::placement({width, height}, 100, paper, 0, 0).rect;
+  const testing::PdfBox placed{rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
+  const std::string profile = testing::makeLutRgbPrinterProfile("Matte Paper", 9, true);
+  const json application = {{"mode", "application"},
+                            {"profileId", color::profileId(profile)},
+                            {"profilePath", dir.write("matte.icc", profile)},
+                            {"renderingIntent", "relativeColorimetric"},
+                            {"blackPointCompensation", false},
+                            {"driverColorManagementDisabled", true}};
+  for (bool managed : {false, true}) {
+    SCOPED_TRACE(managed ? "application colour" : "printer colour");
+    json r = request(dir.file("preview.pdf"));
+    r["filePath"] = source;
+    if (managed) r["colorManagement"] = application;
+    json previewed = run("preview", r);
+    ASSERT_EQ(previewed["ok"], true) << previewed.dump();
+    const std::string preview = testing::readFile(dir.file("preview.pdf"));
+    const std::string stripped =
+        dir.write("stripped.pdf", testing::withoutOptionalContentProperties(preview));
+    for (const std::string& file : {dir.file("preview.pdf"), stripped}) {
+      SCOPED_TRACE(file);
+      auto byGhostscript = testing::renderWithGhostscript(file, 1, 100);
+      ASSERT_TRUE(byGhostscript);
+      EXPECT_EQ(testing::wrongSquares(layered, *byGhostscript, placed, paper.height),
+                std::vector<std::string>{});
+      auto byPoppler = testing::renderWithPoppler(file, 1, 100);
+      ASSERT_TRUE(byPoppler);
+      EXPECT_EQ(testing::wrongSquares(layered, *byPoppler, 100 / 72.0, placed, paper.height),
+                std::vector<std::string>{});
+    }
+
+    r["outputPath"] = dir.file("thumbnail.png");
+    json thumbnail = run("thumbnail", r);
+    ASSERT_EQ(thumbnail["ok"], true) << thumbnail.dump();
+    auto png = testing::decodePng(testing::readFile(dir.file("thumbnail.png")));
+    ASSERT_TRUE(png);
+    EXPECT_EQ(testing::wrongSquares(layered, *png, 1200 / paper.height, placed, paper.height),
+              std::vector<std::string>{});
+  }
+
+  // The history's thumbnail of a layered sheet, drawn at its own size.
+  json r = request(dir.file("sheet.png"));
+  r["filePath"] = source;
+  json drawn = run("sheet-thumbnail", r);
+  ASSERT_EQ(drawn["ok"], true) << drawn.dump();
+  auto png = testing::decodePng(testing::readFile(dir.file("sheet.png")));
+  ASSERT_TRUE(png);
+  EXPECT_EQ(testing::wrongSquares(layered, *png, 1200 / height, {0, 0, width, height}, height),
+            std::vector<std::string>{});
 }
 
 TEST_F(OutputFlow, RefusesOutputsThatReachTheArtworkOrTheSettings) {
