@@ -68,16 +68,7 @@ random.setstate(state)
 write(work + "/plain.pdf", b"")
 PY
 
-python3 - "$work/a4.json" <<'PY'
-import base64, json, sys
-w, h = 595.2755905511812, 841.8897637795276
-json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
-                     "imageableWidth": w - 24, "imageableHeight": h - 24},
-           "summary": {"paperName": "A4", "paperWidthMm": 210, "paperHeightMm": 297,
-                       "orientation": "portrait", "copies": 1, "printerName": "bench"}},
-          open(sys.argv[1], "w"))
-PY
+python3 bench/snapshot.py "$work/a4.json" 595.2755905511812 841.8897637795276
 for name in layered plain; do
   printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"}' \
     "$work/a4.json" "$work/$name.pdf" "$work/$name-preview.pdf" >"$work/$name.json"

@@ -48,16 +48,7 @@ srgb=/usr/share/color/icc/colord/sRGB.icc
 id=$(python3 -c "import hashlib,sys; print('icc-' + hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())" "$work/printer.icc")
 
 # 24 x 18 inches with 12 pt margins: the 20 x 13.3 inch picture fits at 100 %.
-python3 - "$work/sheet.json" 1728 1296 <<'PY'
-import base64, json, sys
-path, w, h = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
-json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
-                     "imageableWidth": w - 24, "imageableHeight": h - 24},
-           "summary": {"paperName": "bench", "paperWidthMm": w * 25.4 / 72,
-                       "paperHeightMm": h * 25.4 / 72, "orientation": "landscape", "copies": 1,
-                       "printerName": "bench"}}, open(path, "w"))
-PY
+python3 bench/snapshot.py "$work/sheet.json" 1728 1296 12 landscape
 managed=$(printf ',"colorManagement":{"mode":"application","profileId":"%s","profilePath":"%s","renderingIntent":"perceptual","blackPointCompensation":true,"driverColorManagementDisabled":true}' "$id" "$work/printer.icc")
 request() {  # name output [colour]
   printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"%s}' \
@@ -128,16 +119,7 @@ if [[ "$print_row" =~ $only ]]; then
 fi
 
 python3 bench/drawing_fixtures.py "$work"
-python3 - "$work/a4sheet.json" <<'PY'
-import base64, json, sys
-w, h = 595.2755905511812, 841.8897637795276
-json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
-                     "imageableWidth": w - 24, "imageableHeight": h - 24},
-           "summary": {"paperName": "bench", "paperWidthMm": 210, "paperHeightMm": 297,
-                       "orientation": "portrait", "copies": 1, "printerName": "bench"}},
-          open(sys.argv[1], "w"))
-PY
+python3 bench/snapshot.py "$work/a4sheet.json" 595.2755905511812 841.8897637795276
 printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"}' \
   "$work/a4sheet.json" "$work/text.pdf" "$work/text-thumb.png" >"$work/text.json"
 row "thumbnail, printer-managed, A4 text page" thumbnail "$work/text.json" \
