@@ -11,6 +11,7 @@
 #include "artwork/pdf_page_entries.h"
 #include "artwork/plain_pdf_limits.h"
 #include "artwork/plain_pdf_reader.h"
+#include "artwork/printed_content.h"
 #include "base/block_file.h"
 #include "base/diagnostics.h"
 #include "base/memory_limit.h"
@@ -145,6 +146,16 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
     unreadable(e);
   }
   return document;
+}
+
+PdfDocument::~PdfDocument() = default;
+
+PrintedContent* PdfDocument::printedContent() {
+  if (!printedContentMade_) {
+    printedContent_ = PrintedContent::of(*qpdf_);
+    printedContentMade_ = true;
+  }
+  return printedContent_.get();
 }
 
 }  // namespace vardelle::artwork

@@ -12,6 +12,8 @@
 
 namespace vardelle::artwork {
 
+class PrintedContent;
+
 /// Makes `pdf` silent: qpdf's own logger writes to standard output, which belongs to the result
 /// line, and its warnings about damaged files are of no use to the user. Every QPDF object this
 /// helper makes goes through here.
@@ -40,10 +42,19 @@ class PdfDocument {
   /// The page dictionary of page `index` (0-based).
   QPDFObjectHandle pageObject(size_t index) const { return pages_.at(index); }
 
+  /// What optional content prints on the pages (artwork/printed_content.h), made on first use;
+  /// null when the document has no optional content properties.
+  PrintedContent* printedContent();
+
+  ~PdfDocument();
+
  private:
   std::string path_;
   std::shared_ptr<QPDF> qpdf_;
   std::vector<QPDFObjectHandle> pages_;
+  // After the document it reads, so that it goes first.
+  bool printedContentMade_ = false;
+  std::unique_ptr<PrintedContent> printedContent_;
 };
 
 }  // namespace vardelle::artwork

@@ -118,7 +118,8 @@ std::unique_ptr<ThumbnailSheet> composeThumbnailSheet(const Artwork& artwork,
 }  // namespace
 
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
-                          double offsetXmm, double offsetYmm) {
+                          double offsetXmm, double offsetYmm,
+                          const std::array<std::uint8_t, 3>& sheetRgb) {
   const PngPage* png = artwork.pages.empty() ? nullptr : artwork.pages.front().png();
   if (!png) {
     // Poppler draws the same sheet in a fraction of the time Ghostscript needs to start. The
@@ -150,7 +151,7 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
   RgbaImage image;
   try {
     image = rasterThumbnail(
-        *png, {size.width, size.height, size.pixelsPerPoint, p.rect, paper.imageable()});
+        *png, {size.width, size.height, size.pixelsPerPoint, p.rect, paper.imageable(), sheetRgb});
   } catch (const std::bad_alloc&) {
     throw PrintFailure("Could not create the artwork preview image.");
   }

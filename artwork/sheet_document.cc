@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "artwork/band_deflate.h"
+#include "artwork/printed_content.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
 
@@ -309,6 +310,12 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
     QPDFObjectHandle contents = pageObject.getKey("/Contents");
     QPDFObjectHandle resources = source.getAttribute("/Resources", false);
     QPDFObjectHandle group = source.getAttribute("/Group", false);
+    // Layers are decided here, as the page prints, for every output drawn from this sheet.
+    if (PrintedContent* printed = page.document->printedContent()) {
+      const PrintedContent::Drawing drawing = printed->page(contents, resources);
+      contents = drawing.contents;
+      resources = drawing.resources;
+    }
     std::string shared = sharedFormKey(page, contents, resources, group);
     Impl::FormKey key{page.document.get(),
                       shared.empty() ? "page " + std::to_string(page.index) : "content " + shared};
@@ -345,6 +352,8 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
       impl_->forms.emplace(key, entry);
       impl_->versions.insert(page.document->qpdf().getPDFVersion());
     }
+  } catch (const PrintFailure&) {
+    throw;
   } catch (const std::bad_alloc&) {
     throw;  // the memory sentence, not a failed preview
   } catch (const std::exception& e) {

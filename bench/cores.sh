@@ -29,17 +29,8 @@ python3 bench/drawing_fixtures.py "$work"
 "$icc" lut-printer-33 "$work/printer.icc"
 id=$(python3 -c "import hashlib,sys; print('icc-' + hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())" "$work/printer.icc")
 # 24 x 18 inches for the photograph at 100 %, A4 for the pages.
-python3 - "$work" <<'PY'
-import base64, json, sys
-for name, w, h in (("large", 1728, 1296), ("a4", 595.2755905511812, 841.8897637795276)):
-    json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-               "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
-                         "imageableWidth": w - 24, "imageableHeight": h - 24},
-               "summary": {"paperName": name, "paperWidthMm": w * 25.4 / 72,
-                           "paperHeightMm": h * 25.4 / 72, "orientation": "portrait",
-                           "copies": 1, "printerName": "bench"}},
-              open(f"{sys.argv[1]}/{name}.json", "w"))
-PY
+python3 bench/snapshot.py "$work/large.json" 1728 1296
+python3 bench/snapshot.py "$work/a4.json" 595.2755905511812 841.8897637795276
 managed=$(printf '"colorManagement":{"mode":"application","profileId":"%s","profilePath":"%s","renderingIntent":"perceptual","blackPointCompensation":true,"driverColorManagementDisabled":true}' "$id" "$work/printer.icc")
 
 echo "| Input | Mode | Cores | Median | Peak | Peak / 2 cores |"
