@@ -11,16 +11,8 @@
 #include "app/finish.h"
 #include "base/drawing_deadline.h"
 #include "base/memory_limit.h"
+#include "base/sanitized.h"
 #include "base/worker_threads.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VARDELLE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || \
-    __has_feature(thread_sanitizer)
-#define VARDELLE_SANITIZED 1
-#endif
-#endif
 
 namespace vardelle::app {
 

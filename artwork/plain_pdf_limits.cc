@@ -25,7 +25,8 @@ constexpr size_t kFileBytesPerValue = 8;
 constexpr size_t kLeastCopyBudget = 2000000;
 constexpr size_t kCopiedValuesPerFileByte = 4;
 
-// What qpdf's copy costs, measured on the densest real files (bench/copy_memory.sh): a run's
+// What qpdf's copy costs, measured on the densest real files (source3.pdf and
+// glossaries-extra-manual.pdf among Debian's documentation, README "Building by hand"): a run's
 // private writable memory grows by 230 to 480 bytes for each value the pages reach (the most where
 // the values are copied, not only parsed: files without object streams), above about 70 MB that
 // any run takes (the 64 MB stack among it). Real writers put at most 0.43 values reached in a byte

@@ -5,14 +5,7 @@
 
 #include <algorithm>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VARDELLE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || \
-    __has_feature(thread_sanitizer)
-#define VARDELLE_SANITIZED 1
-#endif
-#endif
+#include "base/sanitized.h"
 
 namespace vardelle {
 
