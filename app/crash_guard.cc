@@ -10,16 +10,9 @@
 
 #include "app/finish.h"
 #include "base/drawing_deadline.h"
+#include "base/memory_limit.h"
+#include "base/sanitized.h"
 #include "base/worker_threads.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VARDELLE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || \
-    __has_feature(thread_sanitizer)
-#define VARDELLE_SANITIZED 1
-#endif
-#endif
 
 namespace vardelle::app {
 
@@ -35,17 +28,14 @@ constexpr size_t kSignalStackBytes = 64 * 1024;
 // crash handler ends a deeper one with its line. Pages are committed only when touched, but the
 // whole size counts against the memory limit below.
 constexpr size_t kLargeStackBytes = size_t(64) << 20;
-// The private writable memory of a run: 512 MB in all. A qpdf Flate bomb then ends with
-// std::bad_alloc in a few seconds instead of taking gigabytes for a minute; a 24-megapixel 16-bit
-// photograph's preview needs less than 150 MB of it.
-[[maybe_unused]] constexpr rlim_t kMemoryBytes = rlim_t(512) << 20;
-// The limit counts every thread's stack at its reserved size, touched or not. What the helper
-// reserves for stacks is fixed and small, the same on any machine (no pool grows past
-// kMostWorkers): the large stack, and room for the threads it starts (at most 4 compressing and 8
-// converting, a few of its own) and the libraries' few. The rest is what the run may use.
-[[maybe_unused]] constexpr rlim_t kStackBytes =
+// The memory limit (base/memory_limit.h) counts every thread's stack at its reserved size, touched
+// or not. What the helper reserves for stacks is fixed and small, the same on any machine (no pool
+// grows past kMostWorkers): the large stack, and room for the threads it starts (at most 4
+// compressing and 8 converting, a few of its own) and the libraries' few. The rest is what the run
+// may use.
+constexpr uint64_t kStackBytes =
     kLargeStackBytes + 24 * kWorkerStackBytes + 8 * kLibraryThreadStackBytes;
-static_assert(kStackBytes < kMemoryBytes / 4);
+static_assert(kStackBytes < kRunMemoryBytes / 4);
 constexpr rlim_t kCpuSeconds = 120;
 
 std::atomic<const char*> outOfTimeSentence{kTooLongToDrawSentence};
@@ -106,17 +96,6 @@ void installCrashGuard(const char* sentence, const char* processorLimitSentence)
 void limitProcessorTime() {
   rlimit cpu{kCpuSeconds, kCpuSeconds + 5};
   ::setrlimit(RLIMIT_CPU, &cpu);
-}
-
-void limitMemory() {
-#ifndef VARDELLE_SANITIZED
-  rlimit data{};
-  if (::getrlimit(RLIMIT_DATA, &data) == 0 &&
-      (data.rlim_cur == RLIM_INFINITY || data.rlim_cur > kMemoryBytes)) {
-    data.rlim_cur = kMemoryBytes;
-    ::setrlimit(RLIMIT_DATA, &data);
-  }
-#endif
 }
 
 void runWithLargeStack(const std::function<void()>& work) {

@@ -21,13 +21,8 @@ namespace vardelle::app {
 void installCrashGuard(const char* sentence,
                        const char* processorLimitSentence = kTooLongToDrawSentence);
 
-/// limitProcessorTime: limits the process's processor time (120 s, then SIGXCPU and the guard's
-/// line). limitMemory: limits its private writable memory (RLIMIT_DATA: 512 MB, of which the
-/// helper's thread stacks, which the limit counts whether used or not, take a fixed 92 MB; an
-/// allocation beyond it fails, and std::bad_alloc becomes "There was not enough memory to finish
-/// this operation."). The memory limit is skipped under sanitizers, whose shadow memory counts
-/// against it.
-void limitMemory();
+/// Limits the process's processor time: 120 s, then SIGXCPU and the guard's line. (Its memory is
+/// limited by base/memory_limit.h; the helper's thread stacks take a fixed 92 MB of that limit.)
 void limitProcessorTime();
 
 /// Runs `work` on a thread with a 64 MB stack and an alternate signal stack, and waits for it;

@@ -99,7 +99,8 @@ void finish(const HelperResult& result) {
   pid_t none = 0;
   // Never released: the process ends while holding it, so whoever comes second writes nothing.
   if (!finisher.compare_exchange_strong(none, ::gettid())) waitForTheEnd();
-  // An atomic write in its last step completes or is undone before the process ends.
+  // A write that is naming its file completes that step first, and a write in progress leaves no
+  // hidden file behind, whichever module made it.
   stopFileWrites();
   std::optional<std::string> line = encodeResultLine(result);
   if (!line) {
@@ -126,7 +127,7 @@ void finishFromSignal(const char* sentence) noexcept {
     }
     if (writing.load()) ::_exit(1);
   }
-  // stopFileWrites is not safe here; an unfinished write is an unnamed file the kernel frees.
+  stopFileWrites();  // async-signal-safe
   char line[2048];
   const size_t length = failureLine(sentence, line, sizeof line);
   if (length) {

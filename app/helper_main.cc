@@ -13,6 +13,7 @@
 #include "app/watchdog.h"
 #include "base/artwork_format.h"
 #include "base/files.h"
+#include "base/memory_limit.h"
 #include "base/print_failure.h"
 #include "base/protocol_json.h"
 #include "base/worker_threads.h"

@@ -9,10 +9,12 @@
 #include <stdexcept>
 
 #include "artwork/pdf_page_entries.h"
+#include "artwork/plain_pdf_limits.h"
 #include "artwork/plain_pdf_reader.h"
 #include "artwork/printed_content.h"
 #include "base/block_file.h"
 #include "base/diagnostics.h"
+#include "base/memory_limit.h"
 #include "base/print_failure.h"
 
 namespace vardelle::artwork {
@@ -102,7 +104,12 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   // refuses such a file before qpdf sees it, whatever the mode; a plain file costs one more quick
   // read (a 1,000-page file is read in less time than qpdf takes to load), and a file it declines
   // goes to qpdf as before.
-  checkPdfBeforeQpdf(path);
+  if (const std::optional<PdfCheck> measured = checkPdfBeforeQpdf(path)) {
+    // What the pages reach is known before qpdf builds it: the run gets the memory that takes,
+    // which a small file never needs beyond what every run gets. A file the check cannot read
+    // keeps that, and the process's own limit stands.
+    allowMemory(plain_pdf::qpdfMemoryBytes(measured->valuesReached, measured->fileBytes));
+  }
   auto document = std::shared_ptr<PdfDocument>(new PdfDocument);
   document->path_ = path;
   document->qpdf_ = std::make_shared<QPDF>();

@@ -25,7 +25,8 @@ void silenceQpdf(QPDF& pdf);
 class PdfDocument {
  public:
   /// Opens `path` with the empty password, once the file has passed checkPdfBeforeQpdf (which
-  /// also measures what the pages reach, for copying them into a sheet). Throws PrintFailure
+  /// also measures what the pages reach, for copying them into a sheet: the run's memory limit is
+  /// raised to what qpdf needs for that, plain_pdf::qpdfMemoryBytes). Throws PrintFailure
   /// with the messages of loading:
   /// "This PDF could not be opened. It may be incomplete or damaged.", "Unlock this
   /// password-protected PDF before printing.", "This PDF does not allow printing.".

@@ -21,10 +21,20 @@ namespace {
 constexpr size_t kLeastValueBudget = 1000000;
 constexpr size_t kFileBytesPerValue = 8;
 // What the pages reach is not built here, only counted for qpdf, which builds it to copy the
-// pages into a sheet at about 230 bytes a value: the floor keeps qpdf under 512 MB. A larger real
-// file may still need more memory than that, and then ends with the sentence that says so.
+// pages into a sheet; the memory that copy needs follows the count (qpdfMemoryBytes).
 constexpr size_t kLeastCopyBudget = 2000000;
 constexpr size_t kCopiedValuesPerFileByte = 4;
+
+// What qpdf's copy costs, measured on the densest real files (source3.pdf and
+// glossaries-extra-manual.pdf among Debian's documentation, README "Building by hand"): a run's
+// private writable memory grows by 230 to 480 bytes for each value the pages reach (the most where
+// the values are copied, not only parsed: files without object streams), above about 70 MB that
+// any run takes (the 64 MB stack among it). Real writers put at most 0.43 values reached in a byte
+// of the file: counting at most one a byte, a file denser than any real one gets no more memory
+// for it, and a small file none beyond what every run gets.
+constexpr uint64_t kCopyBaseBytes = uint64_t(128) << 20;
+constexpr uint64_t kCopyBytesPerValue = 512;
+constexpr uint64_t kCopiedValuesCountedPerFileByte = 1;
 
 std::string withSeparators(size_t n) {
   const std::string digits = std::to_string(n);
@@ -48,6 +58,12 @@ size_t valueBudget(long long fileBytes) {
 
 size_t copyBudget(long long fileBytes) {
   return std::max(kLeastCopyBudget, size_t(std::max(0LL, fileBytes)) * kCopiedValuesPerFileByte);
+}
+
+uint64_t qpdfMemoryBytes(size_t valuesReached, long long fileBytes) {
+  const uint64_t counted = std::min<uint64_t>(
+      valuesReached, uint64_t(std::max(0LL, fileBytes)) * kCopiedValuesCountedPerFileByte);
+  return kCopyBaseBytes + counted * kCopyBytesPerValue;
 }
 
 std::string_view describe(Rule rule) {

@@ -152,5 +152,10 @@ size_t valueBudget(long long fileBytes);
 /// The values qpdf may build for a file of `fileBytes` bytes from what its pages reach, counted
 /// here without being built.
 size_t copyBudget(long long fileBytes);
+/// The private writable memory a run needs for qpdf to read a file of `fileBytes` bytes whose
+/// pages reach `valuesReached` values and copy its pages into a sheet, with what the rest of the
+/// run takes: for base/memory_limit.h's allowMemory, which never goes below the memory every run
+/// gets.
+uint64_t qpdfMemoryBytes(size_t valuesReached, long long fileBytes);
 
 }  // namespace vardelle::artwork::plain_pdf

@@ -774,14 +774,16 @@ class PlainPdf {
 struct Reading {
   std::vector<PdfPageEntries> pages;
   bool answerable;  // read without the filters whose decoding is only measured
+  PdfCheck measured;
 };
 
 std::optional<Reading> readWithinLimits(const std::string& path, std::string_view who) {
   try {
     PlainPdf pdf(path, true);
-    Reading reading{pdf.pages(), false};
+    Reading reading{pdf.pages(), false, {}};
     pdf.checkCopies();
     reading.answerable = !pdf.usedOtherFilters();
+    reading.measured = {pdf.fileBytes(), pdf.copiesSpent()};
     return reading;
   } catch (const std::system_error& e) {
     debugNote(std::string(who) + ": " + e.what());
@@ -796,8 +798,10 @@ std::optional<Reading> readWithinLimits(const std::string& path, std::string_vie
 
 }  // namespace
 
-bool checkPdfBeforeQpdf(const std::string& path) {
-  return readWithinLimits(path, "plain PDF check").has_value();
+std::optional<PdfCheck> checkPdfBeforeQpdf(const std::string& path) {
+  std::optional<Reading> reading = readWithinLimits(path, "plain PDF check");
+  if (!reading) return std::nullopt;
+  return reading->measured;
 }
 
 std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path) {

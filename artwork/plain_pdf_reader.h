@@ -29,10 +29,15 @@ std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& 
 /// more than 32 deep (1,000 from a page), a page tree more than 256 deep, object and
 /// cross-reference streams that decode to more than 64 MB (256 MB in all), or more values than the
 /// file's budgets (plain_pdf_limits.h). Also decodes the other filters qpdf decodes in object
-/// streams, to measure them. True when the file was read and is within those limits; false when
-/// it is not plain, and only the process's own guard (the entry's crash guard and resource
-/// limits) stands between it and qpdf.
-bool checkPdfBeforeQpdf(const std::string& path);
+/// streams, to measure them. What it measured when the file was read and is within those limits;
+/// nothing when it is not plain, and only the process's own guard (the entry's crash guard and
+/// resource limits) stands between it and qpdf.
+struct PdfCheck {
+  long long fileBytes = 0;
+  size_t valuesReached =
+      0;  // what qpdf builds to copy the pages into a sheet (whole object streams)
+};
+std::optional<PdfCheck> checkPdfBeforeQpdf(const std::string& path);
 
 /// What the check counts in a file, with no budget of values, for measuring real files
 /// (bench/pdf_values.sh).

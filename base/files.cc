@@ -1,17 +1,23 @@
 #include "base/files.h"
 #include "base/files_internal.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <utility>
@@ -113,15 +119,83 @@ bool fileExists(const std::string& path) {
 
 namespace {
 
-// Held while an atomic write gives its file a name, and by the finishing routine for good: a
-// process ended by a signal or the watchdog then never leaves a half-renamed temporary file.
-std::mutex& commitLock() {
-  static std::mutex lock;
-  return lock;
+// An atomic write's steps that give or take a name in a folder (creating the hidden file,
+// linking, renaming, removing) are each whole or not begun when the process ends. The finishing
+// routine, which may run on any thread or in a signal handler, sets `stopped` and waits for a step
+// in progress; a step checks `stopped` only after announcing itself, so either the step sees it
+// and never begins, or the finishing routine sees the step and waits for its end. Signals are
+// blocked during a step, so the finishing routine never runs inside one on the same thread.
+[[noreturn]] void parkForever() noexcept {
+  for (;;) ::pause();
 }
-// The hidden temporary file of a write in progress (fallback route only), guarded by
-// commitLock(); the finishing routine removes it.
-std::string pendingHiddenFile;
+
+}  // namespace
+
+struct FileWriteState {
+  static constexpr int kHiddenFiles = 16;
+  std::mutex steps;  // one naming step at a time, among the writes
+  std::atomic<pid_t> stepThread{0};
+  std::atomic<bool> stopped{false};
+  // The hidden temporary files of writes in progress by the fallback route, which have a name in
+  // the folder while their bytes are made; the finishing routine removes them. Written only during
+  // a naming step.
+  struct HiddenFile {
+    std::atomic<bool> held{false};
+    char path[PATH_MAX] = {};
+  } hidden[kHiddenFiles];
+};
+static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+namespace {
+
+// This copy of the library's own state, and the one it uses: the executable's, once a loader
+// handed it over (vardelle_use_file_write_state).
+FileWriteState ownFileWriteState;
+std::atomic<FileWriteState*> usedFileWriteState{&ownFileWriteState};
+
+FileWriteState& writes() noexcept { return *usedFileWriteState.load(); }
+
+class NamingStep {
+ public:
+  NamingStep() : lock_(writes().steps) {
+    sigset_t all;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &saved_);
+    writes().stepThread.store(::gettid());
+    if (writes().stopped.load()) {
+      writes().stepThread.store(0);
+      parkForever();  // the process is ending; its line is on its way
+    }
+  }
+  ~NamingStep() {
+    writes().stepThread.store(0);
+    ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  NamingStep(const NamingStep&) = delete;
+  NamingStep& operator=(const NamingStep&) = delete;
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+  sigset_t saved_;
+};
+
+// Marks `path` as a hidden file of a write in progress, during a naming step; -1 when every mark
+// is taken.
+int markHiddenFile(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < FileWriteState::kHiddenFiles; ++i) {
+    FileWriteState::HiddenFile& file = writes().hidden[i];
+    if (file.held.load()) continue;
+    std::memcpy(file.path, path.c_str(), path.size() + 1);
+    file.held.store(true);
+    return i;
+  }
+  return -1;
+}
+
+void unmarkHiddenFile(int mark) {
+  if (mark >= 0) writes().hidden[mark].held.store(false);
+}
 
 std::string randomSuffix() {
   static constexpr char kLetters[] =
@@ -168,9 +242,39 @@ std::string temporaryFolder() {
 }
 
 void stopFileWrites() noexcept {
-  commitLock().lock();  // never unlocked: the process is ending
-  if (!pendingHiddenFile.empty()) ::unlink(pendingHiddenFile.c_str());
+  FileWriteState& state = writes();
+  state.stopped.store(true);
+  const pid_t self = ::gettid();
+  // A step is a few system calls; one stuck longer (a file server that stopped answering) is not
+  // waited for past a few seconds.
+  for (int i = 0; i < 300; ++i) {
+    const pid_t stepping = state.stepThread.load();
+    if (stepping == 0 || stepping == self) break;
+    const timespec tenMs{0, 10000000};
+    ::nanosleep(&tenMs, nullptr);
+  }
+  for (FileWriteState::HiddenFile& file : state.hidden) {
+    if (file.held.load()) ::unlink(file.path);
+  }
 }
+
+void shareFileWriteState(void* moduleHandle) noexcept {
+  using Use = void (*)(FileWriteState*, std::size_t) noexcept;
+  if (auto use = reinterpret_cast<Use>(::dlsym(moduleHandle, "vardelle_use_file_write_state"))) {
+    use(usedFileWriteState.load(), sizeof(FileWriteState));
+  }
+}
+
+}  // namespace vardelle
+
+// Found by shareFileWriteState in each module that holds a copy of this library.
+extern "C" __attribute__((visibility("default"))) void vardelle_use_file_write_state(
+    vardelle::FileWriteState* state, std::size_t size) noexcept {
+  // A module from another build would lay the state out otherwise: it keeps its own.
+  if (state && size == sizeof(vardelle::FileWriteState)) vardelle::usedFileWriteState.store(state);
+}
+
+namespace vardelle {
 
 void writeFileAtomically(const std::string& path, std::string_view bytes) {
   writeFileAtomically(path, bytes, AtomicRoute::unnamedWherePossible);
@@ -210,22 +314,29 @@ void writeFileAtomically(const std::string& path,
                         ? -1
                         : ::openat(dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
   std::string hidden;
+  int mark = -1;  // the hidden file's, for the finishing routine
   if (fd.get() < 0) {
     if (route != AtomicRoute::hiddenFile && !noUnnamedFiles(errno)) fail(errno);
-    std::lock_guard<std::mutex> guard(commitLock());
+    NamingStep step;
     for (int attempt = 0; fd.get() < 0 && attempt < 16; ++attempt) {
       hidden = hiddenName(name, nameMax);
       fd.reset(::openat(dir.get(), hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
       if (fd.get() < 0 && errno != EEXIST) fail(errno);
     }
     if (fd.get() < 0) fail(EEXIST);
-    pendingHiddenFile = folder + "/" + hidden;
+    const std::string hiddenPath = folder + "/" + hidden;
+    mark = markHiddenFile(hiddenPath);
+    if (mark < 0) {
+      // A path the finishing routine could not remove, or more writes at once than any run makes.
+      ::unlinkat(dir.get(), hidden.c_str(), 0);
+      fail(hiddenPath.size() >= PATH_MAX ? ENAMETOOLONG : EBUSY);
+    }
   }
   auto clean = [&] {
     if (!hidden.empty()) {
-      std::lock_guard<std::mutex> guard(commitLock());
+      NamingStep step;
       ::unlinkat(dir.get(), hidden.c_str(), 0);
-      pendingHiddenFile.clear();
+      unmarkHiddenFile(mark);
     }
   };
   auto failAndClean = [&](int err) {
@@ -243,10 +354,10 @@ void writeFileAtomically(const std::string& path,
   if (::fsync(fd.get()) != 0) failAndClean(errno);
 
   {
-    std::lock_guard<std::mutex> guard(commitLock());
+    NamingStep step;
     if (hidden.empty()) {
       // An unnamed file can only be linked to a name that is free: straight to the target when
-      // there is none yet, else to a hidden name that is renamed over it at once.
+      // there is none yet, else to a hidden name that is renamed over it in the same step.
       const std::string source = fdPath(fd.get());
       if (::linkat(AT_FDCWD, source.c_str(), dir.get(), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
         if (errno != EEXIST) fail(errno);
@@ -263,10 +374,10 @@ void writeFileAtomically(const std::string& path,
     if (!hidden.empty() && ::renameat(dir.get(), hidden.c_str(), dir.get(), name.c_str()) != 0) {
       const int err = errno;
       ::unlinkat(dir.get(), hidden.c_str(), 0);
-      pendingHiddenFile.clear();
+      unmarkHiddenFile(mark);
       fail(err);
     }
-    pendingHiddenFile.clear();
+    unmarkHiddenFile(mark);
   }
   // The bytes were fsynced before the rename; closing can no longer lose them.
   fd.reset();
@@ -290,6 +401,7 @@ PrivateTempFile::PrivateTempFile(const std::function<void(const ByteSink&)>& pro
     if (!noUnnamedFiles(errno)) fail("created", errno);
     // No unnamed files here: a named one, unlinked at once, lives on through its descriptor.
     std::string name = folder + "/vardelle-XXXXXX";
+    NamingStep step;
     fd_.reset(::mkostemp(name.data(), O_CLOEXEC));
     if (!fd_) fail("created", errno);
     ::unlink(name.c_str());

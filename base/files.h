@@ -32,10 +32,19 @@ using ByteSink = std::function<void(std::string_view)>;
 void writeFileAtomically(const std::string& path,
                          const std::function<void(const ByteSink&)>& produce);
 
-/// Called by the finishing routine before the process ends: waits for an atomic write that is
-/// giving its file a name, removes the hidden temporary file of one in progress, and keeps any
-/// later write from naming its file. Never returns control of the writes: the process is ending.
+/// Called by the finishing routine before the process ends, from any thread or a signal handler
+/// (it is async-signal-safe): waits (a few seconds at most) for an atomic write that is giving its
+/// file a name, removes the hidden temporary files of writes in progress, and keeps any later
+/// write from naming its file (that thread waits for the end of the process). Never returns
+/// control of the writes: the process is ending.
 void stopFileWrites() noexcept;
+
+/// Makes the module `moduleHandle` (from dlopen) share this copy's state of the atomic writes:
+/// the executable and each of its modules link their own copy of this library, and
+/// loadHelperModule calls this for every module it loads, so that the process has one state and
+/// the finishing routine stops the writes a module makes. A module without the state (or from
+/// another build) is left as it is.
+void shareFileWriteState(void* moduleHandle) noexcept;
 
 /// The folder private temporary files go to: $TMPDIR when set and not empty, else /tmp.
 std::string temporaryFolder();

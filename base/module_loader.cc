@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/files.h"
 #include "base/print_failure.h"
 
 namespace vardelle {
@@ -32,7 +33,12 @@ void* loadHelperModule(const std::string& fileName, const char* symbol,
       reason = message ? message : "it could not be loaded";
       continue;
     }
-    if (void* entry = ::dlsym(handle, symbol)) return entry;
+    if (void* entry = ::dlsym(handle, symbol)) {
+      // Before anything in the module runs: its own copy of the atomic writes' state is not the
+      // one the finishing routine stops.
+      shareFileWriteState(handle);
+      return entry;
+    }
     reason = path + " is not the helper's " + fileName;
   }
   throw PrintFailure(failurePrefix + " (" + fileName + ") could not be loaded: " + reason + ".");

@@ -14,20 +14,13 @@
 
 #include "base/artwork_format.h"
 #include "base/drawing_deadline.h"
+#include "base/sanitized.h"
 #include "color/output_profile.h"
 #include "testing/hostile_pdf.h"
 #include "testing/icc_fixtures.h"
 #include "testing/machine_shape.h"
 #include "testing/run_process.h"
 #include "testing/temp_dir.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VARDELLE_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VARDELLE_SANITIZED 1
-#endif
-#endif
 
 namespace vardelle::app {
 namespace {
@@ -63,7 +56,7 @@ nlohmann::json boundedRun(const std::string& mode, const std::string& pdf,
                           const nlohmann::json& more = nlohmann::json::object(),
                           std::map<std::string, std::string> env = {},
                           std::optional<double> mostProcessorSeconds = std::nullopt,
-                          double mostSeconds = kMostSeconds) {
+                          double mostSeconds = kMostSeconds, long mostMemoryKb = kMostMemoryKb) {
   SCOPED_TRACE(mode + " " + pdf);
   TempDir work;
   const std::string tmp = work.file("tmp");
@@ -84,7 +77,7 @@ nlohmann::json boundedRun(const std::string& mode, const std::string& pdf,
   } else {
     EXPECT_LT(run.seconds, mostSeconds);
   }
-  EXPECT_LT(run.peakMemoryKb, kMostMemoryKb);
+  EXPECT_LT(run.peakMemoryKb, mostMemoryKb);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
@@ -315,10 +308,27 @@ TEST(Hostile, DenseRealManualIsReadInEveryMode) {
   ASSERT_TRUE(std::filesystem::exists(manual))
       << manual << " comes with the Debian package texlive-latex-base-doc (scripts/setup --tests)";
   for (const char* mode : {"inspect", "preview", "thumbnail"}) {
-    const nlohmann::json line = boundedRun(mode, manual, {}, nlohmann::json::object(), {}, std::nullopt, 120);
+    const nlohmann::json line =
+        boundedRun(mode, manual, {}, nlohmann::json::object(), {}, std::nullopt, 120);
     ASSERT_TRUE(line.is_object());
     EXPECT_TRUE(line.value("ok", false)) << line.dump();
     EXPECT_EQ(line["document"].value("pageCount", 0), 1221) << mode;
+  }
+}
+
+// Denser still: LaTeX3's source documentation (texlive-latex-base-doc), 1,611 pages reaching 2.2
+// million values in 7.3 MB, whose copy needs more than the 512 MB every run gets; the count before
+// qpdf asks for it (about 1.2 GB), and the pages are drawn as inspect measures them.
+TEST(Hostile, RealManualNeedingMoreMemoryThanEveryRunGetsIsDrawn) {
+  const std::string manual = "/usr/share/doc/texlive-doc/latex/l3kernel/source3.pdf";
+  ASSERT_TRUE(std::filesystem::exists(manual))
+      << manual << " comes with the Debian package texlive-latex-base-doc (scripts/setup --tests)";
+  for (const char* mode : {"preview", "thumbnail"}) {
+    const nlohmann::json line =
+        boundedRun(mode, manual, {}, nlohmann::json::object(), {}, std::nullopt, 120, 1280 * 1024);
+    ASSERT_TRUE(line.is_object());
+    EXPECT_TRUE(line.value("ok", false)) << line.dump();
+    EXPECT_EQ(line["document"].value("pageCount", 0), 1611) << mode;
   }
 }
 

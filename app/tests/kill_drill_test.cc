@@ -22,9 +22,11 @@
 #include <thread>
 
 #include "app/watchdog.h"
+#include "base/drawing_deadline.h"
 #include "color/output_profile.h"
 #include "testing/cups_rig.h"
 #include "testing/icc_fixtures.h"
+#include "testing/machine_shape.h"
 #include "testing/pdf_maker.h"
 #include "testing/print_snapshot.h"
 #include "testing/run_process.h"
@@ -37,7 +39,7 @@ namespace {
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-enum class Ending { kill, terminate, parentGone };
+enum class Ending { kill, terminate, parentGone, processorTime };
 
 const char* name(Ending ending) {
   switch (ending) {
@@ -47,6 +49,8 @@ const char* name(Ending ending) {
       return "SIGTERM";
     case Ending::parentGone:
       return "parent gone";
+    case Ending::processorTime:
+      return "SIGXCPU";
   }
   return "?";
 }
@@ -126,6 +130,14 @@ class KillDrill : public ::testing::Test {
   // One run of `mode`, ended by `ending` after `delay` (none: left to finish).
   testing::ProcessOutput run(const std::string& mode, std::optional<Ending> ending,
                              std::chrono::microseconds delay) {
+    return run(
+        mode, ending, [delay] { std::this_thread::sleep_for(delay); }, environment);
+  }
+
+  // The same, ended once `moment` has returned, in `env`.
+  testing::ProcessOutput run(const std::string& mode, std::optional<Ending> ending,
+                             const std::function<void()>& moment,
+                             const std::map<std::string, std::string>& env) {
     std::vector<std::string> argv = {VARDELLE_BINARY, mode, requests[mode]};
     if (ending == Ending::parentGone) {
       // The helper's parent is a shell that names itself as the parent and is then killed.
@@ -138,10 +150,12 @@ class KillDrill : public ::testing::Test {
               dir.file("helper.pid")};
       std::filesystem::remove(dir.file("helper.pid"));
     }
-    auto result = testing::runProcess(argv, environment, [&](int pid) {
+    auto result = testing::runProcess(argv, env, [&](int pid) {
       if (!ending) return;
-      std::this_thread::sleep_for(delay);
-      ::kill(pid, *ending == Ending::terminate ? SIGTERM : SIGKILL);
+      moment();
+      ::kill(pid, *ending == Ending::terminate       ? SIGTERM
+                  : *ending == Ending::processorTime ? SIGXCPU
+                                                     : SIGKILL);
     });
     if (ending == Ending::parentGone) {
       waitUntilGone(std::atoi(testing::readFile(dir.file("helper.pid")).c_str()));
@@ -268,6 +282,68 @@ TEST_F(KillDrill, RunsEndedAtRandomMomentsLeaveNothingBehind) {
             << duration["preview"].count() / 1000 << " ms, thumbnail "
             << duration["thumbnail"].count() / 1000 << " ms, print "
             << duration["print"].count() / 1000 << " ms\n";
+}
+
+// Runs ended while their output is being named: every rename held as by a file server slow to
+// answer, and, where the file system has no unnamed files, the output made under a hidden name
+// first. The write runs in a module and the run is ended by another thread (termination signal,
+// watchdog) or a signal handler (processor time): the line says how it ended, the output is the
+// old file or the complete new one, and no hidden file remains beside it.
+TEST_F(KillDrill, RunsEndedWhileNamingTheirOutputLeaveNoHiddenFile) {
+  const std::string modes[] = {"preview", "thumbnail"};
+  for (const std::string& mode : modes) {
+    auto clean = run(mode, std::nullopt, {});
+    ASSERT_EQ(clean.exitStatus, 0) << mode << ": " << clean.out << clean.err;
+    reference[outputs[mode]] = testing::readFile(outputs[mode]);
+  }
+  restoreOutputs();
+  const std::set<std::string> outputNames = entries(out);
+  // A hidden name beside the outputs: a write is naming its file (or, without unnamed files,
+  // making it).
+  auto writing = [&] {
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < deadline) {
+      for (const std::string& name : entries(out)) {
+        if (name[0] == '.') return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ADD_FAILURE() << "no write reached the output folder";
+  };
+  for (const bool unnamedFiles : {true, false}) {
+    std::map<std::string, std::string> env = environment;
+    for (const auto& [variable, value] : testing::machineShape(2)) env[variable] = value;
+    // Longer than the watchdog takes to notice, shorter than the finishing routine waits.
+    env["VARDELLE_SHAPE_RENAME_SECONDS"] = "1.5";
+    if (!unnamedFiles) env["VARDELLE_SHAPE_NO_UNNAMED_FILES"] = "1";
+    for (const std::string& mode : modes) {
+      for (const Ending ending : {Ending::terminate, Ending::parentGone, Ending::processorTime}) {
+        SCOPED_TRACE(mode + " ended by " + name(ending) +
+                     (unnamedFiles ? "" : " without unnamed files"));
+        auto result = run(mode, ending, writing, env);
+        EXPECT_EQ(entries(out), outputNames);
+        EXPECT_EQ(entries(tmp), std::set<std::string>{});
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+        const json line = json::parse(result.out, nullptr, false);
+        if (line.is_object()) {
+          EXPECT_EQ(line.value("ok", true), false) << result.out;
+          EXPECT_EQ(line.value("error", ""), ending == Ending::processorTime
+                                                 ? std::string(kTooLongToDrawSentence)
+                                                 : parentGoneMessage(mode));
+        } else {
+          ADD_FAILURE() << "not one line: " << result.out;
+        }
+        const std::string now = testing::readFile(outputs[mode]);
+        EXPECT_TRUE(now == old[outputs[mode]] || now == reference[outputs[mode]])
+            << outputs[mode] << " holds " << now.size() << " bytes";
+        restoreOutputs();
+        for (const std::string& name : entries(out)) {
+          if (!outputNames.count(name)) std::filesystem::remove(out + "/" + name);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
