@@ -1,5 +1,6 @@
 #include "printing/cups/queue_ppd.h"
 
+#include <strings.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -161,7 +162,14 @@ ppd_file_t* QueuePpd::handle() const { return file_->ppd; }
 
 int QueuePpd::landscapeDegrees() const { return file_->ppd->landscape < 0 ? -90 : 90; }
 
-bool QueuePpd::printerMakesCopies() const { return !file_->ppd->manual_copies; }
+bool QueuePpd::filtersMakeCopies() const { return file_->ppd->manual_copies != 0; }
+
+bool QueuePpd::backendRepeatsPages() const {
+  // libcups reads a PPD without the line as not manual, like one that says False: only the
+  // written False of a Gutenprint PPD means the driver's own copies (its NativeCopies).
+  const std::optional<std::string> manual = attribute("cupsManualCopies");
+  return attribute("StpDriverName") && manual && strcasecmp(manual->c_str(), "False") == 0;
+}
 
 }  // namespace vardelle::printing
 

@@ -4,7 +4,6 @@
 
 #include "base/print_failure.h"
 #include "base/text.h"
-#include "printing/job/copies.h"
 #include "printing/settings/color_vocabulary.h"
 #include "printing/settings/exact_size_options.h"
 #include "printing/settings/print_color_entries.h"
@@ -20,7 +19,7 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
                                                     kCustomProfilePathKey,
                                                     "cm-calibration",
                                                     "media"};
-  // Said once, in every reader's words, by copiesAndSidesOptions.
+  // Said once, in every reader's words, by copiesAndSidesOptions from the job's copies plan.
   static constexpr std::string_view kCopiesAndSides[] = {
       "copies", "Collate", "multiple-document-handling", "sheet-collate", "sides", "Duplex"};
   auto listed = [&](std::string_view name, const auto& names) {
@@ -50,9 +49,6 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
     // and an IPP printer would report it as unsupported.
     if (option.ppdChoice() && (!ppd || !ppd->hasOption(option.name))) continue;
     options.push_back({std::string(option.name), std::string(option.value)});
-  }
-  for (PrintOption& option : copiesAndSidesOptions(savedCopiesAndSides(settings, ppd), ppd)) {
-    options.push_back(std::move(option));
   }
   for (PrintOption& option : applicationColorJobOptions(settings)) {
     options.push_back(std::move(option));

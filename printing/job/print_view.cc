@@ -62,17 +62,19 @@ std::string ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRot
 
 void ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRotation,
                                      const std::function<void(std::string_view)>& sink,
-                                     int sets) {
+                                     const std::vector<int>& sides) {
   artwork::SheetDocument sheets;
   sheets.setDeviceValueImages(deviceValueImages);
   sheets.setSheetRotation(sheetRotation);
   sheets.setInfo("KORVANEL Print", title_);
   const PageRange range = knowsPageRange();
-  for (int set = 0; set < std::max(sets, 1); ++set) {
-    for (int64_t n = range.first; n < range.first + range.length; ++n) {
-      sheets.beginSheet(paper_.size());
-      drawPage(static_cast<size_t>(n - 1), sheets);
-    }
+  std::vector<int> every;
+  for (int64_t n = range.first; n < range.first + range.length; ++n) {
+    every.push_back(static_cast<int>(n - 1));
+  }
+  for (int side : sides.empty() ? every : sides) {
+    sheets.beginSheet(paper_.size());
+    if (side >= 0 && size_t(side) < artwork_.pages.size()) drawPage(size_t(side), sheets);
   }
   sheets.write(sink);
 }

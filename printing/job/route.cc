@@ -6,6 +6,7 @@
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
 #include "printing/cups/connection.h"
+#include "printing/cups/printer_trust.h"
 #include "printing/cups/printers_internal.h"
 #include "printing/cups/queue_ppd.h"
 #include "printing/cups/queue_printer.h"
@@ -28,7 +29,8 @@ bool contains(const std::vector<std::string>& values, std::string_view wanted) {
 
 IppMessage getPrinterAttributes(http_t* http, const std::string& uri, const std::string& resource,
                                 std::initializer_list<const char*> wanted,
-                                const std::string& certificate = {}, bool* untrusted = nullptr) {
+                                const std::optional<PinnedCertificate>& certificate = {},
+                                bool* untrusted = nullptr) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
@@ -139,14 +141,15 @@ RouteFacts readRouteFacts(const std::string& destination, bool askPrinter) {
   // printer that does not answer is said plainly instead of being queued for later.
   const std::string unreachable = printerUnreachable(destination);
   DeviceFailure failure = DeviceFailure::none;
-  auto device = connectToDevice(facts.printerUri, facts.printerAddress, &failure);
+  auto device = connectToDevice(facts.printerUri, facts.printerAddress, TrustAsCupsDoes{}, &failure);
   if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!device) throw PrintFailure(unreachable);
   bool untrusted = false;
   IppMessage printer = getPrinterAttributes(
       device->http.get(), facts.printerUri, device->resource,
       {"print-scaling-supported", "document-format-supported", "media-col-database",
-       "media-col-ready", "printer-make-and-model", "printer-uuid"},
+       "media-col-ready", "printer-make-and-model", "printer-uuid", "copies-supported",
+       "multiple-document-handling-supported"},
       device->certificate, &untrusted);
   if (untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!printer || cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE) {
@@ -172,12 +175,18 @@ RouteFacts readRouteFacts(const std::string& destination, bool askPrinter) {
     facts.printerUuid = values.front();
   }
   // Only a printer confirmed as the queue's is remembered as trusted for later runs.
-  saveCertificate(*device);
+  rememberCertificate(*device);
   facts.printerCertificate = device->certificate;
   facts.printerAsked = true;
   facts.printScalingSupported = strings(printer.get(), "print-scaling-supported");
   facts.documentFormats = strings(printer.get(), "document-format-supported");
   facts.media = printerMedia(printer.get());
+  if (ipp_attribute_t* copies =
+          ippFindAttribute(printer.get(), "copies-supported", IPP_TAG_RANGE)) {
+    int lower = 1;
+    facts.printerCopiesUpTo = std::max(1, ippGetRange(copies, 0, &lower));
+  }
+  facts.documentHandling = strings(printer.get(), "multiple-document-handling-supported");
   return facts;
 }
 
@@ -191,6 +200,13 @@ std::optional<std::string> printerUuidBehind(const std::string& destination,
   }
   facts = readRouteFacts(destination, true);
   return facts->printerUuid;
+}
+
+PrinterBehind printerBehind(const std::string& destination) {
+  return [destination] {
+    std::optional<RouteFacts> facts;
+    return printerUuidBehind(destination, facts);
+  };
 }
 
 std::string printerUnreachable(const std::string& destination) {

@@ -8,6 +8,8 @@
 
 #include "printing/cups/dnssd_printers.h"
 #include "printing/cups/printer_media.h"
+#include "printing/cups/printer_trust.h"
+#include "printing/cups/printers.h"
 
 namespace vardelle::printing {
 
@@ -32,7 +34,7 @@ struct RouteFacts {
   std::string printerAddress;  ///< the address DNS-SD resolved the printer to; empty otherwise
   /// For an ipps printer, the certificate it showed when it was asked and confirmed
   /// (DeviceConnection::certificate); the job goes only over connections that show it.
-  std::string printerCertificate;
+  std::optional<PinnedCertificate> printerCertificate;
   std::optional<AnnouncedPrinter> service;  ///< the DNS-SD service the printer was found as
   bool printerAsked = false;  ///< whether the printer behind the queue was asked (ipp devices)
   /// The UUID ("urn:uuid:…") of the printer behind the queue, as it answered and, when DNS-SD
@@ -41,6 +43,11 @@ struct RouteFacts {
   std::vector<std::string> printScalingSupported;  ///< the printer's own, empty without any
   std::vector<std::string> documentFormats;        ///< the printer's document-format-supported
   PrinterMedia media;                              ///< the printer's media-col-database
+  /// The most copies the printer makes itself: the upper bound of its copies-supported, 1 when
+  /// it lists none.
+  int printerCopiesUpTo = 1;
+  /// The printer's multiple-document-handling-supported, empty without any.
+  std::vector<std::string> documentHandling;
 };
 
 /// True when a cupsd of `version` ("2.4.2", "2.5b1") forwards a job's print-scaling to IPP
@@ -95,6 +102,10 @@ RouteFacts readRouteFacts(const std::string& destination, bool askPrinter = fals
 /// print to a network printer. Throws what readRouteFacts throws.
 std::optional<std::string> printerUuidBehind(const std::string& destination,
                                              std::optional<RouteFacts>& facts);
+
+/// printerUuidBehind for verifyPrinter's `printerBehind`, the route facts dropped: what `settings`
+/// asks when the preset names the printer rather than the queue.
+PrinterBehind printerBehind(const std::string& destination);
 
 /// The sentence for a driverless printer behind `destination` that does not answer.
 std::string printerUnreachable(const std::string& destination);

@@ -29,6 +29,7 @@
 #include "printing/settings/snapshot.h"
 #include "testing/cups_rig.h"
 #include "testing/desktop_rig.h"
+#include "testing/edited_text.h"
 #include "testing/placed_ruler.h"
 #include "testing/png_fixtures.h"
 #include "testing/print_snapshot.h"
@@ -57,12 +58,7 @@ std::string firmwareAttributes() {
 
 // firmware.attrs with `from` replaced by `to` everywhere.
 std::string firmwareWith(const std::string& from, const std::string& to) {
-  std::string attributes = firmwareAttributes();
-  for (size_t at = attributes.find(from); at != std::string::npos;
-       at = attributes.find(from, at + to.size())) {
-    attributes.replace(at, from.size(), to);
-  }
-  return attributes;
+  return testing::replacedAll(firmwareAttributes(), from, to);
 }
 
 // The number of jobs the rig's cupsd has held for `queue`, in any state.
@@ -758,8 +754,8 @@ TEST_F(LastingPresets, ATemporaryQueueGoneBeforeThePrintIsMadeAgain) {
 }
 
 TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBeforeTheJob) {
-  // The helper stops once the document is made (as a long conversion would keep it busy), CUPS
-  // forgets the temporary queue, and the helper goes on.
+  // The helper stops once the document is made (as a long conversion would keep it busy; the
+  // pause point is preloaded into it), CUPS forgets the temporary queue, and the helper goes on.
   auto printer = rig.addPrinter("lab", "Lab Printer");
   discoveredOnly.insert("Lab_Printer");
   const artwork::PaperGeometry paper = saveThroughDialog("Lab_Printer");
@@ -779,7 +775,8 @@ TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBefo
     ::kill(pid, SIGCONT);
   };
   printExactRuler("Lab_Printer", printer, "temporary queue made again before Create-Job", paper,
-                  false, {{"VARDELLE_DEBUG", "1"}, {"VARDELLE_DEBUG_STOP", "document-made"}},
+                  false,
+                  {{"LD_PRELOAD", VARDELLE_PAUSE_POINT}, {"VARDELLE_TEST_PAUSE", "document-made"}},
                   restartWhileStopped);
   EXPECT_TRUE(stopped) << lastError;
   EXPECT_FALSE(during.empty());
