@@ -96,6 +96,10 @@ CopiesPlan planCopies(const CopiesAndSides& saved, DocumentRoad road, const Copy
   // sheets: uncollated, page 1's copies would face each other on one sheet.
   const bool madeBySide = plan.maker == CopyMaker::filters || plan.maker == CopyMaker::document;
   plan.collated = saved.collated || (twoSided && madeBySide);
+  // A backend that repeats pages makes one page's copies, or uncollated ones, and is asked for
+  // them so: pdftopdf, asked for collated copies on such a queue, makes the sets itself, and the
+  // backend then repeats each of their pages again (2 collated copies of one page printed 4).
+  if (plan.maker == CopyMaker::backend) plan.collated = false;
   const int count = static_cast<int>(pages);
   if (plan.maker != CopyMaker::document) {
     for (int page = 0; page < count; ++page) plan.pages.push_back(page);

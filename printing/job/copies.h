@@ -119,6 +119,8 @@ struct CopiesPlan {
 /// for uncollated one-sided copies. Copies that pdftopdf or the document make of two-sided
 /// sheets are collated whatever was saved (pdftopdf does the same): repeated pages would put one
 /// page on both faces of a sheet. A printer's own uncollated two-sided copies repeat whole sheets.
+/// A backend that repeats pages is asked for uncollated copies (of one page they are the same):
+/// asked for collated ones, pdftopdf would make the sets before it.
 CopiesPlan planCopies(const CopiesAndSides& saved, DocumentRoad road, const CopyFacts& facts,
                       size_t pages);
 

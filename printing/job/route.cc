@@ -183,8 +183,9 @@ RouteFacts readRouteFacts(const std::string& destination, bool askPrinter) {
   facts.media = printerMedia(printer.get());
   if (ipp_attribute_t* copies =
           ippFindAttribute(printer.get(), "copies-supported", IPP_TAG_RANGE)) {
-    int lower = 1;
-    facts.printerCopiesUpTo = std::max(1, ippGetRange(copies, 0, &lower));
+    int upper = 1;
+    ippGetRange(copies, 0, &upper);
+    facts.printerCopiesUpTo = std::max(1, upper);
   }
   facts.documentHandling = strings(printer.get(), "multiple-document-handling-supported");
   return facts;

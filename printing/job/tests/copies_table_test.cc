@@ -136,7 +136,7 @@ class CopiesTable : public ::testing::TestWithParam<Row> {
       rig.addDriverQueue(queue, "gutenprint.5.3://dnp-ds40/expert", "w288h432");
     } else {
       queue = "ip4500";
-      rig.addDriverQueue(queue, "gutenprint.5.3://bjc-PIXMA-iP4500/expert", "A5");
+      rig.addDriverQueue(queue, "gutenprint.5.3://bjc-PIXMA-iP4500/expert", "A6");
     }
   }
 
@@ -151,7 +151,7 @@ class CopiesTable : public ::testing::TestWithParam<Row> {
       set(PrintSettings::kPageSize, "A4");
       set(PrintSettings::kMedia, "iso_a4_210x297mm");
     } else {
-      set(PrintSettings::kPageSize, dyeSublimationRow(row) ? "w288h432" : "A5");
+      set(PrintSettings::kPageSize, dyeSublimationRow(row) ? "w288h432" : "A6");
     }
     if (row == Row::rasterDocument) {
       // The inkjet's draft resolution keeps each job short.

@@ -100,6 +100,8 @@ TEST(Copies, WhoMakesThemIsDecidedByWhatTheQueueAndThePrinterSay) {
   EXPECT_EQ(maker(kRows[2], 3, true, 3), CopyMaker::document);
   EXPECT_EQ(maker(kRows[7], 3, true, 3), CopyMaker::document);
   EXPECT_EQ(maker(kRows[7], 3, false, 3), CopyMaker::backend);
+  // Asked of such a backend, copies are uncollated: collated, pdftopdf would make the sets first.
+  EXPECT_FALSE(planCopies({3, true, kOneSided}, kRows[2].road, kRows[2].facts, 1).collated);
   // A printer that takes the job's copies and the collation asked makes them.
   EXPECT_EQ(maker(kRows[3], 3, false, 3), CopyMaker::printer);
   EXPECT_EQ(maker(kRows[3], 3, true, 3), CopyMaker::printer);
