@@ -88,10 +88,10 @@ std::optional<DarknessImage> renderWithGhostscript(const std::string& path, int 
 std::optional<std::vector<DarknessImage>> renderAllWithGhostscript(const std::string& path,
                                                                    int dpi) {
   TempDir dir;
-  ProcessOutput gs = runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
-                                 "-sDEVICE=pgmraw", "-r" + std::to_string(dpi),
-                                 "-dGraphicsAlphaBits=4", "-sOutputFile=" + dir.file("%05d.pgm"),
-                                 path});
+  ProcessOutput gs =
+      runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pgmraw",
+                  "-r" + std::to_string(dpi), "-dGraphicsAlphaBits=4",
+                  "-sOutputFile=" + dir.file("%05d.pgm"), path});
   if (gs.exitStatus != 0) return std::nullopt;
   std::vector<DarknessImage> pages;
   for (int page = 1;; ++page) {

@@ -109,9 +109,10 @@ std::optional<DeviceConnection> connectToDevice(const std::string& uri, const st
   if (!secure) return connection;
   connection.certificate = PinnedCertificate::shownBy(connection.http.get());
   const auto* pinned = std::get_if<PinnedCertificate>(&trust);
-  const bool trusted = connection.certificate &&
-                       (pinned ? *connection.certificate == *pinned
-                               : trustedAsCupsDoes(connection.http.get(), host, &connection.renewed));
+  const bool trusted =
+      connection.certificate &&
+      (pinned ? *connection.certificate == *pinned
+              : trustedAsCupsDoes(connection.http.get(), host, &connection.renewed));
   if (!trusted) {
     if (pinned) {
       debugNote(std::string("printer certificate for ") + host +

@@ -98,6 +98,6 @@ http_status_t sendCheckedRequest(http_t* http, const std::optional<PinnedCertifi
 /// takes and frees `request`; none when nothing was answered or, with `*untrusted` set, when the
 /// connection showed another certificate.
 IppMessage doCheckedRequest(http_t* http, const std::optional<PinnedCertificate>& pinned,
-                        ipp_t* request, const char* resource, bool* untrusted);
+                            ipp_t* request, const char* resource, bool* untrusted);
 
 }  // namespace vardelle::printing

@@ -9,8 +9,7 @@
 namespace vardelle::printing {
 namespace {
 
-std::optional<std::string> lowered(const std::vector<PrintOption>& options,
-                                   std::string_view name) {
+std::optional<std::string> lowered(const std::vector<PrintOption>& options, std::string_view name) {
   for (const PrintOption& option : options) {
     if (equalsIgnoringAsciiCase(option.name, name)) return asciiLowercase(option.value);
   }
@@ -67,7 +66,7 @@ CopiesAndSides savedCopiesAndSides(const PrintSettings& settings, const QueuePpd
   saved.collated = collatedCopies(options);
   if (ppd && ppd->hasOption("Duplex")) {
     const std::string duplex = lowered(options, "Duplex").value_or("none");
-    saved.sides = duplex == "duplexnotumble"  ? kTwoSidedLongEdge
+    saved.sides = duplex == "duplexnotumble" ? kTwoSidedLongEdge
                   : duplex == "duplextumble" ? kTwoSidedShortEdge
                                              : kOneSided;
   } else if (ppd && ppd->attribute("StpDriverName")) {

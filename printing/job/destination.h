@@ -17,11 +17,11 @@ namespace vardelle::printing {
 /// The destination of a print, checked: the queue, the settings restored for it, the printer
 /// behind it, the paper, the driver, and the road to the printer.
 struct CheckedDestination {
-  std::string identifier;         ///< the queue's printer-uuid when it was checked
-  PrintSettings settings;         ///< the preset's settings, restored for the queue
-  MeasuredPaper paper;            ///< the paper as measured now, the same as the saved one
-  std::optional<QueuePpd> ppd;    ///< the queue's PPD; none for a queue without one
-  RouteFacts facts;               ///< what decides the route, and the printer's own facts
+  std::string identifier;       ///< the queue's printer-uuid when it was checked
+  PrintSettings settings;       ///< the preset's settings, restored for the queue
+  MeasuredPaper paper;          ///< the paper as measured now, the same as the saved one
+  std::optional<QueuePpd> ppd;  ///< the queue's PPD; none for a queue without one
+  RouteFacts facts;             ///< what decides the route, and the printer's own facts
   PrintRoute route = PrintRoute::localQueue;
 
   /// The PPD, or null for a queue without one.

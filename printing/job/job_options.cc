@@ -15,10 +15,8 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
   // The sheets are drawn already turned: an orientation would make the filters turn them again.
   // The colour-matching entries are this application's, not CUPS options.
   static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation,
-                                                    kColorMatchingModeKey,
-                                                    kCustomProfilePathKey,
-                                                    "cm-calibration",
-                                                    "media"};
+                                                    kColorMatchingModeKey, kCustomProfilePathKey,
+                                                    "cm-calibration", "media"};
   // Said once, in every reader's words, by copiesAndSidesOptions from the job's copies plan.
   static constexpr std::string_view kCopiesAndSides[] = {
       "copies", "Collate", "multiple-document-handling", "sheet-collate", "sides", "Duplex"};

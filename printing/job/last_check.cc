@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "base/print_failure.h"
 #include "base/text.h"
@@ -23,12 +24,20 @@ namespace {
 
 constexpr const char* kDefaultSpoolFolder = "/var/spool/cups";
 
-// A size in gigabytes with one decimal, rounded `up` or down at the last decimal.
-std::string gigabytes(unsigned long long bytes, bool up) {
-  const double tenths = static_cast<double>(bytes) / 1e8;
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f GB", (up ? std::ceil(tenths) : std::floor(tenths)) / 10);
-  return text;
+// A document of `bytes` and the `room` it does not fit in, said in one unit (gigabytes of 10^9
+// bytes, megabytes when the room is less than one), with one decimal: the document rounded up,
+// the room down, so that the larger is always said larger.
+std::pair<std::string, std::string> sizes(unsigned long long bytes, unsigned long long room) {
+  const bool gigabytes = room >= 1'000'000'000ULL;
+  const double tenth = gigabytes ? 1e8 : 1e5;
+  auto said = [&](unsigned long long value, bool up) {
+    const double tenths = static_cast<double>(value) / tenth;
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f %s", (up ? std::ceil(tenths) : std::floor(tenths)) / 10,
+                  gigabytes ? "GB" : "MB");
+    return std::string(text);
+  };
+  return {said(bytes, true), said(room, false)};
 }
 
 // The host part of a cupsServer() name: "localhost:631" → "localhost", "[::1]:8631" → "::1".
@@ -63,17 +72,21 @@ void lastCheck(CheckedDestination& destination, const JobPlan& plan, const JobDo
 
 void requireSpoolRoom(unsigned long long bytes, int copies,
                       std::optional<unsigned long long> spoolFree) {
-  const std::string what = "The print job would be " + gigabytes(bytes, true) +
-                           (copies > 1 ? " (it holds all " + std::to_string(copies) +
-                                             " copies, made by this computer)"
-                                       : "");
+  auto what = [&](const std::string& size) {
+    return "The print job would be " + size +
+           (copies > 1
+                ? " (it holds all " + std::to_string(copies) + " copies, made by this computer)"
+                : "");
+  };
   if (bytes > kMaxJobDocumentBytes) {
-    throw PrintFailure(what + ", more than the " + gigabytes(kMaxJobDocumentBytes, false) +
+    const auto [size, limit] = sizes(bytes, kMaxJobDocumentBytes);
+    throw PrintFailure(what(size) + ", more than the " + limit +
                        " one print may take on disk while it waits. Nothing was sent. " +
                        (copies > 1 ? "Print fewer copies at a time." : "Print at a smaller size."));
   }
   if (spoolFree && bytes > *spoolFree) {
-    throw PrintFailure(what + ", more than the " + gigabytes(*spoolFree, false) +
+    const auto [size, room] = sizes(bytes, *spoolFree);
+    throw PrintFailure(what(size) + ", more than the " + room +
                        " left on the disk that holds the print queue. Nothing was sent. Free "
                        "some disk space" +
                        (copies > 1 ? ", or print fewer copies at a time." : ", then try again."));
@@ -100,9 +113,8 @@ std::optional<std::string> spoolFolder(const std::string& server, const std::str
 std::optional<unsigned long long> localSpoolFree() {
   // Where libcups itself looks for the server's configuration.
   const char* root = std::getenv("CUPS_SERVERROOT");
-  const std::optional<std::string> folder =
-      spoolFolder(cupsServer(), std::string(root && *root ? root : "/etc/cups") +
-                                    "/cups-files.conf");
+  const std::optional<std::string> folder = spoolFolder(
+      cupsServer(), std::string(root && *root ? root : "/etc/cups") + "/cups-files.conf");
   struct statvfs disk {};
   if (!folder || ::statvfs(folder->c_str(), &disk) != 0) return std::nullopt;
   return static_cast<unsigned long long>(disk.f_bavail) * disk.f_frsize;

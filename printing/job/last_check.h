@@ -30,8 +30,9 @@ inline constexpr unsigned long long kMaxJobDocumentBytes = 4'000'000'000ULL;
 
 /// Throws PrintFailure, before any job exists, when a document of `bytes` holding `copies`
 /// copies is larger than kMaxJobDocumentBytes, or than `spoolFree`, the room left on the disk of
-/// cupsd's spool folder when it is known. Sizes are said in gigabytes of 10^9 bytes, the
-/// document's rounded up and the room rounded down, so that the one said is always the larger.
+/// cupsd's spool folder when it is known. Both sizes are said in one unit, gigabytes of 10^9
+/// bytes (megabytes when the room is less than one), the document's rounded up and the room
+/// rounded down, so that the larger is always said larger.
 void requireSpoolRoom(unsigned long long bytes, int copies,
                       std::optional<unsigned long long> spoolFree);
 

@@ -141,7 +141,8 @@ RouteFacts readRouteFacts(const std::string& destination, bool askPrinter) {
   // printer that does not answer is said plainly instead of being queued for later.
   const std::string unreachable = printerUnreachable(destination);
   DeviceFailure failure = DeviceFailure::none;
-  auto device = connectToDevice(facts.printerUri, facts.printerAddress, TrustAsCupsDoes{}, &failure);
+  auto device =
+      connectToDevice(facts.printerUri, facts.printerAddress, TrustAsCupsDoes{}, &failure);
   if (failure == DeviceFailure::untrusted) throw PrintFailure(printerNotTrusted(destination));
   if (!device) throw PrintFailure(unreachable);
   bool untrusted = false;

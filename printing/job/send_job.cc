@@ -57,8 +57,7 @@ void sendJob(const CheckedDestination& destination, const JobPlan& plan,
     ticket = deviceJobOptions(plan.options, entry);
   }
   const int jobId = createCheckedJob(*target, plan.title, ticket);
-  sendJobDocument(*target, jobId, plan.title, document.file->fd(), document.format,
-                  document.spans);
+  sendJobDocument(*target, jobId, plan.title, document.file->fd(), document.format, document.spans);
 }
 
 }  // namespace vardelle::printing

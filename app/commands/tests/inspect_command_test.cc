@@ -137,8 +137,8 @@ TEST(InspectCommand, PageLargerThanThePaperIsReported) {
 
 // The libraries the dynamic loader opened while `inspect` ran on `artwork`, as LD_DEBUG lists them.
 std::string librariesLoadedToInspect(const Preset& preset, const std::string& artwork) {
-  auto run = runVardelle("inspect", preset.request(artwork, ",\"pngDpi\":300"),
-                         {{"LD_DEBUG", "files"}});
+  auto run =
+      runVardelle("inspect", preset.request(artwork, ",\"pngDpi\":300"), {{"LD_DEBUG", "files"}});
   EXPECT_EQ(run.exitStatus, 0) << run.out;
   return run.err;
 }

@@ -78,11 +78,12 @@ TEST(QueuePrinter, ACupsBrowsedQueueStandsForExactlyOnePrinter) {
             "\"Studio-Photo\"), so it is not certain which one would print. Add the printer you "
             "mean in the Printers settings by its ipp:// address and print to that queue.");
 
-  EXPECT_EQ(testing::failureOf([&] { choosePrinter(queue, {announced("Office", "_ipp._tcp", "11")}); }),
-            "The printer behind \"Studio_Photo\" could not be found on the network, so the "
-            "artwork could not be sent at exact size. Make sure the printer is switched on and "
-            "connected, then try again; if it stays hidden, add it in the Printers settings by "
-            "its ipp:// address and print to that queue.");
+  EXPECT_EQ(
+      testing::failureOf([&] { choosePrinter(queue, {announced("Office", "_ipp._tcp", "11")}); }),
+      "The printer behind \"Studio_Photo\" could not be found on the network, so the "
+      "artwork could not be sent at exact size. Make sure the printer is switched on and "
+      "connected, then try again; if it stays hidden, add it in the Printers settings by "
+      "its ipp:// address and print to that queue.");
 }
 
 TEST(QueuePrinter, AServiceUriFindsItsServiceAndRefusesAnotherPrintersAnswer) {

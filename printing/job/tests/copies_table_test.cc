@@ -35,24 +35,31 @@ constexpr double kPt = 72.0 / 25.4;
 
 // The rows of the table.
 enum class Row {
-  queuePdftopdf,     // PDF to a queue whose PPD has pdftopdf make copies (a raster-only printer)
-  queuePrinter,      // PDF to a queue that leaves them to the printer (a PDF printer)
-  queueBackend,      // PDF to a Gutenprint dye-sublimation queue: its backend repeats pages
-  devicePrinter,     // PDF straight to a driverless printer that makes copies
-  deviceDocument,    // PDF straight to a driverless printer that makes none
-  rasterDocument,    // 16-bit raster to a Gutenprint inkjet: the document holds them
-  rasterBackend,     // 16-bit raster to a Gutenprint dye-sublimation printer
+  queuePdftopdf,   // PDF to a queue whose PPD has pdftopdf make copies (a raster-only printer)
+  queuePrinter,    // PDF to a queue that leaves them to the printer (a PDF printer)
+  queueBackend,    // PDF to a Gutenprint dye-sublimation queue: its backend repeats pages
+  devicePrinter,   // PDF straight to a driverless printer that makes copies
+  deviceDocument,  // PDF straight to a driverless printer that makes none
+  rasterDocument,  // 16-bit raster to a Gutenprint inkjet: the document holds them
+  rasterBackend,   // 16-bit raster to a Gutenprint dye-sublimation printer
 };
 
 std::string rowName(const ::testing::TestParamInfo<Row>& info) {
   switch (info.param) {
-    case Row::queuePdftopdf: return "PdfToAQueuePdftopdfMakesThem";
-    case Row::queuePrinter: return "PdfToAQueueThePrinterMakesThem";
-    case Row::queueBackend: return "PdfToAQueueTheDyeSublimationBackendRepeatsPages";
-    case Row::devicePrinter: return "PdfStraightToThePrinterWhichMakesThem";
-    case Row::deviceDocument: return "PdfStraightToAPrinterWithoutCopiesTheDocumentHoldsThem";
-    case Row::rasterDocument: return "RasterToAGutenprintInkjetTheDocumentHoldsThem";
-    case Row::rasterBackend: return "RasterToADyeSublimationPrinterItsBackendRepeatsPages";
+    case Row::queuePdftopdf:
+      return "PdfToAQueuePdftopdfMakesThem";
+    case Row::queuePrinter:
+      return "PdfToAQueueThePrinterMakesThem";
+    case Row::queueBackend:
+      return "PdfToAQueueTheDyeSublimationBackendRepeatsPages";
+    case Row::devicePrinter:
+      return "PdfStraightToThePrinterWhichMakesThem";
+    case Row::deviceDocument:
+      return "PdfStraightToAPrinterWithoutCopiesTheDocumentHoldsThem";
+    case Row::rasterDocument:
+      return "RasterToAGutenprintInkjetTheDocumentHoldsThem";
+    case Row::rasterBackend:
+      return "RasterToADyeSublimationPrinterItsBackendRepeatsPages";
   }
   return "";
 }
@@ -79,8 +86,8 @@ std::string markedPages(size_t pages) {
     testing::FixturePage page;
     page.mediaBox = {0, 0, 80 * kPt, 100 * kPt};
     for (size_t square = 0; square < k; ++square) {
-      page.content += testing::fillRect((6 + 18.0 * double(square)) * kPt, 46 * kPt, 8 * kPt,
-                                        8 * kPt, 0, 0, 0);
+      page.content +=
+          testing::fillRect((6 + 18.0 * double(square)) * kPt, 46 * kPt, 8 * kPt, 8 * kPt, 0, 0, 0);
     }
     fixture.push_back(page);
   }
@@ -109,10 +116,10 @@ class CopiesTable : public ::testing::TestWithParam<Row> {
     if (firmwareRow(row)) {
       std::string attributes = testing::readFile(
           source + (row == Row::queuePdftopdf ? "raster-firmware.attrs" : "firmware.attrs"));
-      attributes = testing::replacedAll(
-          attributes, "ATTR keyword sides-supported \"one-sided\"",
-          "ATTR keyword sides-supported \"one-sided\",\"two-sided-long-edge\","
-          "\"two-sided-short-edge\"");
+      attributes =
+          testing::replacedAll(attributes, "ATTR keyword sides-supported \"one-sided\"",
+                               "ATTR keyword sides-supported \"one-sided\",\"two-sided-long-edge\","
+                               "\"two-sided-short-edge\"");
       // Fewer dots make the printer's own rendering of each side quick.
       attributes = testing::replacedAll(attributes, "300x300dpi", "100x100dpi");
       attributes = testing::replacedAll(attributes, "RS300", "RS100");
@@ -124,8 +131,8 @@ class CopiesTable : public ::testing::TestWithParam<Row> {
                                           "# ATTR keyword print-scaling-default");
       }
       if (row == Row::deviceDocument) {
-        attributes = testing::replacedAll(attributes, "copies-supported 1-999",
-                                          "copies-supported 1-1");
+        attributes =
+            testing::replacedAll(attributes, "copies-supported 1-999", "copies-supported 1-1");
       }
       printer = rig.addFirmwarePrinter("table", dir.write("table.attrs", attributes));
       queue = printer.queue;
@@ -172,9 +179,9 @@ class CopiesTable : public ::testing::TestWithParam<Row> {
   }
 
   json request(const std::string& artwork, int copies) const {
-    json r = {{"printerName", queue},   {"snapshotPath", dir.file("preset.json")},
-              {"scalePercent", 100},    {"filePath", artwork},
-              {"copies", copies},       {"acceptMarginClipping", true}};
+    json r = {{"printerName", queue}, {"snapshotPath", dir.file("preset.json")},
+              {"scalePercent", 100},  {"filePath", artwork},
+              {"copies", copies},     {"acceptMarginClipping", true}};
     if (rasterRow(GetParam())) {
       const std::string profile = testing::makeLutRgbPrinterProfile("Test RGB Printer", 9);
       r["colorManagement"] = {{"mode", "application"},
@@ -190,8 +197,8 @@ class CopiesTable : public ::testing::TestWithParam<Row> {
   // Prints `r` and reads back what the printer or the driver received; none (with a failure
   // added) when the print failed or nothing arrived.
   std::optional<Received> print(const json& r) {
-    auto out = testing::runVardelle("print", dir.write("request.json", r.dump()),
-                                    rig.environment());
+    auto out =
+        testing::runVardelle("print", dir.write("request.json", r.dump()), rig.environment());
     const json result = json::parse(out.out, nullptr, false);
     if (result.value("ok", false) != true) {
       ADD_FAILURE() << out.out << out.err;
@@ -211,8 +218,8 @@ class CopiesTable : public ::testing::TestWithParam<Row> {
       }
       const testing::CupsRig::KeptJob& job = kept.back();
       const bool pdf = testing::readFile(job.file).starts_with("%PDF");
-      auto pages = pdf ? testing::renderAllWithGhostscript(job.file, 30)
-                       : testing::readCupsRaster(job.file);
+      auto pages =
+          pdf ? testing::renderAllWithGhostscript(job.file, 30) : testing::readCupsRaster(job.file);
       if (!pages) {
         ADD_FAILURE() << "the printer's document could not be read";
         return std::nullopt;
@@ -281,8 +288,8 @@ TEST_P(CopiesTable, EveryCombinationPrintsExactlyTheCopiesEachSetFromAFrontSide)
   const auto start = std::chrono::steady_clock::now();
   int printed = 0;
   for (size_t pages : {1, 3, 4}) {
-    const std::string artwork = dir.write("pages-" + std::to_string(pages) + ".pdf",
-                                          markedPages(pages));
+    const std::string artwork =
+        dir.write("pages-" + std::to_string(pages) + ".pdf", markedPages(pages));
     for (const char* sides : {kOneSided, kTwoSidedLongEdge, kTwoSidedShortEdge}) {
       for (bool collated : {false, true}) {
         savePreset(collated, sides);
@@ -295,8 +302,8 @@ TEST_P(CopiesTable, EveryCombinationPrintsExactlyTheCopiesEachSetFromAFrontSide)
           if (!got) continue;
           ++printed;
           std::printf("%s, %d%s copies, %s, %zu pages: received %s, each made %d times\n",
-                      rowName({row, 0}).c_str(), copies, collated ? " collated" : "", sides,
-                      pages, listed(got->marks).c_str(), got->repeats);
+                      rowName({row, 0}).c_str(), copies, collated ? " collated" : "", sides, pages,
+                      listed(got->marks).c_str(), got->repeats);
 
           // A dye-sublimation printer prints one side of each sheet.
           const std::string twoSided = dyeSublimationRow(row) ? kOneSided : sides;
@@ -304,8 +311,7 @@ TEST_P(CopiesTable, EveryCombinationPrintsExactlyTheCopiesEachSetFromAFrontSide)
 
           // Exactly the copies asked: every page, times what the receiver makes of it.
           for (int page = 1; page <= int(pages); ++page) {
-            EXPECT_EQ(std::count(got->marks.begin(), got->marks.end(), page) * got->repeats,
-                      copies)
+            EXPECT_EQ(std::count(got->marks.begin(), got->marks.end(), page) * got->repeats, copies)
                 << "page " << page << " in " << listed(got->marks);
           }
           for (int side : got->marks) {
@@ -315,8 +321,7 @@ TEST_P(CopiesTable, EveryCombinationPrintsExactlyTheCopiesEachSetFromAFrontSide)
           // Who makes them, as the row says.
           std::vector<int> oneSet;
           for (int page = 1; page <= int(pages); ++page) oneSet.push_back(page);
-          const bool documentSets =
-              dyeSublimationRow(row) && collated && copies > 1 && pages > 1;
+          const bool documentSets = dyeSublimationRow(row) && collated && copies > 1 && pages > 1;
           const bool receiverMakesThem = row == Row::queuePrinter || row == Row::devicePrinter ||
                                          (dyeSublimationRow(row) && !documentSets);
           if (receiverMakesThem) {
@@ -363,10 +368,9 @@ TEST_P(CopiesTable, EveryCombinationPrintsExactlyTheCopiesEachSetFromAFrontSide)
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CopiesTable,
-                         ::testing::Values(Row::queuePdftopdf, Row::queuePrinter,
-                                           Row::queueBackend, Row::devicePrinter,
-                                           Row::deviceDocument, Row::rasterDocument,
-                                           Row::rasterBackend),
+                         ::testing::Values(Row::queuePdftopdf, Row::queuePrinter, Row::queueBackend,
+                                           Row::devicePrinter, Row::deviceDocument,
+                                           Row::rasterDocument, Row::rasterBackend),
                          rowName);
 
 }  // namespace

@@ -27,9 +27,15 @@ const Row kRows[] = {
     {"PDF to a queue, pdftopdf", DocumentRoad::pdfToQueue, {true, false, 1, {}}},
     {"PDF to a queue, the printer", DocumentRoad::pdfToQueue, {false, false, 1, {}}},
     {"PDF to a queue, dye-sublimation backend", DocumentRoad::pdfToQueue, {false, true, 1, {}}},
-    {"PDF to the printer, the printer", DocumentRoad::pdfToPrinter, {false, false, 999, kBothHandlings}},
-    {"PDF to the printer without copies", DocumentRoad::pdfToPrinter, {false, false, 1, kBothHandlings}},
-    {"PDF to the printer, collated only", DocumentRoad::pdfToPrinter, {false, false, 99, {kCollatedCopies}}},
+    {"PDF to the printer, the printer",
+     DocumentRoad::pdfToPrinter,
+     {false, false, 999, kBothHandlings}},
+    {"PDF to the printer without copies",
+     DocumentRoad::pdfToPrinter,
+     {false, false, 1, kBothHandlings}},
+    {"PDF to the printer, collated only",
+     DocumentRoad::pdfToPrinter,
+     {false, false, 99, {kCollatedCopies}}},
     {"raster to a Gutenprint inkjet", DocumentRoad::rasterToDriver, {true, false, 1, {}}},
     {"raster to a dye-sublimation printer", DocumentRoad::rasterToDriver, {false, true, 1, {}}},
 };
@@ -53,8 +59,8 @@ TEST(Copies, EveryRowGivesExactlyTheCopiesAskedEachSetOnAFrontSideAndNoPageOnBot
             const CopiesAndSides saved{copies, collated, sides};
             const CopiesPlan plan = planCopies(saved, row.road, row.facts, pages);
             SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(copies) + " copies" +
-                         (collated ? " collated, " : ", ") + sides + ", " +
-                         std::to_string(pages) + " pages");
+                         (collated ? " collated, " : ", ") + sides + ", " + std::to_string(pages) +
+                         " pages");
             const std::map<int, int> prints = printsOf(plan);
             ASSERT_EQ(prints.size(), pages);
             for (const auto& [page, count] : prints) EXPECT_EQ(count, copies) << "page " << page;
@@ -129,14 +135,14 @@ TEST(Copies, TheDocumentsSidesAreInTheOrderTheUserSaved) {
   EXPECT_TRUE(planCopies({2, false, kTwoSidedLongEdge}, inkjet.road, inkjet.facts, 2).collated);
 
   // One set, the copies asked of pdftopdf, which collates two-sided copies itself.
-  const CopiesPlan filters = planCopies({2, false, kTwoSidedLongEdge}, kRows[0].road,
-                                        kRows[0].facts, 3);
+  const CopiesPlan filters =
+      planCopies({2, false, kTwoSidedLongEdge}, kRows[0].road, kRows[0].facts, 3);
   EXPECT_EQ(filters.pages, (std::vector{0, 1, 2}));
   EXPECT_EQ(filters.jobCopies, 2);
   EXPECT_TRUE(filters.collated);
   // A printer repeats whole sheets of uncollated two-sided copies: it is asked as saved.
-  const CopiesPlan printer = planCopies({2, false, kTwoSidedLongEdge}, kRows[3].road,
-                                        kRows[3].facts, 3);
+  const CopiesPlan printer =
+      planCopies({2, false, kTwoSidedLongEdge}, kRows[3].road, kRows[3].facts, 3);
   EXPECT_EQ(printer.pages, (std::vector{0, 1, 2}));
   EXPECT_FALSE(printer.collated);
 }
@@ -222,9 +228,9 @@ TEST(Copies, CopiesCollationAndSidesAreSaidOnceInEveryReadersWords) {
   EXPECT_EQ(options.count("multiple-document-handling"), 0u);
   std::map<std::string, std::string> device;
   for (const PrintOption& option : deviceJobOptions(
-           copiesAndSidesOptions(planCopies(saved, DocumentRoad::pdfToPrinter,
-                                            {false, false, 99, kBothHandlings}, 3),
-                                 &duplexing),
+           copiesAndSidesOptions(
+               planCopies(saved, DocumentRoad::pdfToPrinter, {false, false, 99, kBothHandlings}, 3),
+               &duplexing),
            {})) {
     device[option.name] = option.value;
   }

@@ -135,8 +135,10 @@ class DesktopQueues : public ::testing::Test {
       cups_dest_t* dests = nullptr;
       const int count = cupsGetDests(&dests);
       cups_dest_t* dest = cupsGetDest(queue.c_str(), nullptr, count, dests);
-      const char* uri = dest ? cupsGetOption("device-uri", dest->num_options, dest->options) : nullptr;
-      const char* own = dest ? cupsGetOption("printer-uuid", dest->num_options, dest->options) : nullptr;
+      const char* uri =
+          dest ? cupsGetOption("device-uri", dest->num_options, dest->options) : nullptr;
+      const char* own =
+          dest ? cupsGetOption("printer-uuid", dest->num_options, dest->options) : nullptr;
       const std::string deviceUri = uri ? uri : "";
       const std::string queueId = own ? own : "";
       cupsFreeDests(count, dests);
@@ -681,8 +683,8 @@ TEST_F(LastingPresets, APresetOutlivesCupsBrowsedMakingTheQueueAgain) {
   // A preset that named the first queue by its own printer-uuid, as applications did: that
   // queue is gone, and so is its identifier.
   byPrinter = false;
-  NativeSnapshot saved = decodeSnapshot(testing::readFile(preset("Studio_Photo")),
-                                        preset("Studio_Photo"));
+  NativeSnapshot saved =
+      decodeSnapshot(testing::readFile(preset("Studio_Photo")), preset("Studio_Photo"));
   saved.printerId = first;
   dir.write("Studio_Photo-preset.json", saved.toFileBytes());
   json r = request("Studio_Photo");
@@ -716,8 +718,8 @@ TEST_F(LastingPresets, AnotherPrinterTakingOverTheNameIsRefused) {
   rig.startCupsBrowsed();
   rig.waitForQueue("Studio_Photo");
   savePreset("Studio_Photo");
-  NativeSnapshot saved = decodeSnapshot(testing::readFile(preset("Studio_Photo")),
-                                        preset("Studio_Photo"));
+  NativeSnapshot saved =
+      decodeSnapshot(testing::readFile(preset("Studio_Photo")), preset("Studio_Photo"));
   saved.printerId = applicationPrinterId("Studio_Photo");
   dir.write("Studio_Photo-preset.json", saved.toFileBytes());
   json r = request("Studio_Photo");
@@ -788,11 +790,11 @@ TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBefo
 class Copies : public DesktopQueues {};
 
 TEST_F(Copies, ADriverlessPrinterGetsTheSavedCopiesCollationAndSidesInIppsWords) {
-  const std::string twoSided = dir.write(
-      "duplex.attrs",
-      firmwareWith("ATTR keyword sides-supported \"one-sided\"",
-                   "ATTR keyword sides-supported \"one-sided\",\"two-sided-long-edge\","
-                   "\"two-sided-short-edge\""));
+  const std::string twoSided =
+      dir.write("duplex.attrs",
+                firmwareWith("ATTR keyword sides-supported \"one-sided\"",
+                             "ATTR keyword sides-supported \"one-sided\",\"two-sided-long-edge\","
+                             "\"two-sided-short-edge\""));
   auto printer = rig.addPrinter("duplex", "Duplex Printer", twoSided);
   rig.addQueue("Duplex_Printer", "ipp://Duplex%20Printer._ipp._tcp.local/");
   std::optional<QueuePpd> ppd = QueuePpd::forQueue("Duplex_Printer");

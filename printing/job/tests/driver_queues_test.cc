@@ -704,9 +704,9 @@ TEST_F(Borderless, APpdBorderlessSizeWhoseAreaPassesTheSheetPrintsTheWholeSheetU
   rig.addDriverQueue(queue.name, queue.model);
   rig.addQueueWithPpd(
       queue.name,
-      dir.write("beyond.ppd", editedPpd(rig.queuePpd(queue.name),
-                                        "A4.Fullbleed/A4 (Borderless): \"0 0 595 842\"",
-                                        "A4.Fullbleed/A4 (Borderless): \"-6 -6 601 848\"")));
+      dir.write("beyond.ppd",
+                editedPpd(rig.queuePpd(queue.name), "A4.Fullbleed/A4 (Borderless): \"0 0 595 842\"",
+                          "A4.Fullbleed/A4 (Borderless): \"-6 -6 601 848\"")));
   presetEarlier(queue.name, "A4.Fullbleed", Orientation::portrait);
   json saved = saveSettings(queue.name);
   ASSERT_EQ(saved["ok"], true) << saved.dump() << lastError;
@@ -761,9 +761,9 @@ TEST_F(Copies, EachCopyIsMadeOnceOnDyeSublimationAndInkjetQueuesOnBothRoutes) {
   // Two pages, so that collation can go wrong.
   const std::string artwork = dir.write(
       "two.pdf",
-      testing::makeFixturePdf({pageOf({0, 0, 226.77, 340.16}, testing::fillRect(20, 20, 40, 40, 0, 0, 0)),
-                               pageOf({0, 0, 226.77, 340.16},
-                                      testing::fillRect(150, 250, 40, 40, 0, 0, 0))}));
+      testing::makeFixturePdf(
+          {pageOf({0, 0, 226.77, 340.16}, testing::fillRect(20, 20, 40, 40, 0, 0, 0)),
+           pageOf({0, 0, 226.77, 340.16}, testing::fillRect(150, 250, 40, 40, 0, 0, 0))}));
   for (const Queue& queue :
        {Queue{"ds40", "gutenprint.5.3://dnp-ds40/expert", "w288h432", true},
         Queue{"selphy", "gutenprint.5.3://canon-cp1300/expert", "Postcard", true},
@@ -791,10 +791,11 @@ TEST_F(Copies, EachCopyIsMadeOnceOnDyeSublimationAndInkjetQueuesOnBothRoutes) {
           // The file backend here sends what it gets once; the printer's own would repeat it, so
           // the prints are counted as the printer would make them.
           const int prints = sheets * (queue.backendRepeats ? repeats : 1);
-          std::printf("%s, %s, %d copies%s: the driver printed %d sheets, the backend got "
-                      "argv[4]=%d: %d prints\n",
-                      queue.name, application ? "16-bit raster" : "PDF", copies,
-                      collated ? " collated" : "", sheets, repeats, prints);
+          std::printf(
+              "%s, %s, %d copies%s: the driver printed %d sheets, the backend got "
+              "argv[4]=%d: %d prints\n",
+              queue.name, application ? "16-bit raster" : "PDF", copies,
+              collated ? " collated" : "", sheets, repeats, prints);
           EXPECT_EQ(prints, 2 * copies);
           if (!application || queue.backendRepeats || copies == 1) continue;
           // Made here, the sets are in the order the user saved.
@@ -823,7 +824,8 @@ TEST_F(Copies, TheSavedSidesReachTheDriverOnBothRoutesAndEachCollatedSetStartsOn
   dir.write("ip4500.json", testing::savedSnapshot(settings, false).toFileBytes());
   std::vector<testing::FixturePage> three;
   for (int page = 0; page < 3; ++page) {
-    three.push_back(pageOf({0, 0, 420, 595}, testing::fillRect(40 + 100 * page, 40, 60, 60, 0, 0, 0)));
+    three.push_back(
+        pageOf({0, 0, 420, 595}, testing::fillRect(40 + 100 * page, 40, 60, 60, 0, 0, 0)));
   }
   const std::string artwork = dir.write("three.pdf", testing::makeFixturePdf(three));
   size_t jobsSoFar = 0;
@@ -840,9 +842,10 @@ TEST_F(Copies, TheSavedSidesReachTheDriverOnBothRoutesAndEachCollatedSetStartsOn
     EXPECT_EQ(options.find("one-sided"), std::string::npos) << options;
     // Three pages and a blank back side, then the second set from a front side.
     const int sheets = sheetsTheDriverPrinted(job);
-    std::printf("ip4500, %s, 2 collated two-sided copies of 3 pages: the driver printed %d "
-                "sheets\n",
-                application ? "16-bit raster" : "PDF", sheets);
+    std::printf(
+        "ip4500, %s, 2 collated two-sided copies of 3 pages: the driver printed %d "
+        "sheets\n",
+        application ? "16-bit raster" : "PDF", sheets);
     EXPECT_GE(sheets, 7);
     EXPECT_LE(sheets, 8);
     if (!application) continue;
@@ -884,9 +887,9 @@ TEST_F(Copies, NinetyNineCopiesOfALargeSixteenBitSheetAreRefusedBeforeAnyJob) {
             std::string::npos)
       << error;
   EXPECT_NE(error.find("Print fewer copies at a time."), std::string::npos) << error;
-  EXPECT_TRUE(testing::jobStates(CUPS_HTTP_DEFAULT, "ipp://localhost/printers/epson",
-                                 "/printers/epson")
-                  .empty());
+  EXPECT_TRUE(
+      testing::jobStates(CUPS_HTTP_DEFAULT, "ipp://localhost/printers/epson", "/printers/epson")
+          .empty());
 }
 
 }  // namespace

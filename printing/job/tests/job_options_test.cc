@@ -63,6 +63,12 @@ TEST(Submission, AJobDocumentLargerThanTheSpoolMayHoldIsRefusedInTheUnitItIsSaid
             "while it waits. Nothing was sent. Print at a smaller size.");
   EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(1'500'000'001ULL, 3, 1'599'999'999ULL); }),
             "");
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(2'000, 1, 0); }),
+            "The print job would be 0.1 MB, more than the 0.0 MB left on the disk that holds the "
+            "print queue. Nothing was sent. Free some disk space, then try again.");
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(1'200'000'000ULL, 1, 800'000'000ULL); }),
+            "The print job would be 1200.0 MB, more than the 800.0 MB left on the disk that holds "
+            "the print queue. Nothing was sent. Free some disk space, then try again.");
   EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(2'000'000'000ULL, 3, 1'599'999'999ULL); }),
             "The print job would be 2.0 GB (it holds all 3 copies, made by this computer), more "
             "than the 1.5 GB left on the disk that holds the print queue. Nothing was sent. Free "
@@ -74,8 +80,8 @@ TEST(Submission, TheSpoolIsCupsdsOwnRequestRootOnThisMachineOnly) {
   const std::string conf = dir.write("cups-files.conf",
                                      "# RequestRoot /not/this\nServerRoot /etc/cups\n"
                                      "requestroot /srv/spool/cups\nTempDir /tmp\n");
-  for (const char* local : {"localhost:631", "localhost:24718", "/run/cups/cups.sock",
-                            "127.0.0.1", "[::1]:631", "LOCALHOST"}) {
+  for (const char* local : {"localhost:631", "localhost:24718", "/run/cups/cups.sock", "127.0.0.1",
+                            "[::1]:631", "LOCALHOST"}) {
     EXPECT_EQ(spoolFolder(local, conf), "/srv/spool/cups") << local;
   }
   EXPECT_EQ(spoolFolder("localhost", dir.write("empty.conf", "LogLevel warn\n")),

@@ -97,10 +97,10 @@ TEST(RasterDocument, EveryRowReadsBackAsDrawnAndEachSideOfThePlanFollows) {
     std::vector<int> sides;
     std::vector<const std::vector<std::uint16_t>*> sent;
   };
-  for (const Case& c : {Case{{}, {&first, &second}},
-                        Case{{0, 1, 0, 1}, {&first, &second, &first, &second}},
-                        Case{{0, 0, 1, 1}, {&first, &first, &second, &second}},
-                        Case{{0, kBlankSide, 0, kBlankSide, 0}, {&first, &white, &first, &white, &first}}}) {
+  for (const Case& c :
+       {Case{{}, {&first, &second}}, Case{{0, 1, 0, 1}, {&first, &second, &first, &second}},
+        Case{{0, 0, 1, 1}, {&first, &first, &second, &second}},
+        Case{{0, kBlankSide, 0, kBlankSide, 0}, {&first, &white, &first, &white, &first}}}) {
     SCOPED_TRACE(c.sides.size());
     std::string written;
     const std::vector<FileSpan> spans =
