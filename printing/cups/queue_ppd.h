@@ -82,4 +82,8 @@ class QueuePpd {
   std::unique_ptr<File> file_;
 };
 
+/// Throws PrintFailure, naming the setting, when `ppd` has a driver option of exactSizeOptions
+/// but not the choice that keeps the size (a Gutenprint PPD without StpiShrinkOutput=Crop).
+void requireExactSizeChoices(const QueuePpd& ppd);
+
 }  // namespace vardelle::printing

@@ -120,6 +120,11 @@ CopiesPlan planCopies(const CopiesAndSides& saved, DocumentRoad road, const Copy
   return plan;
 }
 
+CopiesPlan planCopies(const PrintSettings& settings, const QueuePpd* ppd, DocumentRoad road,
+                      const CopyFacts& facts, size_t pages) {
+  return planCopies(savedCopiesAndSides(settings, ppd), road, facts, pages);
+}
+
 std::vector<PrintOption> copiesAndSidesOptions(const CopiesPlan& plan, const QueuePpd* ppd) {
   std::vector<PrintOption> options = {{"copies", std::to_string(plan.jobCopies)}};
   // Collation means something only to several copies.

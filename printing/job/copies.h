@@ -124,6 +124,10 @@ struct CopiesPlan {
 CopiesPlan planCopies(const CopiesAndSides& saved, DocumentRoad road, const CopyFacts& facts,
                       size_t pages);
 
+/// planCopies for the copies and sides `settings` save on the queue of `ppd` (savedCopiesAndSides).
+CopiesPlan planCopies(const PrintSettings& settings, const QueuePpd* ppd, DocumentRoad road,
+                      const CopyFacts& facts, size_t pages);
+
 /// The options a job carries for `plan`, in the words of each reader: copies; Collate (read by
 /// pdftopdf and CUPS' ipp backend) and multiple-document-handling (IPP's) when it asks for
 /// several; sides; and, for a PPD with a Duplex option, the Duplex choice that says the same

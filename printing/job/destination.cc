@@ -2,9 +2,7 @@
 
 #include "base/print_failure.h"
 #include "printing/cups/printers_internal.h"
-#include "printing/cups/same_sheet.h"
 #include "printing/cups/temporary_queue.h"
-#include "printing/job/job_options.h"
 #include "printing/settings/restore.h"
 
 namespace vardelle::printing {
@@ -20,9 +18,7 @@ CheckedDestination checkDestination(const PrintRequest& request, const NativeSna
   std::optional<RouteFacts> facts;
   verifyPrinter(destination.settings, request, [&] { return printerUuidBehind(queue, facts); });
 
-  destination.paper = measurePaper(destination.settings);
-  destination.paper.geometry.validate();
-  requireSamePaper(snapshot.paper, destination.paper.geometry);
+  destination.paper = measureSavedPaper(destination.settings, snapshot.paper);
   destination.ppd = QueuePpd::forQueue(queue);
   if (destination.ppd) requireExactSizeChoices(*destination.ppd);
 

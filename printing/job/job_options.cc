@@ -11,7 +11,7 @@
 namespace vardelle::printing {
 
 std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
-                                    const QueuePpd* ppd) {
+                                    const QueuePpd* ppd, const CopiesPlan& copies) {
   // The sheets are drawn already turned: an orientation would make the filters turn them again.
   // The colour-matching entries are this application's, not CUPS options.
   static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation,
@@ -47,6 +47,9 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
     // and an IPP printer would report it as unsupported.
     if (option.ppdChoice() && (!ppd || !ppd->hasOption(option.name))) continue;
     options.push_back({std::string(option.name), std::string(option.value)});
+  }
+  for (PrintOption& option : copiesAndSidesOptions(copies, ppd)) {
+    options.push_back(std::move(option));
   }
   for (PrintOption& option : applicationColorJobOptions(settings)) {
     options.push_back(std::move(option));
@@ -125,18 +128,6 @@ int sheetRotation(Orientation orientation) {
       return 270;
   }
   return 0;
-}
-
-void requireExactSizeChoices(const QueuePpd& ppd) {
-  for (const ExactSizeOption& option : exactSizeOptions()) {
-    if (!option.ppdChoice() || !ppd.hasOption(option.name)) continue;
-    if (!ppd.hasChoice(option.name, option.value)) {
-      const std::string label = ppd.optionText(option.name).value_or(std::string(option.name));
-      throw PrintFailure("The printer's driver cannot print at exact size: its setting \"" + label +
-                         "\" has no \"" + std::string(option.value) +
-                         "\" choice. Install the printer with another driver.");
-    }
-  }
 }
 
 }  // namespace vardelle::printing

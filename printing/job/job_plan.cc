@@ -4,8 +4,10 @@
 
 #include "base/print_failure.h"
 #include "printing/job/job_options.h"
-#include "printing/job/print_view.h"
+#include "printing/cups/raster_page_header.h"
+#include "printing/settings/exact_size_options.h"
 #include "printing/settings/print_color_entries.h"
+#include "printing/settings/print_summary.h"
 
 namespace vardelle::printing {
 namespace {
@@ -28,6 +30,11 @@ CopyFacts copyFacts(const CheckedDestination& destination) {
 
 }  // namespace
 
+bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route) {
+  return color.applicationManaged() && route == PrintRoute::localQueue && ppd &&
+         ppd->attribute("StpDriverName") && takesCupsRaster(*ppd);
+}
+
 bool JobPlan::sameJob(const JobPlan& other) const {
   return options == other.options && copies == other.copies &&
          raster.has_value() == other.raster.has_value() && sheetRotation == other.sheetRotation &&
@@ -47,18 +54,14 @@ JobPlan planJob(const CheckedDestination& destination, const PrintRequest& reque
   plan.title = jobTitle(request);
   plan.applicationColor = color.applicationManaged();
   const QueuePpd* ppd = destination.queuePpd();
+  const bool raster = takesRasterRoute(ppd, color, destination.route);
+  plan.copies = planCopies(settings, ppd, roadOf(destination, raster), copyFacts(destination),
+                           pageCount);
   // The options exactly as the job will carry them: the colour entries must have survived into
   // what reaches CUPS, not just into the settings they were made from.
   const std::string media = settings.media().value_or(destination.paper.mediaName);
-  plan.options = jobOptions(settings, media, ppd);
+  plan.options = jobOptions(settings, media, ppd, plan.copies);
   verifyApplicationColor(plan.options, color);
-
-  const bool raster = takesRasterRoute(ppd, color, destination.route);
-  plan.copies = planCopies(savedCopiesAndSides(settings, ppd), roadOf(destination, raster),
-                           copyFacts(destination), pageCount);
-  for (PrintOption& option : copiesAndSidesOptions(plan.copies, ppd)) {
-    plan.options.push_back(std::move(option));
-  }
   if (raster) {
     plan.raster = planRasterJob(*ppd, settings, plan.options, destination.paper.geometry);
   }
@@ -66,6 +69,14 @@ JobPlan planJob(const CheckedDestination& destination, const PrintRequest& reque
     plan.sheetRotation = sheetRotation(settings.orientation().value_or(Orientation::portrait));
   }
   return plan;
+}
+
+void configurePrintPagination(PrintSettings& settings, int64_t /*pageCount*/) {
+  // A value left in saved settings must not reach a job: the placement options go, and the
+  // exact-size ones are written afresh (the job sets each of them once more).
+  for (std::string_view name : placementOptionsNeverSent()) settings.removeOption(name);
+  for (const ExactSizeOption& option : exactSizeOptions()) settings.removeOption(option.name);
+  configureDeterministicLayout(settings);
 }
 
 void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies) {

@@ -36,6 +36,12 @@ struct JobPlan {
   bool sameJob(const JobPlan& other) const;
 };
 
+/// Whether the job goes to its driver as a 16-bit raster made here rather than as PDF:
+/// application-managed colour, through the local queue (`route`), to a Gutenprint driver (the
+/// PPD has *StpDriverName) whose PPD takes a CUPS raster straight to it (takesCupsRaster). Every
+/// other job, and one without a PPD (`ppd` null), takes the PDF route.
+bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route);
+
 /// Plans the job of `pageCount` artwork pages for `destination` with `color`: the settings made
 /// ready for an exact-size job (configurePrintPagination), the request's copies
 /// (applyCopiesOverride) and colour entries (configureApplicationColor); the job's options
@@ -45,6 +51,12 @@ struct JobPlan {
 /// Throws PrintFailure, before any job exists.
 JobPlan planJob(const CheckedDestination& destination, const PrintRequest& request,
                 const ColorManagement& color, size_t pageCount);
+
+/// Prepares `settings` for a print view of `pageCount` pages: the deterministic layout of
+/// configureDeterministicLayout (which also removes any page range, so pages 1 to pageCount all
+/// print), then removes every saved option that would add margins, centre, scale or paginate
+/// the pages on the way to the printer. Throws PrintFailure(kLayoutNotConfigured).
+void configurePrintPagination(PrintSettings& settings, int64_t pageCount);
 
 /// Sets the copy count of `settings` to `copies`; absent leaves it. Throws PrintFailure outside
 /// 1 to 99, or when the store refuses the value.

@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "artwork/page_drawing.h"
-#include "printing/settings/exact_size_options.h"
-#include "printing/settings/print_summary.h"
 
 namespace vardelle::printing {
 
@@ -77,14 +75,6 @@ void ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRotation,
     if (side >= 0 && size_t(side) < artwork_.pages.size()) drawPage(size_t(side), sheets);
   }
   sheets.write(sink);
-}
-
-void configurePrintPagination(PrintSettings& settings, int64_t /*pageCount*/) {
-  // A value left in saved settings must not reach a job: the placement options go, and the
-  // exact-size ones are written afresh (the job sets each of them once more).
-  for (std::string_view name : placementOptionsNeverSent()) settings.removeOption(name);
-  for (const ExactSizeOption& option : exactSizeOptions()) settings.removeOption(option.name);
-  configureDeterministicLayout(settings);
 }
 
 }  // namespace vardelle::printing

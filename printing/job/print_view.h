@@ -78,10 +78,4 @@ class ArtworkPrintView {
   std::optional<PrintFailure> renderingError_;
 };
 
-/// Prepares `settings` for a print view of `pageCount` pages: the deterministic layout of
-/// configureDeterministicLayout (which also removes any page range, so pages 1 to pageCount all
-/// print), then removes every saved option that would add margins, centre, scale or paginate
-/// the pages on the way to the printer. Throws PrintFailure(kLayoutNotConfigured).
-void configurePrintPagination(PrintSettings& settings, int64_t pageCount);
-
 }  // namespace vardelle::printing

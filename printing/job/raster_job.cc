@@ -146,11 +146,6 @@ int turnDegrees(Orientation turn) {
 
 }  // namespace
 
-bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route) {
-  return color.applicationManaged() && route == PrintRoute::localQueue && ppd &&
-         ppd->attribute("StpDriverName") && takesCupsRaster(*ppd);
-}
-
 RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
                         const std::vector<PrintOption>& options,
                         const artwork::PaperGeometry& measured) {

@@ -22,12 +22,6 @@ namespace vardelle::printing {
 /// The MIME type of a CUPS raster document.
 inline constexpr const char* kCupsRasterFormat = "application/vnd.cups-raster";
 
-/// Whether the job goes to its driver as a 16-bit raster made here rather than as PDF:
-/// application-managed colour, through the local queue (`route`), to a Gutenprint driver (the
-/// PPD has *StpDriverName) whose PPD takes a CUPS raster straight to it (takesCupsRaster). Every
-/// other job, and one without a PPD (`ppd` null), takes the PDF route.
-bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route);
-
 /// What a raster job is settled on before its document is written.
 struct RasterJob {
   cups_page_header2_t header{};  ///< every sheet's page header (sixteenBitPageHeader)

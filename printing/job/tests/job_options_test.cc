@@ -103,7 +103,7 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
                              {"cm-calibration", "x"}}) {
     ASSERT_TRUE(settings.setOption(name, value));
   }
-  auto options = jobOptions(settings, "iso_a4_210x297mm");
+  auto options = jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{});
   std::map<std::string, std::string> byName;
   for (const auto& option : options) {
     EXPECT_TRUE(byName.emplace(option.name, option.value).second) << "twice: " << option.name;
@@ -119,8 +119,10 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
                                                         {"job-sheets", "none,none"},
                                                         {"mirror", "false"},
                                                         {"page-set", "all"},
-                                                        {"outputorder", "normal"}}));
-  // The copies and sides come from the job's copies plan, said once (copiesAndSidesOptions).
+                                                        {"outputorder", "normal"},
+                                                        {"copies", "1"},
+                                                        {"sides", "one-sided"}}));
+  // The copies and sides are the copies plan's: a saved sides never reaches the job by itself.
 
   ColorManagement color;
   color.mode = "application";
@@ -129,7 +131,7 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
   color.profilePath = "/p.icc";
   color.driverColorManagementDisabled = true;
   configureApplicationColor(settings, color);
-  options = jobOptions(settings, "iso_a4_210x297mm");
+  options = jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{});
   EXPECT_EQ(options.back(), (PrintOption{"cm-calibration", "true"}));
   for (const auto& option : options) {
     EXPECT_NE(option.name, kColorMatchingModeKey);
@@ -141,7 +143,7 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
   // carry no marker, and the job is refused before it is made.
   PrintSettings lost = settings;
   ASSERT_TRUE(lost.setOption(kColorMatchingModeKey, "AP_PrinterColorMatching"));
-  const std::vector<PrintOption> unmarked = jobOptions(lost, "iso_a4_210x297mm");
+  const std::vector<PrintOption> unmarked = jobOptions(lost, "iso_a4_210x297mm", nullptr, CopiesPlan{});
   try {
     verifyApplicationColor(unmarked, color);
     ADD_FAILURE() << "unmarked job options passed";
@@ -162,11 +164,11 @@ TEST(QueuePpd, DriverOverridesAndThePaperEntryGoOnlyToAQueueWithThatPpd) {
   auto has = [](const std::vector<PrintOption>& options, const PrintOption& wanted) {
     return std::count(options.begin(), options.end(), wanted) == 1;
   };
-  auto withPpd = jobOptions(settings, "na_index-4x6_4x6in", &ppd);
+  auto withPpd = jobOptions(settings, "na_index-4x6_4x6in", &ppd, CopiesPlan{});
   EXPECT_TRUE(has(withPpd, {"PageSize", "w288h432J"}));
   EXPECT_TRUE(has(withPpd, {"StpiShrinkOutput", "Crop"}));
   EXPECT_FALSE(has(withPpd, {"StpiShrinkOutput", "Shrink"}));
-  auto withoutPpd = jobOptions(settings, "na_index-4x6_4x6in");
+  auto withoutPpd = jobOptions(settings, "na_index-4x6_4x6in", nullptr, CopiesPlan{});
   for (const PrintOption& option : withoutPpd) {
     EXPECT_NE(option.name, "PageSize");
     EXPECT_NE(option.name, "StpiShrinkOutput");
@@ -184,7 +186,7 @@ TEST(QueuePpd, DriverOverridesAndThePaperEntryGoOnlyToAQueueWithThatPpd) {
 TEST(DeviceJobOptions, AKGrayPresetAsksTheDriverlessPrinterForMonochrome) {
   PrintSettings settings("hp");
   ASSERT_TRUE(settings.setOption(PrintSettings::kColorModel, "KGray"));
-  const std::vector<PrintOption> sent = deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm"),
+  const std::vector<PrintOption> sent = deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{}),
                                                          MediaEntry{21000, 29700, 0, 0, 0, 0});
   EXPECT_EQ(std::count(sent.begin(), sent.end(), PrintOption{"print-color-mode", "monochrome"}), 1);
   EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
