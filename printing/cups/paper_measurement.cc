@@ -232,7 +232,8 @@ std::string paperNameFor(const MeasuredPaper& paper, const std::string& shown) {
   return paper.driverBorderless ? shown + " borderless" : shown;
 }
 
-MeasuredPaper measureSavedPaper(const PrintSettings& settings, const artwork::PaperGeometry& saved) {
+MeasuredPaper measureSavedPaper(const PrintSettings& settings,
+                                const artwork::PaperGeometry& saved) {
   MeasuredPaper current = measurePaper(settings);
   current.geometry.validate();
   requireSamePaper(saved, current.geometry);

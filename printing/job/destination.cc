@@ -32,11 +32,6 @@ CheckedDestination checkDestination(const PrintRequest& request, const NativeSna
   return destination;
 }
 
-bool destinationUnchanged(const CheckedDestination& destination, const PrintRequest& request) {
-  const std::optional<PrinterRecord> now = findPrinter(request.printerName);
-  return now && now->identifier == destination.identifier;
-}
-
 std::string destinationSetUpAgain(const PrintRequest& request) {
   return "The printer \"" + std::string(queueName(request.printerName)) +
          "\" was set up again by the print system with other settings while the artwork was "

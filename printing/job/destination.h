@@ -37,10 +37,6 @@ struct CheckedDestination {
 /// directly must print unscaled). Throws PrintFailure for each refusal, before any job exists.
 CheckedDestination checkDestination(const PrintRequest& request, const NativeSnapshot& snapshot);
 
-/// Whether the queue checked as `destination` is still there as it was checked (its
-/// printer-uuid unchanged). Throws PrintFailure when no print system answers.
-bool destinationUnchanged(const CheckedDestination& destination, const PrintRequest& request);
-
 /// The sentence for a queue that CUPS made again with other settings while the document was being
 /// made for it.
 std::string destinationSetUpAgain(const PrintRequest& request);

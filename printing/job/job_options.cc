@@ -116,18 +116,4 @@ std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& option
   return out;
 }
 
-int sheetRotation(Orientation orientation) {
-  switch (orientation) {
-    case Orientation::portrait:
-      return 0;
-    case Orientation::landscape:
-      return 90;
-    case Orientation::reversePortrait:
-      return 180;
-    case Orientation::reverseLandscape:
-      return 270;
-  }
-  return 0;
-}
-
 }  // namespace vardelle::printing

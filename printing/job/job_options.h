@@ -35,8 +35,4 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
 std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& options,
                                           const MediaEntry& media);
 
-/// The /Rotate that turns a sheet of `orientation` onto portrait media the way the CUPS filters
-/// turn it (see orientedGeometry): 0, 90 (landscape), 180 or 270.
-int sheetRotation(Orientation orientation);
-
 }  // namespace vardelle::printing

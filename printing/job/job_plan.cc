@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "base/print_failure.h"
-#include "printing/job/job_options.h"
 #include "printing/cups/raster_page_header.h"
+#include "printing/job/job_options.h"
 #include "printing/settings/exact_size_options.h"
 #include "printing/settings/print_color_entries.h"
 #include "printing/settings/print_summary.h"
@@ -55,8 +55,8 @@ JobPlan planJob(const CheckedDestination& destination, const PrintRequest& reque
   plan.applicationColor = color.applicationManaged();
   const QueuePpd* ppd = destination.queuePpd();
   const bool raster = takesRasterRoute(ppd, color, destination.route);
-  plan.copies = planCopies(settings, ppd, roadOf(destination, raster), copyFacts(destination),
-                           pageCount);
+  plan.copies =
+      planCopies(settings, ppd, roadOf(destination, raster), copyFacts(destination), pageCount);
   // The options exactly as the job will carry them: the colour entries must have survived into
   // what reaches CUPS, not just into the settings they were made from.
   const std::string media = settings.media().value_or(destination.paper.mediaName);
@@ -77,6 +77,20 @@ void configurePrintPagination(PrintSettings& settings, int64_t /*pageCount*/) {
   for (std::string_view name : placementOptionsNeverSent()) settings.removeOption(name);
   for (const ExactSizeOption& option : exactSizeOptions()) settings.removeOption(option.name);
   configureDeterministicLayout(settings);
+}
+
+int sheetRotation(Orientation orientation) {
+  switch (orientation) {
+    case Orientation::portrait:
+      return 0;
+    case Orientation::landscape:
+      return 90;
+    case Orientation::reversePortrait:
+      return 180;
+    case Orientation::reverseLandscape:
+      return 270;
+  }
+  return 0;
 }
 
 void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies) {

@@ -58,6 +58,10 @@ JobPlan planJob(const CheckedDestination& destination, const PrintRequest& reque
 /// the pages on the way to the printer. Throws PrintFailure(kLayoutNotConfigured).
 void configurePrintPagination(PrintSettings& settings, int64_t pageCount);
 
+/// The /Rotate that turns a sheet of `orientation` onto portrait media the way the CUPS filters
+/// turn it (see orientedGeometry): 0, 90 (landscape), 180 or 270.
+int sheetRotation(Orientation orientation);
+
 /// Sets the copy count of `settings` to `copies`; absent leaves it. Throws PrintFailure outside
 /// 1 to 99, or when the store refuses the value.
 void applyCopiesOverride(PrintSettings& settings, std::optional<int64_t> copies);

@@ -13,6 +13,7 @@
 
 #include "base/print_failure.h"
 #include "base/text.h"
+#include "printing/cups/printers.h"
 
 // A pause a test takes between the document and the job, to change the print system there as a
 // long conversion would let it change (testing/pause_point.cc, preloaded by that test). Nothing
@@ -49,6 +50,13 @@ std::string serverHost(const std::string& server) {
   // A bare IPv6 address has several colons and no port.
   if (std::count(server.begin(), server.end(), ':') > 1) return server;
   return server.substr(0, server.find(':'));
+}
+
+// Whether the queue checked as `destination` is still there as it was checked (its
+// printer-uuid unchanged).
+bool destinationUnchanged(const CheckedDestination& destination, const PrintRequest& request) {
+  const std::optional<PrinterRecord> now = findPrinter(request.printerName);
+  return now && now->identifier == destination.identifier;
 }
 
 }  // namespace

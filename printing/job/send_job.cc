@@ -28,13 +28,14 @@ void sendJob(const CheckedDestination& destination, const JobPlan& plan,
              const JobDocument& document) {
   const std::string& queue = destination.settings.printerName();
   const RouteFacts& facts = destination.facts;
-  HttpConnection cupsd = connectToPrintSystem();
+  std::optional<HttpConnection> cupsd;
   std::optional<DeviceConnection> device;
   std::optional<JobTarget> target;
   std::vector<PrintOption> ticket;
   if (destination.route == PrintRoute::localQueue) {
-    requireDestination(cupsd.get(), queue);
-    target = JobTarget::toQueue(cupsd.get(), queue);
+    cupsd = connectToPrintSystem();
+    requireDestination(cupsd->get(), queue);
+    target = JobTarget::toQueue(cupsd->get(), queue);
     ticket = plan.options;
   } else {
     // The printer places the sheet by what it offers itself, not by the queue's copy of it: the

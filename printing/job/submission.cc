@@ -6,7 +6,6 @@
 #include "printing/job/job_plan.h"
 #include "printing/job/last_check.h"
 #include "printing/job/send_job.h"
-#include "printing/settings/print_color_entries.h"
 
 namespace vardelle::printing {
 
@@ -21,8 +20,6 @@ HelperResult submit(const artwork::Artwork& artwork, const PrintRequest& request
         "acknowledge margin clipping before printing.");
   }
   const ColorManagement color = request.colorSettings();
-  requireDriverColorCorrectionDisabled(color);
-
   CheckedDestination destination = checkDestination(request, snapshot);
   const JobPlan plan = planJob(destination, request, color, artwork.pages.size());
   const JobDocument made = makeDocument(plan, artwork, snapshot.paper, request);

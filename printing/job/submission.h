@@ -11,9 +11,10 @@
 namespace vardelle::printing {
 
 /// Prints `artwork` (already colour-managed) at exact size on the request's printer with the
-/// snapshot's saved settings, without any dialog. Refuses, before any job exists: artwork that
-/// does not fit (`document.fits` not true), clipping not acknowledged, driver colour correction
-/// left on under application-managed colour, and everything checkDestination, planJob,
+/// snapshot's saved settings, without any dialog, for a request whose application-managed colour
+/// was checked to have the driver's colour correction disabled (printCommand checks it before
+/// anything else). Refuses, before any job exists: artwork that does not fit (`document.fits`
+/// not true), clipping not acknowledged, and everything checkDestination, planJob,
 /// makeDocument and lastCheck refuse (the whole document is made before anything is sent). Then
 /// sends one job with every exact-size option set explicitly (sendJob). Returns ok, the
 /// snapshot's summary, `document` and submitted true only when the print system or the printer
