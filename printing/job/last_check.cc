@@ -16,9 +16,11 @@
 #include "printing/cups/printers.h"
 
 // A pause a test takes between the document and the job, to change the print system there as a
-// long conversion would let it change (testing/pause_point.cc, preloaded by that test). Nothing
-// in the product defines it.
-extern "C" __attribute__((weak)) void vardelle_pause_point(const char* point);
+// long conversion would let it change (testing/tools/pause_point.cc, preloaded by that test).
+// Nothing in the product defines it. Its visibility is the default one whatever the module's, so
+// that the preloaded definition is the one the module's call reaches.
+extern "C" __attribute__((weak, visibility("default"))) void vardelle_pause_point(
+    const char* point);
 
 namespace vardelle::printing {
 namespace {

@@ -143,15 +143,11 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
   // carry no marker, and the job is refused before it is made.
   PrintSettings lost = settings;
   ASSERT_TRUE(lost.setOption(kColorMatchingModeKey, "AP_PrinterColorMatching"));
-  const std::vector<PrintOption> unmarked = jobOptions(lost, "iso_a4_210x297mm", nullptr, CopiesPlan{});
-  try {
-    verifyApplicationColor(unmarked, color);
-    ADD_FAILURE() << "unmarked job options passed";
-  } catch (const PrintFailure& failure) {
-    EXPECT_STREQ(failure.what(),
-                 "macOS did not retain the requested application-managed color settings. "
-                 "Nothing was submitted.");
-  }
+  const std::vector<PrintOption> unmarked =
+      jobOptions(lost, "iso_a4_210x297mm", nullptr, CopiesPlan{});
+  EXPECT_EQ(testing::failureOf([&] { verifyApplicationColor(unmarked, color); }),
+            "macOS did not retain the requested application-managed color settings. "
+            "Nothing was submitted.");
   EXPECT_NO_THROW(verifyApplicationColor(unmarked, ColorManagement::printer()));
 }
 
@@ -186,8 +182,9 @@ TEST(QueuePpd, DriverOverridesAndThePaperEntryGoOnlyToAQueueWithThatPpd) {
 TEST(DeviceJobOptions, AKGrayPresetAsksTheDriverlessPrinterForMonochrome) {
   PrintSettings settings("hp");
   ASSERT_TRUE(settings.setOption(PrintSettings::kColorModel, "KGray"));
-  const std::vector<PrintOption> sent = deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{}),
-                                                         MediaEntry{21000, 29700, 0, 0, 0, 0});
+  const std::vector<PrintOption> sent =
+      deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{}),
+                       MediaEntry{21000, 29700, 0, 0, 0, 0});
   EXPECT_EQ(std::count(sent.begin(), sent.end(), PrintOption{"print-color-mode", "monochrome"}), 1);
   EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
                           [](const PrintOption& o) { return o.name == "print-color-mode"; }),
