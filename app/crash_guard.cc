@@ -9,6 +9,8 @@
 #include <cstddef>
 
 #include "app/finish.h"
+#include "base/drawing_deadline.h"
+#include "base/worker_threads.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VARDELLE_SANITIZED 1
@@ -33,14 +35,29 @@ constexpr size_t kSignalStackBytes = 64 * 1024;
 // crash handler ends a deeper one with its line. Pages are committed only when touched, but the
 // whole size counts against the memory limit below.
 constexpr size_t kLargeStackBytes = size_t(64) << 20;
-// The private writable memory of a run (heap, and thread stacks at their full size), the large
-// stack included: 512 MB in all. A qpdf Flate bomb then ends with std::bad_alloc in a few seconds
-// instead of taking gigabytes for a minute; a 24-megapixel 16-bit photograph's preview needs
-// less than 150 MB of it.
-[[maybe_unused]] constexpr rlim_t kDataBytes = (rlim_t(512) << 20) - kLargeStackBytes;
+// The private writable memory of a run: 512 MB in all. A qpdf Flate bomb then ends with
+// std::bad_alloc in a few seconds instead of taking gigabytes for a minute; a 24-megapixel 16-bit
+// photograph's preview needs less than 150 MB of it.
+[[maybe_unused]] constexpr rlim_t kMemoryBytes = rlim_t(512) << 20;
+// The limit counts every thread's stack at its reserved size, touched or not. What the helper
+// reserves for stacks is fixed and small, the same on any machine (no pool grows past
+// kMostWorkers): the large stack, and room for the threads it starts (at most 4 compressing and 8
+// converting, a few of its own) and the libraries' few. The rest is what the run may use.
+[[maybe_unused]] constexpr rlim_t kStackBytes =
+    kLargeStackBytes + 24 * kWorkerStackBytes + 8 * kLibraryThreadStackBytes;
+static_assert(kStackBytes < kMemoryBytes / 4);
 constexpr rlim_t kCpuSeconds = 120;
 
+std::atomic<const char*> outOfTimeSentence{kTooLongToDrawSentence};
+
 void onFatalSignal(int) { finishFromSignal(crashSentence.load()); }
+
+// A drawing deadline's timer (SI_TIMER) fires while a page is drawn, before anything is sent
+// anywhere; the processor-time limit may fire at any point of the run.
+void onProcessorTime(int, siginfo_t* info, void*) {
+  finishFromSignal(info && info->si_code == SI_TIMER ? kTooLongToDrawSentence
+                                                     : outOfTimeSentence.load());
+}
 
 // Each thread needs its own: a handler for a stack overflow cannot run on the stack that
 // overflowed. Never freed: the thread may run until the process ends.
@@ -56,17 +73,23 @@ void giveThreadSignalStack() {
 
 void handle(int signal) {
   struct sigaction action {};
-  action.sa_handler = &onFatalSignal;
+  if (signal == SIGXCPU) {
+    action.sa_sigaction = &onProcessorTime;
+    action.sa_flags = SA_SIGINFO;
+  } else {
+    action.sa_handler = &onFatalSignal;
+  }
   // A fault inside the handler itself then ends the process as the signal would have.
-  action.sa_flags = SA_ONSTACK | SA_RESETHAND;
+  action.sa_flags |= SA_ONSTACK | SA_RESETHAND;
   sigfillset(&action.sa_mask);
   ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
 
-void installCrashGuard(const char* sentence) {
+void installCrashGuard(const char* sentence, const char* processorLimitSentence) {
   crashSentence.store(sentence);
+  outOfTimeSentence.store(processorLimitSentence);
   static const bool installed = [] {
     giveThreadSignalStack();
 #ifndef VARDELLE_SANITIZED
@@ -80,14 +103,17 @@ void installCrashGuard(const char* sentence) {
   (void)installed;
 }
 
-void limitResources() {
+void limitProcessorTime() {
   rlimit cpu{kCpuSeconds, kCpuSeconds + 5};
   ::setrlimit(RLIMIT_CPU, &cpu);
+}
+
+void limitMemory() {
 #ifndef VARDELLE_SANITIZED
   rlimit data{};
   if (::getrlimit(RLIMIT_DATA, &data) == 0 &&
-      (data.rlim_cur == RLIM_INFINITY || data.rlim_cur > kDataBytes + kLargeStackBytes)) {
-    data.rlim_cur = kDataBytes + kLargeStackBytes;
+      (data.rlim_cur == RLIM_INFINITY || data.rlim_cur > kMemoryBytes)) {
+    data.rlim_cur = kMemoryBytes;
     ::setrlimit(RLIMIT_DATA, &data);
   }
 #endif

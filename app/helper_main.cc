@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "app/application_loop.h"
 #include "app/crash_guard.h"
@@ -14,12 +15,18 @@
 #include "base/files.h"
 #include "base/print_failure.h"
 #include "base/protocol_json.h"
+#include "base/worker_threads.h"
 
 namespace vardelle::app {
 
 namespace {
 
 constexpr const char* kUnknownFailure = "The operation failed for an unknown reason.";
+// A print that spends its processor time may have created its job already.
+constexpr const char* kPrintOutOfTime =
+    "The artwork takes too long to draw. Simplify the page in the app that made it, then try "
+    "again. Check Print Center before retrying; submission may already have started.";
+static_assert(std::string_view(kPrintOutOfTime).starts_with(kTooLongToDrawSentence));
 
 // What a crash inside a library most likely means for this run. A PDF run's libraries crash on
 // the file; a print may have gone out before anything crashed.
@@ -50,6 +57,7 @@ HelperResult resultOf(const std::function<HelperResult()>& command) {
 }
 
 void PrintHelperMain::main(int argc, char** argv) {
+  useSmallThreadStacks();
   blockTerminationSignals();
   reserveStandardOutput();
   installCrashGuard(kUnknownFailure);
@@ -89,17 +97,28 @@ void PrintHelperMain::main(int argc, char** argv) {
   });
   if (!decoded.ok) finish(decoded);
   requestBytes.clear();
-  installCrashGuard(crashSentenceFor(mode, request));
+  installCrashGuard(crashSentenceFor(mode, request),
+                    mode == "print" ? kPrintOutOfTime : kTooLongToDrawSentence);
 
-  if (mode == "settings" || mode == "print") {
+  // Every command runs under the memory limit. The dialog waits for a person, and spends what
+  // processor time GTK needs while it is open: only the commands that run unattended get the
+  // processor-time limit, and those that read the user's file a large stack.
+  limitMemory();
+  if (mode == "settings") {
     runInApplicationLoop([mode, request] {
       checkRouting(mode, request);
       return engine(mode).perform(mode, request);
     });
   }
-  // The commands that read the user's file without a dialog or a printer run bounded; the
-  // application loop (GTK, CUPS' threads) keeps the process's own limits.
-  limitResources();
+  limitProcessorTime();
+  if (mode == "print") {
+    runWithLargeStack([&] {
+      runInApplicationLoop([mode, request] {
+        checkRouting(mode, request);
+        return engine(mode).perform(mode, request);
+      });
+    });
+  }
   runWithLargeStack([&] {
     finish(resultOf([&] {
       checkRouting(mode, request);

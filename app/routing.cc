@@ -11,6 +11,9 @@ void checkRouting(const std::string& mode, const PrintRequest& request) {
     throw PrintFailure(
         "A copies override can only be used when printing; saved preset copies remain unchanged.");
   }
+  if (mode == "thumbnail" && request.softProof && !request.colorSettings().applicationManaged()) {
+    throw PrintFailure(kSoftProofNeedsApplicationColor);
+  }
   if (mode == "settings") return;
   if (mode != "inspect" && mode != "preview" && mode != "thumbnail" && mode != "print") {
     throw PrintFailure(

@@ -3,10 +3,11 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <thread>
+#include <new>
 
 #include "app/finish.h"
 #include "app/watchdog.h"
+#include "base/worker_threads.h"
 
 namespace vardelle::app {
 
@@ -31,13 +32,14 @@ void blockTerminationSignals() {
 void startTerminationSignalThread(const std::string& mode) {
   // A handler could only call async-signal-safe functions, and the result line needs the JSON
   // encoder and the result lock; a thread waiting in sigwait runs finish() as any thread may.
-  std::thread([message = parentGoneMessage(mode)] {
+  const bool started = startDetachedThread([message = parentGoneMessage(mode)] {
     const sigset_t set = terminationSignals();
     for (;;) {
       int signal = 0;
       if (::sigwait(&set, &signal) == 0) finish(HelperResult::failure(message));
     }
-  }).detach();
+  });
+  if (!started) throw std::bad_alloc();
 }
 
 }  // namespace vardelle::app

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <new>
 #include <thread>
 
 #include "app/finish.h"
 #include "base/print_failure.h"
+#include "base/worker_threads.h"
 
 namespace vardelle::app {
 
@@ -48,14 +50,16 @@ void startParentWatchdog(const std::string& mode) {
   if (!expected || *expected <= 1) {
     throw PrintFailure("The app supplied an invalid parent process identifier.");
   }
-  std::thread([expected = *expected, message = parentGoneMessage(mode)] {
-    for (;;) {
-      if (!parentMatches(expected, static_cast<int32_t>(::getppid()))) {
-        finish(HelperResult::failure(message));
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    }
-  }).detach();
+  const bool started =
+      startDetachedThread([expected = *expected, message = parentGoneMessage(mode)] {
+        for (;;) {
+          if (!parentMatches(expected, static_cast<int32_t>(::getppid()))) {
+            finish(HelperResult::failure(message));
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+      });
+  if (!started) throw std::bad_alloc();
 }
 
 }  // namespace vardelle::app

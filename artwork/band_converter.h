@@ -5,17 +5,18 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "artwork/color_managed.h"
 #include "artwork/png_image.h"
 #include "base/print_failure.h"
+#include "base/worker_threads.h"
 #include "color/managed_conversion.h"
 
 namespace vardelle::artwork {
 
-inline constexpr const char* kRasterFailed = "Could not allocate the 16-bit color-conversion image.";
+inline constexpr const char* kRasterFailed =
+    "Could not allocate the 16-bit color-conversion image.";
 inline constexpr const char* kImageFailed = "Could not create the converted printer-profile image.";
 
 // Rows handed to the engine at a time: large enough to keep every core busy, small enough that
@@ -56,7 +57,8 @@ class BandConverter {
       : BandConverter(transform, out.width, &out, {}) {}
   BandConverter(const color::PageTransform& transform, std::uint32_t width, Emit emit)
       : BandConverter(transform, width, nullptr, std::move(emit)) {}
-  ~BandConverter() { wait(); }
+  // The worker, declared last, is joined first.
+  ~BandConverter() = default;
   BandConverter(const BandConverter&) = delete;
   BandConverter& operator=(const BandConverter&) = delete;
 
@@ -98,9 +100,8 @@ class BandConverter {
     int buffer = 0;
   };
 
-  void wait() {
-    if (worker_.joinable()) worker_.join();
-  }
+  // Throws what the conversion threw (std::bad_alloc).
+  void wait() { worker_.join(); }
 
   // Waits for the band being converted, starts converting the staged one, then hands on the
   // rows of the one that finished.
@@ -120,11 +121,8 @@ class BandConverter {
         transform_.convert(converting_.data(), std::size_t(width_) * components_, destination,
                            std::size_t(width_) * 3, width_, rows);
       };
-      try {
-        worker_ = std::thread(convert);
-      } catch (const std::system_error&) {
-        convert();
-      }
+      worker_ = WorkerThread::start(convert);
+      if (!worker_.started()) convert();
     }
     if (out_) return;
     const std::uint16_t* rows = converted_[finished.buffer].data();
@@ -146,7 +144,7 @@ class BandConverter {
   std::vector<std::uint16_t> converting_;
   std::vector<std::uint16_t> converted_[2];
   Band convertingBand_;
-  std::thread worker_;
+  WorkerThread worker_;
 };
 
 }  // namespace vardelle::artwork

@@ -9,9 +9,9 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "base/worker_threads.h"
 
 namespace vardelle::artwork {
 
@@ -20,6 +20,10 @@ namespace {
 // Deflate looks back at most this far, so a band primed with it compresses as if it had not
 // been cut.
 constexpr std::size_t kWindow = 32 * 1024;
+// Bands submitted and not yet handed on, on any machine: the memory they hold (an input and an
+// output buffer each) is the same whatever the cores, and a raster reaches its file while it is
+// still being made. Two workers keep busy with four bands, and more than four have nothing to do.
+constexpr std::size_t kBandsInFlight = 4;
 
 struct Band {
   std::vector<unsigned char> input;
@@ -104,7 +108,8 @@ struct BandDeflate::Impl {
   // for every 4 KiB of it.
   std::vector<std::vector<unsigned char>> spareInputs;   // guarded by lock
   std::vector<std::vector<unsigned char>> spareOutputs;  // guarded by lock
-  std::vector<std::thread> threads;
+  unsigned mostWorkers = 1;
+  std::vector<WorkerThread> threads;
 
   // The calling thread's side.
   std::deque<std::shared_ptr<Band>> inOrder;  // submitted, not yet handed to `out`
@@ -135,9 +140,13 @@ struct BandDeflate::Impl {
         std::lock_guard<std::mutex> guard(lock);
         band->error = error;
         band->done = true;
-        // The next band kept the tail of this one's input as a copy.
+        // The next band kept the tail of this one's input as a copy. Without the memory to keep
+        // the buffer it is simply dropped.
         band->input.clear();
-        spareInputs.push_back(std::move(band->input));
+        try {
+          spareInputs.push_back(std::move(band->input));
+        } catch (const std::bad_alloc&) {
+        }
       }
       ready.notify_all();
     }
@@ -171,6 +180,15 @@ struct BandDeflate::Impl {
     }
     if (!last) current.reserve(bandBytes);
     inOrder.push_back(band);
+    // A worker for each band in flight, up to the most: a small raster starts few.
+    if (threads.size() < mostWorkers && threads.size() < inOrder.size()) {
+      WorkerThread worker = WorkerThread::start([this] { workerLoop(); });
+      if (worker.started()) {
+        threads.push_back(std::move(worker));
+      } else {
+        mostWorkers = unsigned(threads.size());  // no more to be had
+      }
+    }
     if (threads.empty()) {
       compress(*band, level, strategy);
       band->done = true;
@@ -191,9 +209,9 @@ struct BandDeflate::Impl {
   }
 
   // Hands finished bands to `out` in order; with `all`, waits for every band, otherwise only
-  // until no more than two per worker are in flight, which bounds the memory held.
+  // until no more than kBandsInFlight are, which bounds the memory held.
   void drain(bool all) {
-    const std::size_t limit = all ? 0 : std::max<std::size_t>(1, threads.size() * 2);
+    const std::size_t limit = all ? 0 : kBandsInFlight;
     while (!inOrder.empty()) {
       std::shared_ptr<Band> head = inOrder.front();
       {
@@ -237,14 +255,10 @@ BandDeflate::BandDeflate(int level, Output out, std::size_t bandBytes, unsigned 
   impl_->out = std::move(out);
   impl_->bandBytes = std::max<std::size_t>(bandBytes, 1);
   impl_->current.reserve(impl_->bandBytes);
-  if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
-  for (unsigned i = 0; i < workers; ++i) {
-    try {
-      impl_->threads.emplace_back([impl = impl_.get()] { impl->workerLoop(); });
-    } catch (const std::system_error&) {
-      break;  // fewer workers, or none: the calling thread compresses
-    }
-  }
+  impl_->mostWorkers = unsigned(std::min<std::size_t>(
+      workers == 0 ? workerCount(kBandsInFlight, 1) : workers, kBandsInFlight));
+  // Room for every worker now: a worker that started could not be kept and then never stop.
+  impl_->threads.reserve(impl_->mostWorkers);
 }
 
 BandDeflate::~BandDeflate() {
@@ -253,7 +267,8 @@ BandDeflate::~BandDeflate() {
     impl_->stopping = true;
   }
   impl_->work.notify_all();
-  for (auto& thread : impl_->threads) thread.join();
+  // A worker's loop keeps its failures with its band, so nothing is left for join to throw.
+  impl_->threads.clear();
 }
 
 void BandDeflate::write(const unsigned char* data, std::size_t size) {

@@ -20,8 +20,10 @@ class BandDeflate {
  public:
   using Output = std::function<void(std::string_view)>;
 
-  /// `level` is zlib's (1 fastest … 9 smallest). `workers` 0 means one per core; where no thread
-  /// can be had, bands are compressed on the calling thread. With `runLength`, zlib looks only
+  /// `level` is zlib's (1 fastest … 9 smallest). `workers` is the most worker threads (0: one per
+  /// core); never more than the four bands held in flight, one started for each band in flight,
+  /// so a stream of a band or two starts as many. Where no thread can be had, bands are compressed
+  /// on the calling thread. With `runLength`, zlib looks only
   /// for repeats of the byte before (its Z_RLE strategy): fastest, and as good as a search for
   /// rows that are already differences.
   BandDeflate(int level, Output out, std::size_t bandBytes = std::size_t(1) << 20,

@@ -125,9 +125,10 @@ class StreamedPngConversion : public RowSource {
   RasterSize size_;
 };
 
+/// `proof`: the samples are a soft proof, in sRGB, rather than the printer profile's values.
 ArtworkPage convertedPage(const ArtworkPage& page, RasterSize size, std::shared_ptr<Pixels> pixels,
                           std::shared_ptr<const RowSource> rows,
-                          const color::ManagedConversion& conversion) {
+                          const color::ManagedConversion& conversion, bool proof) {
   PngPage converted;
   converted.header.width = size.width;
   converted.header.height = size.height;
@@ -137,11 +138,16 @@ ArtworkPage convertedPage(const ArtworkPage& page, RasterSize size, std::shared_
   converted.dpiY = size.height * 72.0 / page.naturalSize().height;
   converted.colorSpace.model = color::ColorModel::rgb;
   converted.colorSpace.baseModel = color::ColorModel::rgb;
+  converted.pixels = std::move(pixels);
+  converted.rows = std::move(rows);
+  if (proof) {
+    // Untagged samples are shown as sRGB, unchanged.
+    converted.colorSpace.name = "sRGB";
+    return ArtworkPage{std::move(converted), page.naturalSize()};
+  }
   const std::string& icc = conversion.outputIcc();
   converted.colorSpace.icc.assign(icc.begin(), icc.end());
   converted.colorSpace.name = conversion.outputSummary().name;
-  converted.pixels = std::move(pixels);
-  converted.rows = std::move(rows);
   converted.deviceProfileId = conversion.outputId();
   return ArtworkPage{std::move(converted), page.naturalSize()};
 }
@@ -167,21 +173,20 @@ RasterSize managedRasterSize(const ArtworkPage& page, double scalePercent) {
   return {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)};
 }
 
-Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double scalePercent,
-                                         bool convert, bool streamPng) const {
-  settings.validate();
-  if (!settings.applicationManaged()) return *this;
+namespace {
 
-  // Shared with the pages converted as they are drawn, which outlive this call.
-  const auto shared =
-      std::make_shared<color::ManagedConversion>(color::ManagedConversion::open(settings));
+/// Converts every page of `artwork` with `conversion` (pixels only when `convert`), or, with a
+/// proof, makes its soft proof; the result has the artwork's fields and no warnings yet.
+Artwork convertedPages(const Artwork& artwork,
+                       const std::shared_ptr<color::ManagedConversion>& shared, double scalePercent,
+                       bool convert, bool streamPng, const color::ProofView* proof) {
   color::ManagedConversion& conversion = *shared;
 
   // Every size and both limits are settled before any pixel memory is taken.
   std::vector<RasterSize> sizes;
-  sizes.reserve(pages.size());
+  sizes.reserve(artwork.pages.size());
   double total = 0;
-  for (const ArtworkPage& page : pages) {
+  for (const ArtworkPage& page : artwork.pages) {
     sizes.push_back(managedRasterSize(page, scalePercent));
     total += double(sizes.back().width) * sizes.back().height;
   }
@@ -191,14 +196,14 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
   std::optional<PrivateTempFile> workingFile;
 
   std::vector<ArtworkPage> converted;
-  converted.reserve(pages.size());
-  for (std::size_t i = 0; i < pages.size(); ++i) {
-    const ArtworkPage& page = pages[i];
+  converted.reserve(artwork.pages.size());
+  for (std::size_t i = 0; i < artwork.pages.size(); ++i) {
+    const ArtworkPage& page = artwork.pages[i];
     const PdfPage* pdf = page.pdf();
     const PngPage* png = page.png();
     // Built in every mode: inspecting proves that each page's source can be converted.
-    color::PageTransform transform =
-        pdf ? conversion.transformFromWorkingSpace() : conversion.transformFrom(png->colorSpace);
+    color::PageTransform transform = pdf ? conversion.transformFromWorkingSpace(proof)
+                                         : conversion.transformFrom(png->colorSpace, proof);
     if (!convert) {
       converted.push_back(page);
       continue;
@@ -208,45 +213,95 @@ Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double
     if (pdf) {
       if (!workingFile) workingFile.emplace(conversion.workingIcc(), "the working color profile");
       // Through the loader's hook: only code that loads PDFs links the PDF drawing.
-      if (!pdfPageConverter) throw std::logic_error("A PDF page without its converter.");
-      pixels = pdfPageConverter(page, *pdf, sizes[i], transform, workingFile->path());
+      if (!artwork.pdfPageConverter) throw std::logic_error("A PDF page without its converter.");
+      pixels = artwork.pdfPageConverter(page, *pdf, sizes[i], transform, workingFile->path());
     } else if (streamPng) {
       rows = std::make_shared<StreamedPngConversion>(shared, std::move(transform), *png, sizes[i]);
     } else {
       pixels = convertedBuffer(sizes[i]);
       convertPngPage(*png, transform, *pixels);
     }
-    converted.push_back(
-        convertedPage(page, sizes[i], std::move(pixels), std::move(rows), conversion));
+    converted.push_back(convertedPage(page, sizes[i], std::move(pixels), std::move(rows),
+                                      conversion, proof != nullptr));
   }
 
   Artwork result;
-  result.format = format;
-  result.dpiX = dpiX;
-  result.dpiY = dpiY;
-  result.pdfDocument = pdfDocument;
-  result.pdfPageConverter = pdfPageConverter;
-  result.sourceColorProfile = sourceColorProfile;
+  result.format = artwork.format;
+  result.dpiX = artwork.dpiX;
+  result.dpiY = artwork.dpiY;
+  result.pdfDocument = artwork.pdfDocument;
+  result.pdfPageConverter = artwork.pdfPageConverter;
+  result.sourceColorProfile = artwork.sourceColorProfile;
   result.pages = std::move(converted);
-  for (const std::string& warning : warnings) {
-    if (warning.find(kPrinterColorMarker) == std::string::npos) {
-      result.warnings.push_back(warning);
-    }
+  result.colorManagement = "Application-managed \xC2\xB7 " + conversion.outputSummary().name;
+  return result;
+}
+
+/// The artwork's warnings without those about colour left to the printer, then what the
+/// conversion does; the last one says what the pictures show.
+std::vector<std::string> managedWarnings(const Artwork& artwork, const ColorManagement& settings,
+                                         const std::string& profileName,
+                                         const std::string& pictures) {
+  std::vector<std::string> warnings;
+  for (const std::string& warning : artwork.warnings) {
+    if (warning.find(kPrinterColorMarker) == std::string::npos) warnings.push_back(warning);
   }
-  const std::string& name = conversion.outputSummary().name;
-  result.warnings.push_back("Application-managed color uses " + name + ", " +
-                            settings.renderingIntent + ", black point compensation " +
-                            (settings.blackPointCompensation ? "on" : "off") + ".");
-  if (format == "PDF") {
-    result.warnings.push_back(
+  warnings.push_back("Application-managed color uses " + profileName + ", " +
+                     settings.renderingIntent + ", black point compensation " +
+                     (settings.blackPointCompensation ? "on" : "off") + ".");
+  if (artwork.format == "PDF") {
+    warnings.push_back(
         "Application-managed PDFs are rasterized at 300 DPI at the final print scale; embedded "
         "colors are interpreted by Core Graphics through 16-bit ROMM RGB.");
   }
-  result.warnings.push_back(
+  warnings.push_back(pictures);
+  return warnings;
+}
+
+}  // namespace
+
+Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double scalePercent,
+                                         bool convert, bool streamPng) const {
+  settings.validate();
+  if (!settings.applicationManaged()) return *this;
+  // Shared with the pages converted as they are drawn, which outlive this call.
+  const auto shared =
+      std::make_shared<color::ManagedConversion>(color::ManagedConversion::open(settings));
+  Artwork result = convertedPages(*this, shared, scalePercent, convert, streamPng, nullptr);
+  result.warnings = managedWarnings(
+      *this, settings, shared->outputSummary().name,
       "Preview shows layout and converted artwork, not a calibrated paper or ink soft proof. "
       "Driver color correction must be disabled and this printer/media route physically "
       "validated.");
-  result.colorManagement = "Application-managed \xC2\xB7 " + name;
+  return result;
+}
+
+Artwork softProofed(const Artwork& artwork, const ColorManagement& settings, const SoftProof& proof,
+                    double scalePercent, SoftProofSheet& sheet) {
+  settings.validate();
+  proof.validate();
+  if (!settings.applicationManaged()) throw PrintFailure(kSoftProofNeedsApplicationColor);
+  const auto shared =
+      std::make_shared<color::ManagedConversion>(color::ManagedConversion::open(settings));
+  color::ProofView view;
+  view.paperWhite = proof.paperWhite;
+  view.gamutWarning = proof.gamutWarning;
+  view.warningRgb = proof.warningRgb();
+  view.tally = std::make_shared<color::GamutTally>();
+  Artwork result = convertedPages(artwork, shared, scalePercent, true, true, &view);
+  sheet.paperRgb = shared->proofPaper(proof.paperWhite);
+  sheet.tally = view.tally;
+  const std::string& name = shared->outputSummary().name;
+  result.warnings = managedWarnings(
+      artwork, settings, name,
+      "Thumbnail is a soft proof of " + name + " in sRGB: " +
+          (proof.paperWhite ? "the paper's white and the ink's black as the profile describes them"
+                            : "the paper's white shown as white") +
+          (proof.gamutWarning
+               ? ", colors the printer cannot reproduce painted " + proof.gamutWarningColor
+               : std::string()) +
+          ". Driver color correction must be disabled and this printer/media route physically "
+          "validated.");
   return result;
 }
 

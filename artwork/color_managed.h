@@ -1,8 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <memory>
 
 #include "artwork/artwork.h"
+#include "color/soft_proof.h"
 
 namespace vardelle::artwork {
 
@@ -31,5 +34,24 @@ struct RasterSize {
 /// page: its own pixel size at any scale. Throws PrintFailure(kManagedPageLimit) unless both sides
 /// are finite, positive and at most 24,000,000 and their product is at most 24,000,000.
 RasterSize managedRasterSize(const ArtworkPage& page, double scalePercent);
+
+/// What a soft proof shows besides the artwork's pages.
+struct SoftProofSheet {
+  /// Unprinted paper in the proof, 8-bit sRGB.
+  std::array<std::uint8_t, 3> paperRgb{255, 255, 255};
+  /// The pixels proofed and those the printer cannot reproduce; complete once every page has
+  /// been drawn (a PNG page is proofed as it is drawn).
+  std::shared_ptr<const color::GamutTally> tally;
+};
+
+/// The artwork as its print will look: each page converted to the printer profile exactly as
+/// applyingColorManagement converts it for printing (same sizes, limits and 16-bit path), then
+/// shown in 16-bit sRGB (absolute colorimetric with `proof.paperWhite`, relative otherwise), with
+/// the gamut warning when asked; the pages are untagged sRGB rasters. Fills `sheet`. The warnings
+/// are those of applyingColorManagement, the last one saying that the thumbnail is a soft proof.
+/// Throws the PrintFailure of validation, of applyingColorManagement, and
+/// kSoftProofNeedsApplicationColor with printer-managed colour.
+Artwork softProofed(const Artwork& artwork, const ColorManagement& settings, const SoftProof& proof,
+                    double scalePercent, SoftProofSheet& sheet);
 
 }  // namespace vardelle::artwork

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "artwork/band_converter.h"
+#include "artwork/drawing_bounds.h"
 #include "artwork/page_drawing.h"
 #include "artwork/rasterizer.h"
 #include "artwork/sheet_document.h"
@@ -22,6 +23,7 @@ std::shared_ptr<Pixels> convertPdfPage(const ArtworkPage& page, const PdfPage& p
   // The one-page sheet is the page's own size in points, the visible box mapped onto all of it
   // the way the preview maps it onto its placed rectangle.
   const Size sheetSize = page.naturalSize();
+  requireBoundedDecoding(pdf);
   SheetDocument sheet;
   sheet.beginSheet(sheetSize);
   const std::string form = sheet.formXObjectFor(pdf);

@@ -10,6 +10,7 @@
 
 #include "artwork/pdf_page_entries.h"
 #include "artwork/plain_pdf_reader.h"
+#include "artwork/printed_content.h"
 #include "base/block_file.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
@@ -97,10 +98,11 @@ void silenceQpdf(QPDF& pdf) {
 std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   // qpdf follows references recursively and builds every value it parses, with no limit on
   // either: a chain of object streams ends it with SIGSEGV and a small Flate bomb takes gigabytes.
-  // The plain reader walks the same structure with both bounded, and refuses such a file before
-  // qpdf sees it; a plain file costs one more quick read (a 1,000-page file is read in less time
-  // than qpdf takes to load), and a file it declines goes to qpdf as before.
-  checkPdfBeforeQpdf(path, false);
+  // The plain reader walks the same structure with both bounded, pages and all they reach, and
+  // refuses such a file before qpdf sees it, whatever the mode; a plain file costs one more quick
+  // read (a 1,000-page file is read in less time than qpdf takes to load), and a file it declines
+  // goes to qpdf as before.
+  checkPdfBeforeQpdf(path);
   auto document = std::shared_ptr<PdfDocument>(new PdfDocument);
   document->path_ = path;
   document->qpdf_ = std::make_shared<QPDF>();
@@ -139,12 +141,14 @@ std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   return document;
 }
 
-void PdfDocument::checkBeforeCopying() {
-  // What the pages reach is measured only here: inspect never copies it, and measuring a
-  // thousand pages' fonts and images would cost it more than reading the whole page tree.
-  if (copyingChecked_) return;
-  checkPdfBeforeQpdf(path_, true);
-  copyingChecked_ = true;
+PdfDocument::~PdfDocument() = default;
+
+PrintedContent* PdfDocument::printedContent() {
+  if (!printedContentMade_) {
+    printedContent_ = PrintedContent::of(*qpdf_);
+    printedContentMade_ = true;
+  }
+  return printedContent_.get();
 }
 
 }  // namespace vardelle::artwork

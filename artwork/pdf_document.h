@@ -12,6 +12,8 @@
 
 namespace vardelle::artwork {
 
+class PrintedContent;
+
 /// Makes `pdf` silent: qpdf's own logger writes to standard output, which belongs to the result
 /// line, and its warnings about damaged files are of no use to the user. Every QPDF object this
 /// helper makes goes through here.
@@ -22,7 +24,9 @@ void silenceQpdf(QPDF& pdf);
 /// logger writes nowhere, so a damaged file never reaches standard output.
 class PdfDocument {
  public:
-  /// Opens `path` with the empty password. Throws PrintFailure with the messages of loading:
+  /// Opens `path` with the empty password, once the file has passed checkPdfBeforeQpdf (which
+  /// also measures what the pages reach, for copying them into a sheet). Throws PrintFailure
+  /// with the messages of loading:
   /// "This PDF could not be opened. It may be incomplete or damaged.", "Unlock this
   /// password-protected PDF before printing.", "This PDF does not allow printing.".
   static std::shared_ptr<PdfDocument> open(const std::string& path);
@@ -37,16 +41,19 @@ class PdfDocument {
   /// The page dictionary of page `index` (0-based).
   QPDFObjectHandle pageObject(size_t index) const { return pages_.at(index); }
 
-  /// Before any page is copied into a sheet, once per document: throws PrintFailure("This PDF
-  /// could not be opened. It may be incomplete or damaged.") when what the pages reach would
-  /// exhaust qpdf's copy (see checkPdfBeforeQpdf).
-  void checkBeforeCopying();
+  /// What optional content prints on the pages (artwork/printed_content.h), made on first use;
+  /// null when the document has no optional content properties.
+  PrintedContent* printedContent();
+
+  ~PdfDocument();
 
  private:
   std::string path_;
-  bool copyingChecked_ = false;
   std::shared_ptr<QPDF> qpdf_;
   std::vector<QPDFObjectHandle> pages_;
+  // After the document it reads, so that it goes first.
+  bool printedContentMade_ = false;
+  std::unique_ptr<PrintedContent> printedContent_;
 };
 
 }  // namespace vardelle::artwork

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "artwork/drawing_bounds.h"
 #include "artwork/page_drawing.h"
 #include "artwork/placement.h"
 #include "artwork/png_writer.h"
@@ -100,6 +101,7 @@ std::unique_ptr<ThumbnailSheet> composeThumbnailSheet(const Artwork& artwork,
                                                       double scalePercent, double offsetXmm,
                                                       double offsetYmm) {
   requireFit(artwork, paper, scalePercent, offsetXmm, offsetYmm);
+  if (const PdfPage* pdf = artwork.pages.front().pdf()) requireBoundedDecoding(*pdf);
   auto sheet = std::make_unique<ThumbnailSheet>();
   sheet->size = thumbnailSize(paper);
   // The bitmap's sides are rounded up, so at the uniform scale s it covers slightly more than
@@ -116,7 +118,8 @@ std::unique_ptr<ThumbnailSheet> composeThumbnailSheet(const Artwork& artwork,
 }  // namespace
 
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
-                          double offsetXmm, double offsetYmm) {
+                          double offsetXmm, double offsetYmm,
+                          const std::array<std::uint8_t, 3>& sheetRgb) {
   const PngPage* png = artwork.pages.empty() ? nullptr : artwork.pages.front().png();
   if (!png) {
     // Poppler draws the same sheet in a fraction of the time Ghostscript needs to start. The
@@ -148,7 +151,7 @@ std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, do
   RgbaImage image;
   try {
     image = rasterThumbnail(
-        *png, {size.width, size.height, size.pixelsPerPoint, p.rect, paper.imageable()});
+        *png, {size.width, size.height, size.pixelsPerPoint, p.rect, paper.imageable(), sheetRgb});
   } catch (const std::bad_alloc&) {
     throw PrintFailure("Could not create the artwork preview image.");
   }

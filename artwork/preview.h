@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -37,9 +39,11 @@ ThumbnailSize thumbnailSize(const PaperGeometry& paper);
 /// "Could not … the artwork preview image." sentences when rendering or encoding fails.
 /// A raster (PNG or converted) first page is area-averaged straight onto the bitmap; a PDF page
 /// is drawn on the one-sheet PDF of makeSheetThumbnail and rendered by poppler
-/// (renderThumbnailPage).
+/// (renderThumbnailPage). `sheetRgb` colours the sheet under a raster page instead of white
+/// (a soft proof's paper).
 std::string makeThumbnail(const Artwork& artwork, const PaperGeometry& paper, double scalePercent,
-                          double offsetXmm, double offsetYmm);
+                          double offsetXmm, double offsetYmm,
+                          const std::array<std::uint8_t, 3>& sheetRgb = {255, 255, 255});
 
 /// Starts, on a thread of its own, loading what makeThumbnail will need for the artwork at
 /// `artworkPath` (the PDF renderer for a PDF whose pages are not converted to a printer profile

@@ -172,7 +172,11 @@ RgbaImage rasterThumbnail(const PngPage& page, const RasterThumbnailFrame& frame
   for (const Span& span : rows) coverY[span.target] += span.weight;
 
   RgbaImage image{frame.width, frame.height, {}};
-  image.pixels.assign(width * height * 4, 255);
+  image.pixels.resize(width * height * 4);
+  for (std::size_t i = 0; i < width * height; ++i) {
+    std::copy(frame.sheet.begin(), frame.sheet.end(), image.pixels.begin() + 4 * i);
+    image.pixels[4 * i + 3] = 255;
+  }
   std::vector<float> mean(width * components);
   std::vector<unsigned char> rgb(width * 3);
   // Bitmap row j from its sums, shown through the display transform.
@@ -188,12 +192,12 @@ RgbaImage rasterThumbnail(const PngPage& page, const RasterThumbnailFrame& frame
     display.convert(mean.data(), rgb.data(), width);
     unsigned char* out = image.pixels.data() + j * width * 4;
     for (std::size_t i = 0; i < width; ++i) {
-      // A pixel the picture covers only in part shows the rest of it as the white sheet.
+      // A pixel the picture covers only in part shows the rest of it as the sheet.
       const float cover = std::min(coverX[i] * coverY[j], 1.0f);
       if (cover <= 0) continue;
       for (int c = 0; c < 3; ++c) {
         out[4 * i + c] = static_cast<unsigned char>(
-            std::lround(cover * rgb[3 * i + c] + (1.0f - cover) * 255.0f));
+            std::lround(cover * rgb[3 * i + c] + (1.0f - cover) * float(frame.sheet[c])));
       }
     }
   };

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
 #include "artwork/png_writer.h"
@@ -14,12 +17,14 @@ struct RasterThumbnailFrame {
   double pixelsPerPoint = 0;
   Rect placed;  ///< the rectangle (points) the image fills
   Rect clip;    ///< the printable area (points); nothing outside it is drawn
+  std::array<std::uint8_t, 3> sheet{255, 255, 255};  ///< the sheet's colour, 8-bit sRGB
 };
 
-/// Draws a raster page as the sheet renderer draws it onto a white sheet, without a PDF in
-/// between: the samples are read a row at a time and area-averaged straight onto the bitmap
-/// (edge pixels get their covered share over white), then shown in sRGB. Alpha is composited
-/// over white. Every pixel is opaque. Throws the page's decoding PrintFailure.
+/// Draws a raster page as the sheet renderer draws it onto a sheet of `frame.sheet`'s colour
+/// (white unless told), without a PDF in between: the samples are read a row at a time and
+/// area-averaged straight onto the bitmap (edge pixels get their covered share over the sheet),
+/// then shown in sRGB. Alpha is composited over white. Every pixel is opaque. Throws the page's
+/// decoding PrintFailure.
 RgbaImage rasterThumbnail(const PngPage& page, const RasterThumbnailFrame& frame);
 
 }  // namespace vardelle::artwork

@@ -19,6 +19,7 @@
 #include <qpdf/QPDFExc.hh>
 
 #include "base/diagnostics.h"
+#include "base/drawing_deadline.h"
 #include "base/files.h"
 #include "base/module_loader.h"
 #include "base/print_failure.h"
@@ -227,7 +228,12 @@ void renderPageOne(GhostscriptInstance& gs, const RenderState& state, const Rast
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
 
-  int code = ghostscript().initWithArgs(gs.get(), static_cast<int>(argv.size()), argv.data());
+  int code = 0;
+  {
+    // Ghostscript cannot be told to stop; the deadline ends the run instead.
+    const DrawingDeadline deadline;
+    code = ghostscript().initWithArgs(gs.get(), static_cast<int>(argv.size()), argv.data());
+  }
   // Quit is how a finished -dBATCH run reports itself; gsapi_exit is still due then, and after
   // an error, but not after Info.
   if (code != gs_error_Info) gs.markInitialised();

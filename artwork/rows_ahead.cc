@@ -5,9 +5,10 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <system_error>
-#include <thread>
+#include <new>
 #include <vector>
+
+#include "base/worker_threads.h"
 
 namespace vardelle::artwork {
 
@@ -67,6 +68,7 @@ void forEachRowAhead(std::size_t rowBytes, const std::function<void(const RowCal
 
   auto producer = [&] {
     std::unique_ptr<Batch> batch;
+    std::exception_ptr error;
     try {
       produce([&](std::uint32_t y, const unsigned char* row) {
         // A batch holds consecutive rows.
@@ -82,36 +84,41 @@ void forEachRowAhead(std::size_t rowBytes, const std::function<void(const RowCal
       if (batch) handover.handOver(std::move(batch));
     } catch (const Stopped&) {
     } catch (...) {
-      // The rows made before the failure still arrive, as they would without the thread.
-      if (batch) handover.handOver(std::move(batch));
-      std::lock_guard<std::mutex> guard(handover.lock);
-      handover.error = std::current_exception();
+      error = std::current_exception();
+    }
+    if (error && batch) {
+      // The rows made before the failure still arrive, as they would without the thread, when
+      // there is the memory to hand them over.
+      try {
+        handover.handOver(std::move(batch));
+      } catch (const std::bad_alloc&) {
+      }
     }
     {
+      // Whatever failed, the consumer hears that nothing more comes.
       std::lock_guard<std::mutex> guard(handover.lock);
+      if (error) handover.error = error;
       handover.produced = true;
     }
     handover.changed.notify_all();
   };
 
-  std::thread thread;
-  try {
-    thread = std::thread(producer);
-  } catch (const std::system_error&) {
+  WorkerThread thread = WorkerThread::start(producer);
+  if (!thread.started()) {
     produce(onRow);
     return;
   }
-  // The producer is stopped and joined however this ends.
+  // The producer is stopped and joined however this ends; it keeps its own failures.
   struct Join {
     Handover& handover;
-    std::thread& thread;
+    WorkerThread& thread;
     ~Join() {
       {
         std::lock_guard<std::mutex> guard(handover.lock);
         handover.stopped = true;
       }
       handover.changed.notify_all();
-      thread.join();
+      thread = WorkerThread();
     }
   } join{handover, thread};
 

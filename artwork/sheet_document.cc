@@ -14,12 +14,14 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
 #include <vector>
 
 #include "artwork/band_deflate.h"
+#include "artwork/printed_content.h"
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
 
@@ -301,7 +303,6 @@ std::string sharedFormKey(const PdfPage& page, QPDFObjectHandle contents,
 
 std::string SheetDocument::formXObjectFor(const PdfPage& page) {
   impl_->current();
-  page.document->checkBeforeCopying();
   std::pair<std::string, QPDFObjectHandle> entry;
   try {
     QPDFObjectHandle pageObject = page.document->pageObject(page.index);
@@ -309,6 +310,12 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
     QPDFObjectHandle contents = pageObject.getKey("/Contents");
     QPDFObjectHandle resources = source.getAttribute("/Resources", false);
     QPDFObjectHandle group = source.getAttribute("/Group", false);
+    // Layers are decided here, as the page prints, for every output drawn from this sheet.
+    if (PrintedContent* printed = page.document->printedContent()) {
+      const PrintedContent::Drawing drawing = printed->page(contents, resources);
+      contents = drawing.contents;
+      resources = drawing.resources;
+    }
     std::string shared = sharedFormKey(page, contents, resources, group);
     Impl::FormKey key{page.document.get(),
                       shared.empty() ? "page " + std::to_string(page.index) : "content " + shared};
@@ -335,10 +342,20 @@ std::string SheetDocument::formXObjectFor(const PdfPage& page) {
       // crop box.
       form.getDict().replaceKey("/BBox", rectangleArray(page.visibleBox));
       entry.second = impl_->pdf.copyForeignObject(form);
+      // Written as it is: qpdf's writer decodes and compresses again a stream whose /Filter is
+      // an array, which for a few kilobytes of Flate of Flate is a gigabyte of drawing inflated
+      // before any renderer and its deadline are reached.
+      if (contents.isStream() && !contents.getDict().getKey("/Filter").isNull()) {
+        entry.second.setFilterOnWrite(false);
+      }
       entry.first = "/Fx" + std::to_string(impl_->forms.size() + 1);
       impl_->forms.emplace(key, entry);
       impl_->versions.insert(page.document->qpdf().getPDFVersion());
     }
+  } catch (const PrintFailure&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw;  // the memory sentence, not a failed preview
   } catch (const std::exception& e) {
     debugNote(std::string("qpdf could not copy a page: ") + e.what());
     throw PrintFailure(kPreviewFailed);
@@ -516,6 +533,9 @@ void SheetDocument::write(const std::function<void(std::string_view)>& sink) {
     writer.write();
     if (spliced) impl_->writeSpliced(writer, structure, out);
   } catch (const PrintFailure&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    // Also what a compressing worker ran out of: said as memory, not as a failed preview.
     throw;
   } catch (const std::exception& e) {
     if (sinkFailure) std::rethrow_exception(sinkFailure);

@@ -3,9 +3,10 @@
 
 #include <future>
 #include <mutex>
-#include <system_error>
 
+#include "base/drawing_deadline.h"
 #include "base/module_loader.h"
+#include "base/worker_threads.h"
 
 namespace vardelle::artwork {
 
@@ -25,12 +26,17 @@ std::shared_future<const ThumbnailRendererModule*> loaded;
 
 void startLoading() {
   std::call_once(started, [] {
-    try {
-      loaded = std::async(std::launch::async, loadModule).share();
-    } catch (const std::system_error&) {
-      // No thread to be had: load when first needed instead.
-      loaded = std::async(std::launch::deferred, loadModule).share();
-    }
+    auto loading = std::make_shared<std::promise<const ThumbnailRendererModule*>>();
+    loaded = loading->get_future().share();
+    const bool onItsOwn = startDetachedThread([loading] {
+      try {
+        loading->set_value(loadModule());
+      } catch (...) {
+        loading->set_exception(std::current_exception());
+      }
+    });
+    // No thread to be had: load when first needed instead.
+    if (!onItsOwn) loaded = std::async(std::launch::deferred, loadModule).share();
   });
 }
 
@@ -41,7 +47,10 @@ void prepareThumbnailRenderer() { startLoading(); }
 void renderThumbnailPage(const std::string& pdfPath, const ThumbnailRenderRequest& request,
                          const std::function<void(const RgbaRows&)>& use) {
   startLoading();
-  loaded.get()->renderFirstPage(pdfPath, request, use);
+  const ThumbnailRendererModule* module = loaded.get();
+  // Poppler cannot be told to stop; the deadline ends the run instead (base/drawing_deadline.h).
+  const DrawingDeadline deadline;
+  module->renderFirstPage(pdfPath, request, use);
 }
 
 }  // namespace vardelle::artwork

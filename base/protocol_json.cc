@@ -21,6 +21,15 @@ ColorManagement decodeColorManagement(const nlohmann::json& object, const std::s
   return cm;
 }
 
+SoftProof decodeSoftProof(const nlohmann::json& object, const std::string& where) {
+  json::Fields f(object, "\"softProof\" of " + where);
+  SoftProof proof;
+  proof.paperWhite = f.optionalBool("paperWhite").value_or(proof.paperWhite);
+  proof.gamutWarning = f.optionalBool("gamutWarning").value_or(proof.gamutWarning);
+  proof.gamutWarningColor = f.optionalString("gamutWarningColor").value_or(proof.gamutWarningColor);
+  return proof;
+}
+
 template <typename T>
 void put(nlohmann::json& j, const char* key, const std::optional<T>& value) {
   if (value) j[key] = *value;
@@ -57,6 +66,8 @@ PrintRequest decodePrintRequest(std::string_view bytes, const std::string& where
     r.colorManagement = decodeColorManagement(*cm, where);
   }
   r.profilePath = f.optionalString("profilePath");
+  if (const auto* proof = f.optionalObject("softProof"))
+    r.softProof = decodeSoftProof(*proof, where);
   return r;
 }
 
@@ -110,6 +121,7 @@ nlohmann::json toJson(const DocumentInfo& d) {
   j["requiresClipping"] = d.requiresClipping;
   put(j, "sourceColorProfile", d.sourceColorProfile);
   put(j, "colorManagement", d.colorManagement);
+  put(j, "outOfGamutPercent", d.outOfGamutPercent);
   return j;
 }
 

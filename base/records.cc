@@ -80,6 +80,34 @@ void ColorManagement::validate() const {
   requireAbsolutePath(*profilePath, "ICC profile");
 }
 
+namespace {
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+void SoftProof::validate() const {
+  bool written = gamutWarningColor.size() == 7 && gamutWarningColor[0] == '#';
+  for (std::size_t i = 1; written && i < 7; ++i) written = hexDigit(gamutWarningColor[i]) >= 0;
+  if (!written) {
+    throw PrintFailure("Choose a gamut warning color written as #RRGGBB, for example #808080.");
+  }
+}
+
+std::array<std::uint8_t, 3> SoftProof::warningRgb() const {
+  std::array<std::uint8_t, 3> rgb{};
+  for (std::size_t c = 0; c < 3; ++c) {
+    rgb[c] = static_cast<std::uint8_t>(hexDigit(gamutWarningColor[1 + 2 * c]) * 16 +
+                                       hexDigit(gamutWarningColor[2 + 2 * c]));
+  }
+  return rgb;
+}
+
 void PrintRequest::validate() const {
   if (!std::isfinite(scalePercent) || scalePercent < 10 || scalePercent > 200) {
     throw PrintFailure("Scale must be between 10% and 200%.");
@@ -95,6 +123,7 @@ void PrintRequest::validate() const {
     throw PrintFailure("Copies must be a whole number between 1 and 99.");
   }
   if (colorManagement) colorManagement->validate();
+  if (softProof) softProof->validate();
   if (isBlank(printerName)) throw PrintFailure("Choose a printer before continuing.");
   requireAbsolutePath(snapshotPath, "Settings");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +28,27 @@ struct ColorManagement {
   void validate() const;
 };
 
+/// How `thumbnail` shows the print instead of the converted artwork: a soft proof through the
+/// printer profile of application-managed colour.
+struct SoftProof {
+  bool paperWhite = true;     ///< the paper's white and the ink's black as the profile says
+  bool gamutWarning = false;  ///< paint what the printer cannot reproduce in the warning colour
+  std::string gamutWarningColor = "#808080";
+
+  /// Throws PrintFailure unless the warning colour is written "#RRGGBB" (hex digits in either
+  /// case); never changes the record.
+  void validate() const;
+
+  /// The warning colour's red, green and blue, 0 to 255 each. Only for a validated record.
+  std::array<std::uint8_t, 3> warningRgb() const;
+};
+
+/// The refusal of a soft proof without application-managed colour.
+inline constexpr const char* kSoftProofNeedsApplicationColor =
+    "A soft proof needs application-managed color with a printer ICC profile: with "
+    "printer-managed color the printer driver decides the printed colors, so there is nothing to "
+    "proof.";
+
 /// The request file of every command but `profile-paths` and `inspect-profile`.
 struct PrintRequest {
   std::optional<std::string> filePath;
@@ -42,6 +64,7 @@ struct PrintRequest {
   std::optional<int64_t> copies;
   std::optional<ColorManagement> colorManagement;
   std::optional<std::string> profilePath;
+  std::optional<SoftProof> softProof;  ///< read by `thumbnail` only
 
   /// Throws PrintFailure with the first rule broken, in the fixed order; never changes the request.
   void validate() const;
@@ -92,6 +115,9 @@ struct DocumentInfo {
   bool requiresClipping = false;
   std::optional<std::string> sourceColorProfile;
   std::optional<std::string> colorManagement;  ///< a description, not the request's record
+  /// With a soft proof: the share of the artwork's pixels the printer cannot reproduce, in
+  /// percent with one decimal.
+  std::optional<double> outOfGamutPercent;
 };
 
 struct ProfileSummary {

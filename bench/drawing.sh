@@ -14,16 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 preset() {  # name width height -> snapshot with 12 pt margins
-  python3 - "$work/$1.json" "$2" "$3" <<'PY'
-import base64, json, sys
-path, w, h = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
-json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
-                     "imageableWidth": w - 24, "imageableHeight": h - 24},
-           "summary": {"paperName": "bench", "paperWidthMm": w * 25.4 / 72,
-                       "paperHeightMm": h * 25.4 / 72, "orientation": "portrait", "copies": 1,
-                       "printerName": "bench"}}, open(path, "w"))
-PY
+  python3 bench/snapshot.py "$work/$1.json" "$2" "$3"
 }
 request() {  # name mode artwork snapshot output
   printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"}' \

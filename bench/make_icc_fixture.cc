@@ -1,5 +1,6 @@
 // Writes one of the test ICC profiles to a file, for the benchmarks and the fuzz seeds:
-//   make_icc_fixture <lut-printer-33|lut-printer|display|cmyk|link|abstract> <output path>
+//   make_icc_fixture <lut-printer-33|small-printer-33|lut-printer|display|cmyk|link|abstract>
+//                    <output path>
 #include <cstdio>
 #include <exception>
 #include <fstream>
@@ -11,7 +12,8 @@ int main(int argc, char** argv) {
   using namespace vardelle::testing;
   if (argc != 3) {
     std::fprintf(stderr,
-                 "usage: make_icc_fixture <lut-printer-33|lut-printer|display|cmyk|link|abstract> "
+                 "usage: make_icc_fixture "
+                 "<lut-printer-33|small-printer-33|lut-printer|display|cmyk|link|abstract> "
                  "<output>\n");
     return 2;
   }
@@ -20,6 +22,8 @@ int main(int argc, char** argv) {
   try {
     if (kind == "lut-printer-33") {
       bytes = makeLutRgbPrinterProfile("Benchmark RGB Printer 33", 33, true);
+    } else if (kind == "small-printer-33") {
+      bytes = makeSmallGamutPrinterProfile("Benchmark Small Printer 33", 33);
     } else if (kind == "lut-printer") {
       bytes = makeLutRgbPrinterProfile("Small RGB Printer", 3);
     } else if (kind == "display") {

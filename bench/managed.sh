@@ -38,16 +38,7 @@ for page in vector photo; do
 done
 
 echo "== peak memory of an A4 preview with application colour"
-python3 - "$work/a4.json" <<'PY'
-import base64, json, sys
-w, h = 595.2755905511812, 841.8897637795276
-json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-           "paper": {"width": w, "height": h, "imageableX": 0, "imageableY": 0,
-                     "imageableWidth": w, "imageableHeight": h},
-           "summary": {"paperName": "bench", "paperWidthMm": 210, "paperHeightMm": 297,
-                       "orientation": "portrait", "copies": 1, "printerName": "bench"}},
-          open(sys.argv[1], "w"))
-PY
+python3 bench/snapshot.py "$work/a4.json" 595.2755905511812 841.8897637795276 0
 id=$(python3 -c "import hashlib,sys; print('icc-' + hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())" "$work/printer.icc")
 limit=$((3 * 2481 * 3508 * 8 / 1024))
 for page in vector photo; do

@@ -10,7 +10,11 @@
 #  4. preview, application colour, vs tificc; goal <= 2.0x, <= 120 MB;
 #  5. print, application colour, A4 landscape at 55 %, vs tificc; goal <= 3.0x, <= 200 MB
 #     (against the private test printer, its queue held so that only submission is timed);
-#  6. thumbnail, printer-managed, of an A4 text page vs `pdftoppm -scale-to 1200`.
+#  6. thumbnail, printer-managed, of an A4 text page vs `pdftoppm -scale-to 1200`;
+#  7. thumbnail, soft proof with gamut warning through a smaller-gamut 33^3 LUT printer profile on
+#     a tinted paper, vs `tificc -p PROFILE -m3 -g` (the same intent and black-point compensation)
+#     on the same picture as a TIFF; goal <= 1.0x, peak <= the application-colour thumbnail's
+#     through the same profile (measured in the same run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bench/setup
@@ -44,16 +48,7 @@ srgb=/usr/share/color/icc/colord/sRGB.icc
 id=$(python3 -c "import hashlib,sys; print('icc-' + hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())" "$work/printer.icc")
 
 # 24 x 18 inches with 12 pt margins: the 20 x 13.3 inch picture fits at 100 %.
-python3 - "$work/sheet.json" 1728 1296 <<'PY'
-import base64, json, sys
-path, w, h = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
-json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
-                     "imageableWidth": w - 24, "imageableHeight": h - 24},
-           "summary": {"paperName": "bench", "paperWidthMm": w * 25.4 / 72,
-                       "paperHeightMm": h * 25.4 / 72, "orientation": "landscape", "copies": 1,
-                       "printerName": "bench"}}, open(path, "w"))
-PY
+python3 bench/snapshot.py "$work/sheet.json" 1728 1296 12 landscape
 managed=$(printf ',"colorManagement":{"mode":"application","profileId":"%s","profilePath":"%s","renderingIntent":"perceptual","blackPointCompensation":true,"driverColorManagementDisabled":true}' "$id" "$work/printer.icc")
 request() {  # name output [colour]
   printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"%s}' \
@@ -63,6 +58,11 @@ request thumb "$work/thumb.png"
 request preview "$work/preview.pdf"
 request mthumb "$work/mthumb.png" "$managed"
 request mpreview "$work/mpreview.pdf" "$managed"
+"$icc" small-printer-33 "$work/small.icc"
+small_id=$(python3 -c "import hashlib,sys; print('icc-' + hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())" "$work/small.icc")
+small=$(printf ',"colorManagement":{"mode":"application","profileId":"%s","profilePath":"%s","renderingIntent":"perceptual","blackPointCompensation":true,"driverColorManagementDisabled":true}' "$small_id" "$work/small.icc")
+request sthumb "$work/sthumb.png" "$small"
+request proof "$work/proof.png" "$small"',"softProof":{"paperWhite":true,"gamutWarning":true}'
 
 check() {  # mode request
   out=$("$bin" "$1" "$2" 2>&1) && ! grep -q '"error"' <<<"$out" || {
@@ -95,6 +95,15 @@ row "thumbnail, application colour" thumbnail "$work/mthumb.json" "$tificc_cmd"
 row "preview, application colour" preview "$work/mpreview.json" "$tificc_cmd"
 [ -f "$work/mpreview.pdf" ] && echo "   output $(($(stat -c %s "$work/mpreview.pdf") / 1048576)) MB"
 
+proof_row="thumbnail, soft proof with gamut warning"
+if [[ "$proof_row" =~ $only ]]; then
+  row "$proof_row" thumbnail "$work/proof.json" \
+    "tificc -i$srgb -t0 -b -p$work/small.icc -m3 -g $work/photo.tif $work/peer-proof.tif"
+  check thumbnail "$work/sthumb.json"
+  echo "   application-colour thumbnail through the same profile: peak $(peak "$bin" thumbnail "$work/sthumb.json")"
+  echo "   $("$bin" thumbnail "$work/proof.json" | python3 -c 'import json,sys; print("outOfGamutPercent", json.load(sys.stdin)["document"]["outOfGamutPercent"])')"
+fi
+
 print_row="print, application colour, A4 at 55 %"
 if [[ "$print_row" =~ $only ]]; then
   eval "$(scripts/test-printer start "$rig")"
@@ -110,16 +119,7 @@ if [[ "$print_row" =~ $only ]]; then
 fi
 
 python3 bench/drawing_fixtures.py "$work"
-python3 - "$work/a4sheet.json" <<'PY'
-import base64, json, sys
-w, h = 595.2755905511812, 841.8897637795276
-json.dump({"version": 1, "printerName": "bench", "archive": base64.b64encode(b"{}").decode(),
-           "paper": {"width": w, "height": h, "imageableX": 12, "imageableY": 12,
-                     "imageableWidth": w - 24, "imageableHeight": h - 24},
-           "summary": {"paperName": "bench", "paperWidthMm": 210, "paperHeightMm": 297,
-                       "orientation": "portrait", "copies": 1, "printerName": "bench"}},
-          open(sys.argv[1], "w"))
-PY
+python3 bench/snapshot.py "$work/a4sheet.json" 595.2755905511812 841.8897637795276
 printf '{"printerName":"bench","snapshotPath":"%s","filePath":"%s","scalePercent":100,"outputPath":"%s"}' \
   "$work/a4sheet.json" "$work/text.pdf" "$work/text-thumb.png" >"$work/text.json"
 row "thumbnail, printer-managed, A4 text page" thumbnail "$work/text.json" \

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "base/records.h"
+#include "color/soft_proof.h"
 #include "color/source_color_space.h"
 
 namespace vardelle::color {
@@ -28,8 +30,9 @@ class PageTransform {
 
   /// Converts `rows` rows of `width` pixels. Source rows hold width × sourceComponents() words and
   /// start `sourceRowWords` words apart; destination rows hold width × 3 words and start
-  /// `destinationRowWords` apart. The rows are split between the machine's cores; the result is
-  /// identical to converting them on one thread. Never throws.
+  /// `destinationRowWords` apart. The rows are split between worker threads by their number
+  /// (workerCount: a few rows get none); the result is identical to converting them on one
+  /// thread. Throws std::bad_alloc.
   void convert(const std::uint16_t* source, std::size_t sourceRowWords, std::uint16_t* destination,
                std::size_t destinationRowWords, std::uint32_t width, std::uint32_t rows) const;
 
@@ -79,8 +82,19 @@ class ManagedConversion {
   /// Export it as a tagged RGB or grayscale PNG.") when the source profile is missing, of another
   /// model or refused by the engine, and "ColorSync could not create the requested
   /// printer-profile conversion." when the engine cannot link it to the printer profile.
-  PageTransform transformFromWorkingSpace() const;
-  PageTransform transformFrom(const SourceColorSpace& source) const;
+  ///
+  /// With `proof`, the transform shows the page as the print will look instead (soft_proof.h):
+  /// converted to the printer profile as above, then to 16-bit sRGB, every pixel it converts
+  /// counted in the proof's tally, and those the printer cannot reproduce with the settings'
+  /// intent also as out of gamut (and painted in the warning colour when the proof asks for it).
+  /// Throws PrintFailure(kSoftProofUnavailable) when the engine cannot build the proof.
+  PageTransform transformFromWorkingSpace(const ProofView* proof = nullptr) const;
+  PageTransform transformFrom(const SourceColorSpace& source,
+                              const ProofView* proof = nullptr) const;
+
+  /// Unprinted paper in a soft proof (the printer's device white), 8-bit sRGB: with `paperWhite`
+  /// the paper's own colour, otherwise white. Throws PrintFailure(kSoftProofUnavailable).
+  std::array<std::uint8_t, 3> proofPaper(bool paperWhite) const;
 
  private:
   struct Impl;

@@ -25,25 +25,14 @@ struct ScratchFile {
   ~ScratchFile() { ::unlink(path.c_str()); }
 };
 
-// Bytes 0-5 make the recipe; each following group of four puts byte 3 at the offset bytes 0-2
-// give, taken from the end of the file when byte 0's high bit is set (where the cross-reference
-// section and the trailer lie).
-std::string damaged(std::string pdf, const uint8_t* data, size_t size) {
-  for (size_t i = 6; i + 4 <= size && !pdf.empty(); i += 4) {
-    const size_t offset =
-        ((size_t(data[i] & 0x7f) << 16) | (size_t(data[i + 1]) << 8) | data[i + 2]) % pdf.size();
-    pdf[(data[i] & 0x80) ? pdf.size() - 1 - offset : offset] = char(data[i + 3]);
-  }
-  return pdf;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vardelle;
   static const ScratchFile scratch;
   const testing::HostileRecipe recipe = testing::hostileRecipeFromBytes(data, size);
-  const std::string pdf = damaged(testing::hostilePdf(recipe), data, size);
+  // Bytes 0-5 make the recipe, the rest damage the file.
+  const std::string pdf = testing::damagedPdf(testing::hostilePdf(recipe), data, size, 6);
   {
     std::ofstream out(scratch.path, std::ios::binary | std::ios::trunc);
     out.write(pdf.data(), std::streamsize(pdf.size()));
@@ -53,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const PrintFailure&) {
   }
   try {
-    if (artwork::checkPdfBeforeQpdf(scratch.path, true)) {
+    if (artwork::checkPdfBeforeQpdf(scratch.path)) {
       artwork::Artwork a = artwork::Artwork::load(scratch.path, std::nullopt);
       const artwork::PaperGeometry paper{595.28, 841.89, 18, 18, 559.28, 805.89};
       (void)a.inspect(100, paper, 0, 0);

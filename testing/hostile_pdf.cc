@@ -412,6 +412,86 @@ std::string manySmallObjects(const HostileRecipe& r) {
   return w.finish(1, false);
 }
 
+// Catalog 1, pages 2, page 3 drawing `content` (Flate-compressed `layers` times) with `resources`.
+void drawnPage(Writer& w, const std::string& resources, const std::string& content,
+               int layers = 1) {
+  pageTree(w, "Contents", ref(5) + "/Resources " + resources);
+  std::string data = content;
+  std::string filter;
+  for (int i = 0; i < layers; ++i) {
+    data = deflated(data);
+    filter += "/FlateDecode";
+  }
+  w.stream(5, "<</Filter[" + filter + "]", data, std::to_string(data.size()));
+}
+
+std::string contentBomb(const HostileRecipe& r) {
+  Writer w;
+  pageTree(w, "Contents", ref(5) + "/Resources<<>>");
+  // The first layer is made without holding the whole content, the second from it.
+  const std::string once = deflated("0 g\n", "1 1 2 2 re f\n", r.count, "");
+  const std::string twice = deflated(once);
+  w.stream(5, "<</Filter[/FlateDecode/FlateDecode]", twice, std::to_string(twice.size()));
+  return w.finish(1, !r.xrefStream);
+}
+
+std::string formTree(const HostileRecipe& r) {
+  // Form 10 + i draws form 11 + i twice; the last draws one rectangle.
+  Writer w;
+  const uint64_t depth = std::max<uint64_t>(1, r.count);
+  drawnPage(w, "<</XObject<</F " + ref(10) + ">>>>", "/F Do\n");
+  for (uint64_t i = 0; i < depth; ++i) {
+    const bool last = i + 1 == depth;
+    const std::string content = last ? "0 0 1 1 re f" : "/F Do /F Do";
+    const std::string resources = last ? "<<>>" : "<</XObject<</F " + ref(11 + i) + ">>>>";
+    w.stream(10 + i, "<</Type/XObject/Subtype/Form/BBox[0 0 612 792]/Resources " + resources,
+             content, std::to_string(content.size()));
+  }
+  return w.finish(1, !r.xrefStream);
+}
+
+std::string hugeImage(const HostileRecipe& r) {
+  Writer w;
+  const uint64_t side = std::max<uint64_t>(1, r.count);
+  drawnPage(w, "<</XObject<</I " + ref(10) + ">>>>", "q 612 0 0 792 0 0 cm /I Do Q\n");
+  // A few rows of data: readers that meet the end of the data early go on reading nothing.
+  const std::string data =
+      deflated("", std::string(1, '\x80'), std::min<uint64_t>(side * 64, 1 << 20), "");
+  w.stream(10,
+           "<</Type/XObject/Subtype/Image/Width " + std::to_string(side) + "/Height " +
+               std::to_string(side) +
+               "/ColorSpace/DeviceGray/BitsPerComponent 8/Filter/FlateDecode",
+           data, std::to_string(data.size()));
+  return w.finish(1, !r.xrefStream);
+}
+
+std::string hugeFunction(const HostileRecipe& r) {
+  Writer w;
+  const uint64_t size = std::max<uint64_t>(2, r.count);
+  drawnPage(w, "<</Shading<</S " + ref(10) + ">>>>", "/S sh\n");
+  w.object(10, "<</ShadingType 2/ColorSpace/DeviceRGB/Coords[0 0 612 0]/Function " + ref(11) +
+                   "/Extend[true true]>>");
+  const std::string data =
+      deflated("", std::string(3, '\x40'), std::min<uint64_t>(size, 1 << 16), "");
+  w.stream(11,
+           "<</FunctionType 0/Domain[0 1]/Range[0 1 0 1 0 1]/BitsPerSample 8/Size[" +
+               std::to_string(size) + "]/Filter/FlateDecode",
+           data, std::to_string(data.size()));
+  return w.finish(1, !r.xrefStream);
+}
+
+std::string deepOperands(const HostileRecipe& r) {
+  Writer w;
+  std::string content;
+  content.reserve(r.count * 2 + 16);
+  content.append(r.count, '[');
+  content += "3";
+  content.append(r.count, ']');
+  content += " 0 d 0 0 1 1 re f\n";
+  drawnPage(w, "<<>>", content);
+  return w.finish(1, !r.xrefStream);
+}
+
 }  // namespace
 
 std::string hostilePdf(const HostileRecipe& recipe) {
@@ -430,6 +510,16 @@ std::string hostilePdf(const HostileRecipe& recipe) {
       return xrefBomb(recipe);
     case HostileShape::manySmallObjects:
       return manySmallObjects(recipe);
+    case HostileShape::contentBomb:
+      return contentBomb(recipe);
+    case HostileShape::formTree:
+      return formTree(recipe);
+    case HostileShape::hugeImage:
+      return hugeImage(recipe);
+    case HostileShape::hugeFunction:
+      return hugeFunction(recipe);
+    case HostileShape::deepOperands:
+      return deepOperands(recipe);
   }
   return {};
 }
@@ -446,8 +536,10 @@ HostileRecipe hostileRecipeFromBytes(const uint8_t* data, size_t size) {
   // Largest counts: a little past each limit the readers set (32 references deep, 256 tree
   // levels, a million values, 1,000 copied levels), so that the fuzzer runs many inputs a second
   // around them; the Hostile tests try the sizes an attacker would send.
-  static constexpr uint64_t kMost[kHostileShapeCount] = {3000, 3000000, 100000, 3000,
-                                                         3000, 3000000, 5000};
+  static constexpr uint64_t kMost[kHostileShapeCount] = {
+      3000, 3000000, 100000, 3000, 3000, 3000000, 5000,
+      // The drawing shapes, which this target only reads (fuzz_render_pdf draws them).
+      100000, 20, 100000, 100000, 100000};
   count = std::min<uint64_t>(count, kMost[size_t(r.shape)]);
   r.count = count;
   const uint64_t flags = byte(5);
@@ -458,6 +550,44 @@ HostileRecipe hostileRecipeFromBytes(const uint8_t* data, size_t size) {
   // Bit 4 wraps the object streams in another filter, bits 6 and 7 choose which.
   if (flags & 16) r.wrapping = HostileWrapping(1 + ((flags >> 6) & 3));
   r.escapedNames = flags & 32;
+  return r;
+}
+
+std::string damagedPdf(std::string pdf, const uint8_t* data, size_t size, size_t first) {
+  for (size_t i = first; i + 4 <= size && !pdf.empty(); i += 4) {
+    const size_t offset =
+        ((size_t(data[i] & 0x7f) << 16) | (size_t(data[i + 1]) << 8) | data[i + 2]) % pdf.size();
+    pdf[(data[i] & 0x80) ? pdf.size() - 1 - offset : offset] = char(data[i + 3]);
+  }
+  return pdf;
+}
+
+HostileRecipe drawingRecipeFromBytes(const uint8_t* data, size_t size) {
+  auto byte = [&](size_t i) -> uint64_t { return i < size ? data[i] : 0; };
+  HostileRecipe r;
+  constexpr int kDrawing = kHostileShapeCount - int(HostileShape::contentBomb);
+  r.shape = HostileShape(int(HostileShape::contentBomb) + int(byte(0) % kDrawing));
+  const uint64_t raw = (byte(1) << 8) | byte(2);
+  // Small counts draw in well under a second; the bounded claims are refused before drawing.
+  switch (r.shape) {
+    case HostileShape::contentBomb:
+      r.count = raw * 4;  // at most 262,140 rectangles
+      break;
+    case HostileShape::formTree:
+      r.count = 1 + raw % 14;  // at most 8,192 rectangles
+      break;
+    case HostileShape::hugeImage:
+      // Up to 2,048 on a side, or past the bound (16,385 and more).
+      r.count = (byte(3) & 1) ? 16385 + raw * 64 : 1 + raw % 2048;
+      break;
+    case HostileShape::hugeFunction:
+      r.count = (byte(3) & 1) ? (uint64_t(1) << 23) + raw * 256 : 2 + raw % 4096;
+      break;
+    default:
+      r.count = raw * 4;  // nested at most 262,140 deep
+      break;
+  }
+  r.xrefStream = !(byte(3) & 2);
   return r;
 }
 

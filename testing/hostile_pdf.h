@@ -28,9 +28,28 @@ enum class HostileShape : uint8_t {
   /// An object stream of `count` small objects (integers), each reached from the page's
   /// /Resources array.
   manySmallObjects,
+  // Valid pages that make a renderer work without end (the structure is plain):
+  /// A content stream of `count` small filled rectangles, Flate-compressed twice (100 million
+  /// are 1.3 GB of drawing in a few kilobytes).
+  contentBomb,
+  /// Forms `count` deep, each drawing the next twice: 2^count rectangles.
+  formTree,
+  /// An image XObject claiming `count` × `count` grey pixels, with a few kilobytes of data.
+  hugeImage,
+  /// An axial shading whose sampled function claims a table of `count` × 3 values.
+  hugeFunction,
+  /// A content stream whose one operand nests `count` arrays ([[[…]]] 0 d).
+  deepOperands,
 };
 
-inline constexpr int kHostileShapeCount = 7;
+inline constexpr int kHostileShapeCount = 12;
+
+/// The shapes' names, as make_hostile_pdf takes them, in the order of HostileShape.
+inline constexpr const char* kHostileShapeNames[kHostileShapeCount] = {
+    "lengthChain",     "emptyArrayBomb", "deepNesting",      "deepPageTree",
+    "longParentChain", "xrefBomb",       "manySmallObjects", "contentBomb",
+    "formTree",        "hugeImage",      "hugeFunction",     "deepOperands"};
+
 
 /// The filters besides Flate that qpdf decodes in object streams.
 enum class HostileWrapping : uint8_t { none, asciiHex, ascii85, runLength, lzw };
@@ -60,5 +79,15 @@ std::string hostilePdf(const HostileRecipe& recipe);
 /// the readers' limits (files of at most a few hundred kilobytes, data of at most 6 MB
 /// decompressed), and the options.
 HostileRecipe hostileRecipeFromBytes(const uint8_t* data, size_t size);
+
+/// `pdf` with the damage `data` names from byte `first` on: each group of four bytes puts its
+/// fourth byte at the offset its first three give, taken from the end of the file when the first
+/// byte's high bit is set (where the cross-reference section and the trailer lie).
+std::string damagedPdf(std::string pdf, const uint8_t* data, size_t size, size_t first);
+
+/// A recipe for a page to draw, read from arbitrary bytes: one of the shapes that make a renderer
+/// work, its count either small enough to draw in a second or past the bounds checked before a
+/// renderer is asked (an image's pixels, a function's table), so that every input is quick.
+HostileRecipe drawingRecipeFromBytes(const uint8_t* data, size_t size);
 
 }  // namespace vardelle::testing

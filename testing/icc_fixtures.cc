@@ -1,5 +1,7 @@
 #include "testing/icc_fixtures.h"
 
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include "color/lcms.h"
@@ -175,6 +177,76 @@ std::string makeLutRgbPrinterProfile(const std::string& description, unsigned gr
   const cmsTagSignature forward[] = {cmsSigAToB0Tag, cmsSigAToB1Tag, cmsSigAToB2Tag};
   const cmsTagSignature backward[] = {cmsSigBToA0Tag, cmsSigBToA1Tag, cmsSigBToA2Tag};
   for (int intent = 0; intent < (allIntents ? 3 : 1); ++intent) {
+    require(cmsWriteTag(profile.get(), forward[intent], aToB.get()) &&
+                cmsWriteTag(profile.get(), backward[intent], bToA.get()),
+            "tables");
+  }
+  return bytesOf(profile.get());
+}
+
+namespace {
+
+/// The colorimetry of makeSmallGamutPrinterProfile: sRGB through Lab, compressed.
+struct SmallGamut {
+  PrinterGamut gamut;
+  Transform toLab;    // sRGB doubles 0…1 → Lab doubles
+  Transform fromLab;  // Lab doubles → sRGB doubles (not clipped)
+
+  static int forward(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
+    const auto& self = *static_cast<const SmallGamut*>(cargo);
+    const double rgb[3] = {in[0] / 65535.0, in[1] / 65535.0, in[2] / 65535.0};
+    cmsCIELab lab;
+    cmsDoTransform(self.toLab.get(), rgb, &lab, 1);
+    lab.L = self.gamut.blackL + lab.L * (100 - self.gamut.blackL) / 100;
+    lab.a *= self.gamut.chroma;
+    lab.b *= self.gamut.chroma;
+    cmsFloat2LabEncodedV2(out, &lab);
+    return TRUE;
+  }
+
+  static int backward(const cmsUInt16Number in[], cmsUInt16Number out[], void* cargo) {
+    const auto& self = *static_cast<const SmallGamut*>(cargo);
+    cmsCIELab lab;
+    cmsLabEncoded2FloatV2(&lab, in);
+    lab.L = std::clamp((lab.L - self.gamut.blackL) * 100 / (100 - self.gamut.blackL), 0.0, 100.0);
+    lab.a /= self.gamut.chroma;
+    lab.b /= self.gamut.chroma;
+    double rgb[3];
+    cmsDoTransform(self.fromLab.get(), &lab, rgb, 1);
+    for (int c = 0; c < 3; ++c) {
+      // Beyond sRGB the engine's curves may give NaN as well as values outside 0…1.
+      const double v = rgb[c] > 0 ? std::min(rgb[c], 1.0) : 0.0;
+      out[c] = static_cast<cmsUInt16Number>(std::lround(v * 65535));
+    }
+    return TRUE;
+  }
+};
+
+}  // namespace
+
+std::string makeSmallGamutPrinterProfile(const std::string& description, unsigned gridPoints,
+                                         const PrinterGamut& gamut) {
+  LcmsContext context;
+  Profile profile = lutProfilePlaceholder(context, cmsSigRgbData, description);
+  const cmsCIELab paperLab = {gamut.paperL, gamut.paperA, gamut.paperB};
+  cmsCIEXYZ paper;
+  cmsLab2XYZ(cmsD50_XYZ(), &paper, &paperLab);
+  require(cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, &paper), "white point");
+  Profile srgb(cmsCreate_sRGBProfileTHR(context.get()));
+  Profile lab(cmsCreateLab4ProfileTHR(context.get(), nullptr));
+  require(srgb && lab, "sRGB and Lab");
+  SmallGamut colorimetry{gamut, {}, {}};
+  colorimetry.toLab.reset(cmsCreateTransformTHR(context.get(), srgb.get(), TYPE_RGB_DBL, lab.get(),
+                                                TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
+  colorimetry.fromLab.reset(cmsCreateTransformTHR(context.get(), lab.get(), TYPE_Lab_DBL,
+                                                  srgb.get(), TYPE_RGB_DBL,
+                                                  INTENT_RELATIVE_COLORIMETRIC, 0));
+  require(colorimetry.toLab && colorimetry.fromLab, "sampling transforms");
+  Pipeline aToB = sampledPipeline(context, gridPoints, 3, 3, &SmallGamut::forward, &colorimetry);
+  Pipeline bToA = sampledPipeline(context, gridPoints, 3, 3, &SmallGamut::backward, &colorimetry);
+  const cmsTagSignature forward[] = {cmsSigAToB0Tag, cmsSigAToB1Tag, cmsSigAToB2Tag};
+  const cmsTagSignature backward[] = {cmsSigBToA0Tag, cmsSigBToA1Tag, cmsSigBToA2Tag};
+  for (int intent = 0; intent < 3; ++intent) {
     require(cmsWriteTag(profile.get(), forward[intent], aToB.get()) &&
                 cmsWriteTag(profile.get(), backward[intent], bToA.get()),
             "tables");

@@ -23,6 +23,23 @@ std::string makeMatrixShaperRgbProfile(const std::string& description = "Test RG
 std::string makeLutRgbPrinterProfile(const std::string& description = "Test RGB Printer",
                                      unsigned gridPoints = 9, bool allIntents = false);
 
+/// What a printer and its paper reach, for makeSmallGamutPrinterProfile: a share of sRGB's
+/// chroma, a black of some lightness, and a paper whose white is not D50.
+struct PrinterGamut {
+  double chroma = 0.6;  ///< a* and b* of each sRGB colour scaled by this
+  double blackL = 12;   ///< L* of the ink's black, relative to the paper's white
+  double paperL = 93;   ///< the paper's white, CIELAB against D50 (the media white tag)
+  double paperA = 1;
+  double paperB = 6;
+};
+
+/// A LUT-based RGB printer profile ("prtr", RGB to Lab, version 2 lut16Type) of a smaller gamut
+/// than sRGB on a tinted paper: device values are sRGB values whose colour reaches `gamut.chroma`
+/// of sRGB's chroma and whose lightness runs from `gamut.blackL` to the paper's; colours beyond
+/// are clipped. Tables for intents 0, 1 and 2 (all the same), `gridPoints` per axis.
+std::string makeSmallGamutPrinterProfile(const std::string& description = "Test Small Printer",
+                                         unsigned gridPoints = 17, const PrinterGamut& gamut = {});
+
 /// A LUT-based CMYK printer profile ("prtr", CMYK to Lab).
 std::string makeCmykPrinterProfile(const std::string& description = "Test CMYK Printer");
 

@@ -68,6 +68,10 @@ std::string makeFixturePdf(const std::vector<FixturePage>& pages) {
     made.push_back(pdf.makeIndirectObject(page));
     helper.addPage(QPDFPageObjectHelper(made.back()), false);
   }
+  return writtenFixture(pdf);
+}
+
+std::string writtenFixture(QPDF& pdf) {
   QPDFWriter writer(pdf);
   writer.setOutputMemory();
   writer.setDeterministicID(true);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+class QPDF;
+
 namespace vardelle::testing {
 
 /// A box as PDF writes it: lower-left and upper-right corners.
@@ -29,6 +31,9 @@ struct FixturePage {
 
 /// Writes a PDF with the given pages through qpdf; deterministic bytes.
 std::string makeFixturePdf(const std::vector<FixturePage>& pages);
+
+/// `pdf` written as every fixture is: into memory, with a deterministic identifier.
+std::string writtenFixture(QPDF& pdf);
 
 /// Content filling the rectangle (x, y, w, h) with an RGB colour, e.g. fillRect(0, 0, 10, 10, 1,
 /// 0, 0) for red.

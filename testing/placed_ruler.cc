@@ -46,12 +46,18 @@ std::optional<Point> squareCentre(const DecodedImage& image, int dpi, Point expe
 
 }  // namespace
 
+std::string placedRulerContent(double widthPt, double heightPt, double insetPt) {
+  std::string content;
+  for (const Point& corner : rulerSquares(widthPt, heightPt, insetPt)) {
+    content += fillRect(corner.x, corner.y, kSquare, kSquare, 0, 0, 0);
+  }
+  return content;
+}
+
 std::string placedRulerPdf(double widthPt, double heightPt, double insetPt) {
   FixturePage page;
   page.mediaBox = {0, 0, widthPt, heightPt};
-  for (const Point& corner : rulerSquares(widthPt, heightPt, insetPt)) {
-    page.content += fillRect(corner.x, corner.y, kSquare, kSquare, 0, 0, 0);
-  }
+  page.content = placedRulerContent(widthPt, heightPt, insetPt);
   return makeFixturePdf({page});
 }
 

@@ -14,6 +14,8 @@ namespace vardelle::testing {
 /// or a scale of the page shows in where they land (and, close to the edges, a margin that cuts
 /// a square).
 std::string placedRulerPdf(double widthPt, double heightPt, double insetPt = 20);
+/// The content stream of that page: its squares, nothing else.
+std::string placedRulerContent(double widthPt, double heightPt, double insetPt = 20);
 
 /// How a printed ruler compares with where the placement puts it.
 struct RulerLanding {

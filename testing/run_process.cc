@@ -89,6 +89,8 @@ ProcessOutput runProcess(const std::vector<std::string>& argv,
   result.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   result.peakMemoryKb = usage.ru_maxrss;
+  result.processorSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

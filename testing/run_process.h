@@ -11,8 +11,9 @@ struct ProcessOutput {
   int exitStatus = -1;  ///< exit code, or 128 + signal
   std::string out;
   std::string err;
-  double seconds = 0;     ///< from start until the child was reaped
-  long peakMemoryKb = 0;  ///< the child's largest resident set (ru_maxrss), in KiB
+  double seconds = 0;           ///< from start until the child was reaped
+  long peakMemoryKb = 0;        ///< the child's largest resident set (ru_maxrss), in KiB
+  double processorSeconds = 0;  ///< the child's user and system time
 };
 
 /// A value in `env` that removes the variable instead of setting it.

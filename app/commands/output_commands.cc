@@ -28,9 +28,17 @@ HelperResult outputCommand(const std::string& mode, const PrintRequest& request)
   }
 
   const auto offset = request.offsetMM();
+  HelperResult result;
+  result.document = prepared.document;
   if (mode == "thumbnail") {
-    writeFileAtomically(output, artwork::makeThumbnail(managed, snapshot.paper,
-                                                       request.scalePercent, offset.x, offset.y));
+    const std::array<std::uint8_t, 3> sheet =
+        prepared.proof ? prepared.proof->paperRgb : std::array<std::uint8_t, 3>{255, 255, 255};
+    writeFileAtomically(
+        output, artwork::makeThumbnail(managed, snapshot.paper, request.scalePercent, offset.x,
+                                       offset.y, sheet));
+    // Counted as the pages were proofed, the last of them while it was drawn.
+    if (prepared.proof)
+      result.document->outOfGamutPercent = prepared.proof->tally->outsidePercent();
   } else {
     // Written as it is made: a preview of a large photograph is never held whole.
     auto sheets =
@@ -38,10 +46,8 @@ HelperResult outputCommand(const std::string& mode, const PrintRequest& request)
     writeFileAtomically(output, [&](const ByteSink& sink) { sheets->write(sink); });
   }
 
-  HelperResult result;
   result.ok = true;
   result.summary = snapshot.summary;
-  result.document = prepared.document;
   result.outputPath = request.outputPath;
   return result;
 }

@@ -24,8 +24,14 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
   const artwork::Artwork loaded = load(*request.filePath, request.pngDpi);
   // A converted photograph is drawn once (preview, print) or read once to shrink it (thumbnail):
   // converting it while it is drawn keeps it out of memory.
-  prepared.managed = loaded.applyingColorManagement(request.colorSettings(), request.scalePercent,
-                                                    !inspecting, /*streamPng=*/true);
+  if (mode == "thumbnail" && request.softProof) {
+    prepared.managed = artwork::softProofed(loaded, request.colorSettings(), *request.softProof,
+                                            request.scalePercent, prepared.proof.emplace());
+  } else {
+    prepared.managed =
+        loaded.applyingColorManagement(request.colorSettings(), request.scalePercent, !inspecting,
+                                       /*streamPng=*/true);
+  }
   std::optional<artwork::PaperGeometry> paper;
   if (prepared.snapshot) paper = prepared.snapshot->paper;
   const auto offset = request.offsetMM();

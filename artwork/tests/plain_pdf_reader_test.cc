@@ -3,13 +3,19 @@
 #include <gtest/gtest.h>
 
 #define POINTERHOLDER_TRANSITION 4
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
 #include <cstdio>
 #include <functional>
 
 #include "artwork/artwork.h"
+#include "artwork/plain_pdf_reader.h"
+#include "base/artwork_format.h"
 #include "base/print_failure.h"
+#include "testing/environment_override.h"
+#include "testing/hostile_pdf.h"
 #include "testing/pdf_fixtures.h"
 #include "testing/pdf_maker.h"
 #include "testing/run_process.h"
@@ -32,9 +38,9 @@ std::string measured(const std::function<Artwork()>& load) {
       std::snprintf(line, sizeof line,
                     "\n%.17g x %.17g rotate %d unit %.17g media %.17g %.17g %.17g %.17g crop %.17g "
                     "%.17g %.17g %.17g",
-                    page.size.width, page.size.height, pdf.rotation, pdf.userUnit,
-                    pdf.mediaBox.x, pdf.mediaBox.y, pdf.mediaBox.width, pdf.mediaBox.height,
-                    pdf.cropBox.x, pdf.cropBox.y, pdf.cropBox.width, pdf.cropBox.height);
+                    page.size.width, page.size.height, pdf.rotation, pdf.userUnit, pdf.mediaBox.x,
+                    pdf.mediaBox.y, pdf.mediaBox.width, pdf.mediaBox.height, pdf.cropBox.x,
+                    pdf.cropBox.y, pdf.cropBox.width, pdf.cropBox.height);
       out += line;
     }
     for (const std::string& warning : artwork.warnings) out += "\n" + warning;
@@ -88,8 +94,9 @@ std::string edited(std::string pdf, const std::string& from, std::string to) {
 // Pages that inherit from two levels of page tree nodes: object 3 is a node holding page 7.
 std::string treeOfPages() {
   PdfPageOptions node;
-  node.rawObject = "<< /Type /Pages /Parent 2 0 R /Kids [7 0 R] /Count 1 /Rotate -90 "
-                   "/CropBox [10 20 250 380] >>";
+  node.rawObject =
+      "<< /Type /Pages /Parent 2 0 R /Kids [7 0 R] /Count 1 /Rotate -90 "
+      "/CropBox [10 20 250 380] >>";
   PdfPageOptions own;
   own.mediaBox = "[0 0 300 400]";
   own.userUnit = "2.5";
@@ -115,22 +122,23 @@ TEST(PlainPdfReader, ReadsWhatRealWritersWriteAsQpdfReadsIt) {
   page.userUnit = 1.5;
   corpus.expectRead(testing::makeFixturePdf({page, page}), "qpdf's own fixture");
 
-  corpus.expectRead(testing::rewritePdf(base, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
-                    "object and cross-reference streams");
+  corpus.expectRead(
+      testing::rewritePdf(base, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
+      "object and cross-reference streams");
   corpus.expectRead(testing::rewritePdf(base,
-                              [](QPDFWriter& w) {
-                                w.setObjectStreamMode(qpdf_o_generate);
-                                w.setLinearization(true);
-                              }),
+                                        [](QPDFWriter& w) {
+                                          w.setObjectStreamMode(qpdf_o_generate);
+                                          w.setLinearization(true);
+                                        }),
                     "linearized with object streams");
   corpus.expectRead(testing::rewritePdf(base, [](QPDFWriter& w) { w.setLinearization(true); }),
                     "linearized");
   corpus.expectRead(testing::rewritePdf(base, [](QPDFWriter& w) { w.setQDFMode(true); }), "QDF");
   corpus.expectRead(testing::rewritePdf(base,
-                              [](QPDFWriter& w) {
-                                w.setCompressStreams(false);
-                                w.setObjectStreamMode(qpdf_o_generate);
-                              }),
+                                        [](QPDFWriter& w) {
+                                          w.setCompressStreams(false);
+                                          w.setObjectStreamMode(qpdf_o_generate);
+                                        }),
                     "uncompressed content, object streams");
 
   // Ghostscript and cairo write their own structure.
@@ -183,8 +191,9 @@ TEST(PlainPdfReader, PageEntriesAreJudgedAsQpdfReadsThem) {
   page = {};
   page.mediaBox.clear();
   corpus.expectRead(one(page), "no media box anywhere");
-  page.extra = "% a comment\n/Resources << /ProcSet [/PDF /Text] /Font << /Times#20Roman 9 0 R "
-               ">> >> /Annots [(x\\)y) <41 42> true false null 1 0 R]";
+  page.extra =
+      "% a comment\n/Resources << /ProcSet [/PDF /Text] /Font << /Times#20Roman 9 0 R "
+      ">> >> /Annots [(x\\)y) <41 42> true false null 1 0 R]";
   corpus.expectRead(one(page, "/MediaBox [0 0 10.25 20.125]"), "comments, strings and names");
 }
 
@@ -215,15 +224,18 @@ TEST(PlainPdfReader, TheNewestUpdateCounts) {
   Corpus corpus;
   const std::string base = testing::makePdfOfPages(2, 612, 792);
   // Page 1 is object 3: the update gives it another size and units.
-  const std::string once = updated(
-      base, {{"3 0", "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /MediaBox [0 0 300 300] "
-                     "/UserUnit 2 >>"}});
+  const std::string once =
+      updated(base, {{"3 0",
+                      "<< /Type /Page /Parent 2 0 R /Contents 4 0 R /MediaBox [0 0 300 300] "
+                      "/UserUnit 2 >>"}});
   corpus.expectRead(once, "an updated page");
-  const std::string twice = updated(once, {{"3 0", "<< /Type /Page /Parent 2 0 R /MediaBox "
-                                                   "[0 0 100 50] >>"}});
+  const std::string twice = updated(once, {{"3 0",
+                                            "<< /Type /Page /Parent 2 0 R /MediaBox "
+                                            "[0 0 100 50] >>"}});
   corpus.expectRead(twice, "two updates");
-  corpus.expectRead(testing::rewritePdf(twice, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
-                    "written again with object streams");
+  corpus.expectRead(
+      testing::rewritePdf(twice, [](QPDFWriter& w) { w.setObjectStreamMode(qpdf_o_generate); }),
+      "written again with object streams");
   // A page freed by the update: qpdf no longer finds it, and this reader must not either.
   corpus.expectDeclined(updated(base, {}, {3}), "a freed page");
 }
@@ -262,6 +274,109 @@ TEST(PlainPdfReader, DeclinesWhatOnlyQpdfReadsRight) {
   std::string hybrid = base;
   corpus.expectDeclined(hybrid.replace(hybrid.rfind("trailer\n<<") + 10, 0, " /XRefStm 9"),
                         "a hybrid file");
+}
+
+// A page whose resources reach `objects` optional-content dictionaries, written by qpdf with
+// object streams: the structure that compresses best, as writers of today store it.
+std::string pageReachingObjectStreams(int objects) {
+  QPDF pdf;
+  pdf.emptyPDF();
+  QPDFObjectHandle properties = QPDFObjectHandle::newDictionary();
+  for (int i = 0; i < objects; ++i) {
+    properties.replaceKey("/P" + std::to_string(i),
+                          pdf.makeIndirectObject(QPDFObjectHandle::parse(
+                              "<< /Type /OCG /Name (layer) /Intent [/View /Design] "
+                              "/Usage << /Print << /PrintState /ON >> >> >>")));
+  }
+  QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 612 792] >>");
+  QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+  resources.replaceKey("/Properties", properties);
+  page.replaceKey("/Resources", resources);
+  page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, "0 0 10 10 re f"));
+  QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+  QPDFWriter writer(pdf);
+  writer.setOutputMemory();
+  writer.setStaticID(true);
+  writer.setObjectStreamMode(qpdf_o_generate);
+  writer.write();
+  auto buffer = writer.getBufferSharedPointer();
+  return {reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize()};
+}
+
+// The values qpdf builds for `object` itself: each key and value, a reference without what it
+// leads to, and a page's /Parent without its value (copying a page never goes up the tree).
+size_t valuesIn(QPDFObjectHandle object, bool top = true) {
+  if (!top && object.isIndirect()) return 1;
+  if (object.isArray()) {
+    size_t n = 1;
+    for (const QPDFObjectHandle& item : object.getArrayAsVector()) n += valuesIn(item, false);
+    return n;
+  }
+  if (object.isDictionary() || object.isStream()) {
+    size_t n = 1;
+    for (const auto& [key, value] :
+         (object.isStream() ? object.getDict() : object).getDictAsMap()) {
+      n += key == "/Parent" ? 1 : 1 + valuesIn(value, false);
+    }
+    return n;
+  }
+  return 1;
+}
+
+TEST(PlainPdfReader, CountsWhatThePagesReachOnceAsQpdfBuildsIt) {
+  TempDir dir;
+  const std::string path = dir.write("dense.pdf", pageReachingObjectStreams(500));
+  // qpdf parses every object of an object stream it touches, once, and a stream's dictionary.
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  size_t expected = 0;
+  for (const auto& [id, entry] : pdf.getXRefTable()) {
+    QPDFObjectHandle object = pdf.getObjectByObjGen(id);
+    if (entry.getType() == 2) {
+      expected += valuesIn(object);
+    } else if (entry.getType() == 1 && object.isStream() &&
+               !object.getDict().getKey("/Type").isNameAndEquals("/ObjStm") &&
+               !object.getDict().getKey("/Type").isNameAndEquals("/XRef")) {
+      expected += valuesIn(object);  // the page's content stream
+    }
+  }
+  const PdfStructureCount count = countPdfStructure(path);
+  EXPECT_EQ(count.stoppedBy, "");
+  EXPECT_EQ(count.copiedValues, expected);
+  // Far more values than bytes / 8: such a file is read, whatever the mode.
+  EXPECT_GT(count.copiedValues, size_t(count.fileBytes) / 8);
+  EXPECT_TRUE(checkPdfBeforeQpdf(path));
+  Corpus corpus;
+  corpus.expectRead(testing::readFile(path), "500 objects in object streams");
+}
+
+TEST(PlainPdfReader, EveryModeRefusesWhatThePagesReachAndTheNoteSaysWhy) {
+  TempDir dir;
+  testing::HostileRecipe bomb;
+  bomb.shape = testing::HostileShape::emptyArrayBomb;
+  bomb.count = 3000000;
+  bomb.key = "Resources";  // never read for the page's size
+  const std::string hostile = dir.write("bomb.pdf", testing::hostilePdf(bomb));
+  const std::string encrypted =
+      dir.write("encrypted.pdf", testing::encryptPdf(testing::makePdfOfPages(1), "", true));
+  testing::EnvironmentOverride environment;
+  environment.set({{"VARDELLE_DEBUG", "1"}});
+
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(measured([&] { return *Artwork::loadPlainPdf(hostile); }),
+            std::string("refused: ") + kUnreadablePdfSentence);
+  EXPECT_THROW(checkPdfBeforeQpdf(hostile), PrintFailure);
+  EXPECT_EQ(Artwork::loadPlainPdf(encrypted), std::nullopt);
+  const std::string notes = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(notes.find("plain PDF reader: refused: more than 2,000,000 values reached from the "
+                       "pages\n"),
+            std::string::npos)
+      << notes;
+  EXPECT_NE(notes.find("plain PDF check: refused: more than 2,000,000 values reached"),
+            std::string::npos)
+      << notes;
+  EXPECT_NE(notes.find("plain PDF reader: declined: an encrypted file\n"), std::string::npos)
+      << notes;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "artwork/placement.h"
 #include "artwork/sheet_document.h"
 #include "base/print_failure.h"
+#include "testing/layered_pdf.h"
 #include "testing/pdf_maker.h"
 #include "testing/png_fixtures.h"
 #include "testing/raster_probe.h"
@@ -352,6 +353,45 @@ TEST(Preview, PagesRepeatingOneContentShareOneFormAndSplitContentIsKeptWhole) {
   auto blue = image->at(int(p.rect.x + 25), int(kA4.height - p.rect.y - 25));
   EXPECT_TRUE(red.r > 200 && red.b < 50);
   EXPECT_TRUE(blue.b > 200 && blue.r < 50);
+}
+
+TEST(Preview, PagesOfADocumentWithoutLayersAreCopiedAsTheyAreMarkersAndAll) {
+  // Without /OCProperties every reader draws all of it: nothing is decided or rewritten.
+  testing::TempDir dir;
+  FixturePage page;
+  page.mediaBox = {0, 0, 200, 200};
+  page.content = "/OC /Nowhere BDC 1 0 0 rg 0 0 10 10 re f EMC";
+  const Artwork artwork =
+      Artwork::load(dir.write("marked.pdf", testing::makeFixturePdf({page})), std::nullopt);
+  Reopened preview(makePreview(artwork, kA4, 100, 0, 0));
+  auto xobjects = preview.pages().at(0).getObjectHandle().getKey("/Resources").getKey("/XObject");
+  EXPECT_EQ(streamBytes(xobjects.getKey("/Fx1")), page.content);
+}
+
+TEST(Preview, ALayeredPageIsWrittenDecidedWithNothingLeftToDecide) {
+  testing::TempDir dir;
+  const testing::LayeredPdf layered = testing::makeLayeredPdf(500, 700);
+  Artwork artwork = Artwork::load(dir.write("layered.pdf", layered.pdf), std::nullopt);
+  artwork.pages.push_back(artwork.pages.front());
+  Reopened preview(makePreview(artwork, kA4, 100, 0, 0));
+  auto pages = preview.pages();
+  ASSERT_EQ(pages.size(), 2u);
+  auto formOf = [](QPDFPageObjectHelper& sheet) {
+    return sheet.getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Fx1");
+  };
+  // The page drawn twice is written once.
+  EXPECT_EQ(formOf(pages[0]).getObjGen(), formOf(pages[1]).getObjGen());
+  EXPECT_FALSE(preview.pdf.getRoot().hasKey("/OCProperties"));
+  for (QPDFObjectHandle object : preview.pdf.getAllObjects()) {
+    QPDFObjectHandle dict = object.isStream() ? object.getDict() : object;
+    if (!dict.isDictionary()) continue;
+    EXPECT_FALSE(dict.getKey("/Type").isNameAndEquals("/OCG")) << object.unparse();
+    EXPECT_FALSE(dict.getKey("/Type").isNameAndEquals("/OCMD")) << object.unparse();
+    EXPECT_FALSE(dict.hasKey("/OC")) << object.unparse();
+    if (object.isStream() && !dict.getKey("/Subtype").isNameAndEquals("/Image")) {
+      EXPECT_EQ(streamBytes(object).find("/OC"), std::string::npos) << streamBytes(object);
+    }
+  }
 }
 
 TEST(Preview, RefusesArtworkThatDoesNotFitBeforeDrawing) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "base/print_failure.h"
@@ -94,6 +96,31 @@ TEST(RequestValidation, ColourRulesInOrder) {
   EXPECT_EQ(failureOf(r), "ICC profile needs an absolute file path.");
 }
 
+TEST(RequestValidation, SoftProofColourIsCheckedAfterTheColourSettings) {
+  PrintRequest r = validRequest();
+  r.softProof = SoftProof{};
+  EXPECT_EQ(failureOf(r), "");
+  const char* bad = "Choose a gamut warning color written as #RRGGBB, for example #808080.";
+  for (const char* colour : {"#aBcDeF", "#000000", "#FFFFFF"}) {
+    r.softProof->gamutWarningColor = colour;
+    EXPECT_EQ(failureOf(r), "") << colour;
+  }
+  EXPECT_EQ(r.softProof->warningRgb(), (std::array<std::uint8_t, 3>{255, 255, 255}));
+  r.softProof->gamutWarningColor = "#0a8Fc0";
+  EXPECT_EQ(r.softProof->warningRgb(), (std::array<std::uint8_t, 3>{10, 143, 192}));
+  for (const char* colour : {"", "#", "0a8Fc0", "#0a8Fc", "#0a8Fc0 ", "#0a8Fg0", "red"}) {
+    r.softProof->gamutWarningColor = colour;
+    EXPECT_EQ(failureOf(r), bad) << colour;
+  }
+  // After the colour settings, before the printer name.
+  r.colorManagement = ColorManagement::printer();
+  r.colorManagement->mode = "Printer";
+  EXPECT_EQ(failureOf(r), "Unknown color handling mode.");
+  r.colorManagement.reset();
+  r.printerName = " ";
+  EXPECT_EQ(failureOf(r), bad);
+}
+
 TEST(RequestValidation, FirstFailingCheckWins) {
   PrintRequest r = validRequest();
   r.scalePercent = 5;
@@ -119,6 +146,28 @@ TEST(RequestDecoding, NullMeansAbsentAndUnknownKeysAreIgnored) {
   EXPECT_FALSE(r.offsetXmm);
   EXPECT_EQ(r.copies, 2);
   EXPECT_FALSE(r.colorManagement);
+}
+
+TEST(RequestDecoding, SoftProofKeysDefaultOneByOne) {
+  const std::string head = R"({"printerName":"P","snapshotPath":"/s","scalePercent":100,)";
+  EXPECT_FALSE(decodePrintRequest(head + R"("softProof":null})", "r").softProof);
+  const SoftProof empty = *decodePrintRequest(head + R"("softProof":{}})", "r").softProof;
+  EXPECT_TRUE(empty.paperWhite);
+  EXPECT_FALSE(empty.gamutWarning);
+  EXPECT_EQ(empty.gamutWarningColor, "#808080");
+  const SoftProof some =
+      *decodePrintRequest(
+           head +
+               R"("softProof":{"paperWhite":false,"gamutWarning":null,"gamutWarningColor":"#112233"}})",
+           "r")
+           .softProof;
+  EXPECT_FALSE(some.paperWhite);
+  EXPECT_FALSE(some.gamutWarning);
+  EXPECT_EQ(some.gamutWarningColor, "#112233");
+  EXPECT_NE(decodeError(head + R"("softProof":{"gamutWarning":"true"}})")
+                .find(R"("gamutWarning" in "softProof")"),
+            std::string::npos);
+  EXPECT_NE(decodeError(head + R"("softProof":"on"})").find(R"("softProof")"), std::string::npos);
 }
 
 TEST(RequestDecoding, ErrorsNameTheKey) {
@@ -175,6 +224,20 @@ TEST(ResultEncoding, NestedKeysSortedSlashesEscapedOptionalsOmitted) {
       R"("requiresClipping":false,"warnings":[]},"ok":true,"outputPath":"\/tmp\/a b\/out.pdf",)"
       R"("summary":{"copies":1,"orientation":"portrait","paperHeightMm":297.0,"paperName":"A4",)"
       R"("paperWidthMm":210.0,"printerName":"P\/Q"}})");
+}
+
+TEST(ResultEncoding, OutOfGamutShareSortsAmongTheDocumentsKeys) {
+  HelperResult r;
+  r.ok = true;
+  DocumentInfo d;
+  d.format = "PNG";
+  d.outOfGamutPercent = 12.3;
+  d.colorManagement = "Application-managed";
+  r.document = d;
+  EXPECT_EQ(*encodeResultLine(r),
+            R"({"document":{"colorManagement":"Application-managed","format":"PNG",)"
+            R"("outOfGamutPercent":12.3,"pageCount":0,"pages":[],"requiresClipping":false,)"
+            R"("warnings":[]},"ok":true})");
 }
 
 TEST(ResultEncoding, EmptyListsAreKept) {

@@ -2,7 +2,8 @@
 //   make_hostile_pdf <shape> <count> [MediaBox|Resources] [dictionaries] [uncompressed] [table]
 //   [hex|a85|rl|lzw] [escaped]
 // Shapes: lengthChain emptyArrayBomb deepNesting deepPageTree longParentChain xrefBomb
-// manySmallObjects.
+// manySmallObjects, and the valid pages that are too much work to draw: contentBomb formTree
+// hugeImage hugeFunction deepOperands.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,9 +12,6 @@
 
 int main(int argc, char** argv) {
   using vardelle::testing::HostileShape;
-  static const char* kNames[] = {"lengthChain",     "emptyArrayBomb",  "deepNesting",
-                                 "deepPageTree",    "longParentChain", "xrefBomb",
-                                 "manySmallObjects"};
   if (argc < 3) {
     std::fprintf(stderr, "usage: make_hostile_pdf <shape> <count> [options]\n");
     return 2;
@@ -21,7 +19,7 @@ int main(int argc, char** argv) {
   vardelle::testing::HostileRecipe recipe;
   bool known = false;
   for (int i = 0; i < vardelle::testing::kHostileShapeCount; ++i) {
-    if (std::strcmp(argv[1], kNames[i]) == 0) {
+    if (std::strcmp(argv[1], vardelle::testing::kHostileShapeNames[i]) == 0) {
       recipe.shape = HostileShape(i);
       known = true;
     }

@@ -23,6 +23,7 @@
 #include "testing/cups_rig.h"
 #include "testing/edited_text.h"
 #include "testing/icc_fixtures.h"
+#include "testing/layered_pdf.h"
 #include "testing/pdf_maker.h"
 #include "testing/png_fixtures.h"
 #include "testing/print_snapshot.h"
@@ -513,6 +514,54 @@ TEST_F(DriverQueues, ApplicationColourReachesGutenprintAsA16BitRasterAtExactSize
       EXPECT_NEAR(onSheet.scale, 1, 0.0005);
       EXPECT_NE(rig.driverOptions(jobs.back()).find("StpiShrinkOutput=Crop"), std::string::npos);
     }
+  }
+}
+
+// What the Epson P800's driver receives for a layered page shows what its layers print, on the
+// PDF route (the spooled sheet, rendered by Ghostscript and poppler as it is and without
+// optional-content properties, and the raster the filters make of it) and on the 16-bit raster
+// route of application colour.
+TEST_F(DriverQueues, ALayeredPageReachesGutenprintWithWhatItsLayersPrintOnBothRoutes) {
+  const DriverQueue& queue = kQueues[0];
+  rig.addDriverQueue(queue.name, queue.model);
+  presetNow(queue.name, Orientation::portrait);
+  const artwork::PaperGeometry paper = artwork::PaperGeometry::fromJson(
+      json::parse(testing::readFile(dir.file(std::string(queue.name) + ".json")))["paper"],
+      "paper");
+  const double w = 180 * kMm, h = 260 * kMm;
+  const testing::LayeredPdf layered = testing::makeLayeredPdf(w, h);
+  const std::string artwork = dir.write("layered.pdf", layered.pdf);
+  const artwork::Rect rect = artwork::placement({w, h}, 100, paper, kOffsetXmm, kOffsetYmm).rect;
+  const testing::PdfBox placed{rect.x, rect.y, rect.x + rect.width, rect.y + rect.height};
+  const std::vector<std::string> none;
+  size_t jobsSoFar = 0;
+  for (bool managed : {false, true}) {
+    SCOPED_TRACE(managed ? "16-bit raster route" : "PDF route");
+    json r = request(queue.name, artwork);
+    if (managed) r["colorManagement"] = applicationColor();
+    const int job = printedJob(queue.name, r, jobsSoFar);
+    ASSERT_NE(job, 0);
+    const std::string spooled = rig.spooledDocument(job);
+    if (managed) {
+      auto sheet = testing::readCupsRaster(spooled);
+      ASSERT_TRUE(sheet) << "the spooled document is not a CUPS raster";
+      EXPECT_EQ(testing::wrongSquares(layered, sheet->front(), placed, paper.height), none);
+      continue;
+    }
+    const std::string stripped = dir.write(
+        "stripped.pdf", testing::withoutOptionalContentProperties(testing::readFile(spooled)));
+    for (const std::string& file : {spooled, stripped}) {
+      SCOPED_TRACE(file);
+      auto byGhostscript = testing::renderWithGhostscript(file, 1, 100);
+      ASSERT_TRUE(byGhostscript);
+      EXPECT_EQ(testing::wrongSquares(layered, *byGhostscript, placed, paper.height), none);
+      auto byPoppler = testing::renderWithPoppler(file, 1, 100);
+      ASSERT_TRUE(byPoppler);
+      EXPECT_EQ(testing::wrongSquares(layered, *byPoppler, 100 / 72.0, placed, paper.height), none);
+    }
+    auto driverRaster = received(queue, job);
+    ASSERT_TRUE(driverRaster) << "the driver's raster could not be made again";
+    EXPECT_EQ(testing::wrongSquares(layered, *driverRaster, placed, paper.height), none);
   }
 }
 

@@ -17,6 +17,7 @@
 #include "printing/job/route.h"
 #include "printing/job/submission.h"
 #include "testing/cups_rig.h"
+#include "testing/layered_pdf.h"
 #include "testing/pdf_maker.h"
 #include "testing/placed_ruler.h"
 #include "testing/print_snapshot.h"
@@ -169,6 +170,70 @@ TEST_F(DriverlessPrint, ARasterOnlyPrinterGetsExactSheetsThroughItsQueue) {
       "raster", std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/raster-firmware.attrs");
   printRulers(printer, "raster-only printer");
   EXPECT_EQ(cupsdJobs(printer.queue).size(), 2u);
+}
+
+// A layered page prints what its layers print on both routes: the sheet sent to the printer
+// itself (a PDF its firmware reads, rendered here also by Ghostscript and poppler as it is and
+// without optional-content properties, as a firmware that ignores layers reads it), and the
+// raster the queue's filters make. Its ruler, drawn in a layer that prints, keeps its size.
+TEST_F(DriverlessPrint, ALayeredPagePrintsWhatItsLayersPrintAndItsRulerAtExactSize) {
+  const double w = 180 * 72 / 25.4, h = 260 * 72 / 25.4;
+  const testing::LayeredPdf layered =
+      testing::makeLayeredPdf(w, h, testing::placedRulerContent(w, h));
+  for (const char* attributes : {"firmware.attrs", "raster-firmware.attrs"}) {
+    SCOPED_TRACE(attributes);
+    auto printer =
+        rig.addFirmwarePrinter(attributes[0] == 'f' ? "firmware" : "raster",
+                               std::string(VARDELLE_SOURCE_DIR) + "/testing/printer/" + attributes);
+    save(printer.queue, Orientation::portrait);
+    json r = request(printer.queue, dir.write("layered.pdf", layered.pdf));
+    r["offsetXmm"] = 4.5;
+    r["offsetYmm"] = -3;
+    json result = print(r);
+    ASSERT_EQ(result["ok"], true) << result.dump() << lastError;
+    std::vector<testing::CupsRig::KeptJob> jobs;
+    for (int i = 0; i < 600 && jobs.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      jobs = testing::CupsRig::keptJobsIn(printer.jobs);
+    }
+    ASSERT_EQ(jobs.size(), 1u);
+    const artwork::PagePlacement placement =
+        artwork::placement({w, h}, 100, snapshot.paper, 4.5, -3);
+    const testing::PdfBox placed{placement.rect.x, placement.rect.y,
+                                 placement.rect.x + placement.rect.width,
+                                 placement.rect.y + placement.rect.height};
+
+    auto image = testing::decodePng(testing::readFile(jobs[0].file + "-page1.png"));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(
+        testing::wrongSquares(layered, *image, kDpi / 72.0, placed, image->height * 72.0 / kDpi),
+        std::vector<std::string>{});
+    const testing::RulerLanding landing =
+        testing::measurePlacedRuler(*image, kDpi, placement, w, h, false);
+    ASSERT_TRUE(landing.missing.empty()) << landing.missing;
+    std::printf("%s: layered ruler worst %.4f mm, scale %.6f\n", attributes, landing.worstErrorMm,
+                landing.scale);
+    EXPECT_LE(landing.worstErrorMm, 0.1);
+    EXPECT_NEAR(landing.scale, 1, 0.0005);
+
+    const std::string received = testing::readFile(jobs[0].file);
+    if (received.rfind("%PDF-", 0) != 0) continue;  // the queue's raster
+    const std::string asSent = dir.write("received.pdf", received);
+    const std::string stripped =
+        dir.write("stripped.pdf", testing::withoutOptionalContentProperties(received));
+    for (const std::string& file : {asSent, stripped}) {
+      SCOPED_TRACE(file);
+      auto byGhostscript = testing::renderWithGhostscript(file, 1, 100);
+      ASSERT_TRUE(byGhostscript);
+      EXPECT_EQ(testing::wrongSquares(layered, *byGhostscript, placed, snapshot.paper.height),
+                std::vector<std::string>{});
+      auto byPoppler = testing::renderWithPoppler(file, 1, 100);
+      ASSERT_TRUE(byPoppler);
+      EXPECT_EQ(
+          testing::wrongSquares(layered, *byPoppler, 100 / 72.0, placed, snapshot.paper.height),
+          std::vector<std::string>{});
+    }
+  }
 }
 
 TEST_F(DriverlessPrint, APrinterThatCannotPrintUnscaledIsRefusedBeforeAnyJob) {
