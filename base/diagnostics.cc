@@ -1,6 +1,5 @@
 #include "base/diagnostics.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,14 +27,6 @@ void debugNote(std::string_view text) {
     if (n <= 0) return;
     rest.remove_prefix(static_cast<size_t>(n));
   }
-}
-
-void debugStopPoint(std::string_view point) {
-  if (!debugNotesEnabled()) return;
-  const char* wanted = std::getenv("VARDELLE_DEBUG_STOP");
-  if (!wanted || point != wanted) return;
-  debugNote("stopped at " + std::string(point));
-  ::raise(SIGSTOP);
 }
 
 }  // namespace vardelle

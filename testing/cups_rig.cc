@@ -173,6 +173,39 @@ std::string CupsRig::jobLog(int jobId) const {
   return lines;
 }
 
+int CupsRig::driverCopies(int jobId) const {
+  const std::string prefix = "[Job " + std::to_string(jobId) + "] argv[4]=\"";
+  std::istringstream log(jobLog(jobId));
+  int copies = 0;
+  for (std::string line; std::getline(log, line);) {
+    if (auto at = line.find(prefix); at != std::string::npos) {
+      copies = std::atoi(line.c_str() + at + prefix.size());
+    }
+  }
+  return copies;
+}
+
+int CupsRig::driverSheets(int jobId) const {
+  std::istringstream log(jobLog(jobId));
+  int sheets = 0;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("] PAGE: ") != std::string::npos) ++sheets;
+  }
+  return sheets;
+}
+
+std::optional<std::string> CupsRig::remadeDriverRaster(const std::string& name, int jobId,
+                                                       const std::string& out) const {
+  ProcessOutput made = runProcess(
+      {"/bin/sh", "-c",
+       "/usr/sbin/cupsfilter -p \"$0\" -i application/pdf -m application/vnd.cups-raster "
+       "-n \"$1\" -o \"$2\" \"$3\" >\"$4\" 2>/dev/null",
+       queuePpd(name), std::to_string(std::max(driverCopies(jobId), 1)), driverOptions(jobId),
+       spooledDocument(jobId), out});
+  if (made.exitStatus != 0) return std::nullopt;
+  return out;
+}
+
 void CupsRig::setDeviceUri(const std::string& name, const std::string& uri) const {
   runLpadmin({"-p", name, "-v", uri});
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,16 @@ class CupsRig {
   /// Every line of cupsd's debug log about job `jobId` (the filters it started, what they
   /// logged), in order.
   std::string jobLog(int jobId) const;
+  /// The copies cupsd handed the filters and the backend of job `jobId` (their argv[4]); 0 when
+  /// the log does not say.
+  int driverCopies(int jobId) const;
+  /// The sheets the driver of job `jobId` printed (its "PAGE:" lines).
+  int driverSheets(int jobId) const;
+  /// The raster the driver of the PDF job `jobId` on queue `name` was handed, made again from the
+  /// spooled document with the copies and options it received (the driver's own output cannot
+  /// be read back), written to `out`; none when the filters fail.
+  std::optional<std::string> remadeDriverRaster(const std::string& name, int jobId,
+                                                const std::string& out) const;
 
   /// Points the queue `name` at another device URI, keeping its PPD; throws on failure.
   void setDeviceUri(const std::string& name, const std::string& uri) const;

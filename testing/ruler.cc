@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "testing/pdf_maker.h"
@@ -82,6 +83,26 @@ std::optional<DarknessImage> renderWithGhostscript(const std::string& path, int 
        "-dLastPage=" + std::to_string(page), "-sOutputFile=" + out, path});
   if (gs.exitStatus != 0) return std::nullopt;
   return decodePgm(readFile(out), dpi);
+}
+
+std::optional<std::vector<DarknessImage>> renderAllWithGhostscript(const std::string& path,
+                                                                   int dpi) {
+  TempDir dir;
+  ProcessOutput gs =
+      runProcess({"/usr/bin/gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=pgmraw",
+                  "-r" + std::to_string(dpi), "-dGraphicsAlphaBits=4",
+                  "-sOutputFile=" + dir.file("%05d.pgm"), path});
+  if (gs.exitStatus != 0) return std::nullopt;
+  std::vector<DarknessImage> pages;
+  for (int page = 1;; ++page) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%05d.pgm", page);
+    if (!std::filesystem::exists(dir.file(name))) break;
+    std::optional<DarknessImage> image = decodePgm(readFile(dir.file(name)), dpi);
+    if (!image) return std::nullopt;
+    pages.push_back(std::move(*image));
+  }
+  return pages;
 }
 
 std::optional<std::vector<DarknessImage>> readCupsRaster(const std::string& path) {

@@ -47,6 +47,11 @@ struct DarknessImage {
 /// none when Ghostscript fails.
 std::optional<DarknessImage> renderWithGhostscript(const std::string& path, int page, int dpi);
 
+/// Every page of a PDF or PostScript file rendered by Ghostscript at `dpi`, in one run; none when
+/// Ghostscript fails.
+std::optional<std::vector<DarknessImage>> renderAllWithGhostscript(const std::string& path,
+                                                                   int dpi);
+
 /// Every page of a CUPS or PWG raster file, decoded with libcups' raster API (8 or 16 bits per
 /// colour; W, K, RGB, sRGB, CMY, CMYK and KCMY colour spaces); none when it cannot be read.
 std::optional<std::vector<DarknessImage>> readCupsRaster(const std::string& path);

@@ -12,6 +12,7 @@
 
 #include "color/output_profile.h"
 #include "printing/settings/snapshot.h"
+#include "testing/failure.h"
 #include "testing/icc_fixtures.h"
 #include "testing/pdf_maker.h"
 #include "testing/run_process.h"
@@ -22,6 +23,7 @@ namespace vardelle::app {
 namespace {
 
 using nlohmann::json;
+using testing::failureLine;
 
 std::set<std::string> entries(const std::string& folder) {
   std::set<std::string> names;
@@ -34,14 +36,6 @@ std::set<std::string> entries(const std::string& folder) {
 std::string noSpace(const std::string& folder, const std::string& what) {
   return "There was no space left in \xE2\x80\x9C" + folder + "\xE2\x80\x9D for " + what +
          ". Free some space there and try again.";
-}
-
-// The result line for a failure, with every "/" escaped as the helper writes it.
-std::string failureLine(const std::string& error) {
-  std::string line = json({{"ok", false}, {"error", error}}).dump();
-  for (size_t at = 0; (at = line.find('/', at)) != std::string::npos; at += 2)
-    line.insert(at, "\\");
-  return line + "\n";
 }
 
 class DiskFull : public ::testing::Test {

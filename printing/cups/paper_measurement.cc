@@ -232,6 +232,14 @@ std::string paperNameFor(const MeasuredPaper& paper, const std::string& shown) {
   return paper.driverBorderless ? shown + " borderless" : shown;
 }
 
+MeasuredPaper measureSavedPaper(const PrintSettings& settings,
+                                const artwork::PaperGeometry& saved) {
+  MeasuredPaper current = measurePaper(settings);
+  current.geometry.validate();
+  requireSamePaper(saved, current.geometry);
+  return current;
+}
+
 artwork::PaperGeometry paperGeometry(const PrintSettings& settings) {
   return measurePaper(settings).geometry;
 }

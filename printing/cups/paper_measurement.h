@@ -46,6 +46,11 @@ std::string paperNameFor(const MeasuredPaper& paper, const std::string& shown);
 /// orientation not understood, a Gutenprint model libgutenprint does not know.
 MeasuredPaper measurePaper(const PrintSettings& settings);
 
+/// measurePaper, for settings saved with the paper `saved`: throws as it does, and PrintFailure
+/// when the sheet it measures is not a usable one (PaperGeometry::validate) or not `saved`, size
+/// and printable area within kPaperDriftTolerancePt (requireSamePaper).
+MeasuredPaper measureSavedPaper(const PrintSettings& settings, const artwork::PaperGeometry& saved);
+
 /// measurePaper(settings).geometry.
 artwork::PaperGeometry paperGeometry(const PrintSettings& settings);
 

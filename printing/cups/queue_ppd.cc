@@ -1,5 +1,6 @@
 #include "printing/cups/queue_ppd.h"
 
+#include <strings.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "base/print_failure.h"
 #include "printing/cups/connection.h"
 #include "printing/cups/printers_internal.h"
+#include "printing/settings/exact_size_options.h"
 
 // libcups marks its whole PPD interface deprecated in favour of cupsCopyDestInfo, whose media
 // database merges same-size entries ("4x6" and "KG") and so cannot name the user's paper.
@@ -161,7 +163,26 @@ ppd_file_t* QueuePpd::handle() const { return file_->ppd; }
 
 int QueuePpd::landscapeDegrees() const { return file_->ppd->landscape < 0 ? -90 : 90; }
 
-bool QueuePpd::printerMakesCopies() const { return !file_->ppd->manual_copies; }
+bool QueuePpd::filtersMakeCopies() const { return file_->ppd->manual_copies != 0; }
+
+bool QueuePpd::backendRepeatsPages() const {
+  // libcups reads a PPD without the line as not manual, like one that says False: only the
+  // written False of a Gutenprint PPD means the driver's own copies (its NativeCopies).
+  const std::optional<std::string> manual = attribute("cupsManualCopies");
+  return attribute("StpDriverName") && manual && strcasecmp(manual->c_str(), "False") == 0;
+}
+
+void requireExactSizeChoices(const QueuePpd& ppd) {
+  for (const ExactSizeOption& option : exactSizeOptions()) {
+    if (!option.ppdChoice() || !ppd.hasOption(option.name)) continue;
+    if (!ppd.hasChoice(option.name, option.value)) {
+      const std::string label = ppd.optionText(option.name).value_or(std::string(option.name));
+      throw PrintFailure("The printer's driver cannot print at exact size: its setting \"" + label +
+                         "\" has no \"" + std::string(option.value) +
+                         "\" choice. Install the printer with another driver.");
+    }
+  }
+}
 
 }  // namespace vardelle::printing
 

@@ -61,9 +61,15 @@ class QueuePpd {
   /// (`*LandscapeOrientation`): 90 for Plus90, -90 for Minus90 and, as libcups reads it, for a
   /// PPD that does not say.
   int landscapeDegrees() const;
-  /// Whether the PPD leaves copies to the printer, as libcups and pdftopdf read it: true unless
-  /// it says *cupsManualCopies: True (Gutenprint's dye-sublimation PPDs say False).
-  bool printerMakesCopies() const;
+  /// Whether pdftopdf makes the copies for this PPD: it says *cupsManualCopies: True (Gutenprint's
+  /// inkjets, the PPD CUPS makes for a driverless printer that takes no PDF). Without the line
+  /// pdftopdf hands the copies on to the driver and the printer.
+  bool filtersMakeCopies() const;
+  /// Whether the driver's backend prints each page as often as the job asks: a Gutenprint PPD
+  /// (*StpDriverName) of a driver that makes its copies itself, which Gutenprint says with an
+  /// explicit *cupsManualCopies: False (its dye-sublimation printers: DNP, Mitsubishi, Canon
+  /// SELPHY). Their backend repeats pages, never sets of pages.
+  bool backendRepeatsPages() const;
 
   /// The parsed file, for libcups' calls that mark options on a PPD and read what they imply
   /// (cupsMarkOptions, cupsRasterInterpretPPD). Owned by this object; marking changes what
@@ -75,5 +81,9 @@ class QueuePpd {
   explicit QueuePpd(std::unique_ptr<File> file);
   std::unique_ptr<File> file_;
 };
+
+/// Throws PrintFailure, naming the setting, when `ppd` has a driver option of exactSizeOptions
+/// but not the choice that keeps the size (a Gutenprint PPD without StpiShrinkOutput=Crop).
+void requireExactSizeChoices(const QueuePpd& ppd);
 
 }  // namespace vardelle::printing

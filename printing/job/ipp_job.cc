@@ -12,6 +12,7 @@
 
 #include "base/diagnostics.h"
 #include "base/print_failure.h"
+#include "printing/cups/printers_internal.h"
 #include "printing/job/route.h"
 
 namespace vardelle::printing {
@@ -49,6 +50,36 @@ IppMessage targetRequest(const JobTarget& target, ipp_t* request, bool* untruste
 }
 
 }  // namespace
+
+JobTarget JobTarget::toQueue(http_t* cupsd, std::string_view destination) {
+  const std::optional<std::string> uri = localQueueUri(destination);
+  if (!uri) throw PrintFailure(kPrinterNotInstalled);
+  JobTarget target;
+  target.http = cupsd;
+  target.printerUri = *uri;
+  target.resource = localQueueResource(destination);
+  target.reconnect = [] { return std::optional<HttpConnection>(connectToPrintSystem()); };
+  return target;
+}
+
+JobTarget JobTarget::toPrinter(const DeviceConnection& device, std::string_view queue) {
+  JobTarget target;
+  target.http = device.http.get();
+  target.printerUri = device.uri;
+  target.resource = device.resource;
+  target.whereabouts = deviceJobWhereabouts(device.uri);
+  target.queue = std::string(queue);
+  target.certificate = device.certificate;
+  target.busyWait = kPrinterBusyLimit;
+  target.reconnect = [&device]() -> std::optional<HttpConnection> {
+    const CertificateTrust trust =
+        device.certificate ? CertificateTrust(*device.certificate) : TrustAsCupsDoes{};
+    std::optional<DeviceConnection> again = connectToDevice(device.uri, device.address, trust);
+    if (!again) return std::nullopt;
+    return std::move(again->http);
+  };
+  return target;
+}
 
 bool printerBusy(ipp_status_t status) {
   return status == IPP_STATUS_ERROR_BUSY || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||

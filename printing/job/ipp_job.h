@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "printing/cups/connection.h"
+#include "printing/cups/printer_trust.h"
 #include "printing/settings/print_settings.h"
 
 namespace vardelle::printing {
@@ -22,8 +23,24 @@ inline constexpr const char* kCheckPrintQueue =
     " Check Print Center before retrying; submission may already have started.";
 
 /// Where a job is created and its document sent: a connection, the printer-uri to name and
-/// the resource to post to (a cupsd queue or a printer itself).
-struct JobTarget {
+/// the resource to post to (a cupsd queue or a printer itself). Made only by toQueue or
+/// toPrinter, which work each string out from what names it, so that none can take another's
+/// place.
+class JobTarget {
+ public:
+  /// The local queue of `destination` ("queue" or "queue/instance") on `cupsd`, a connection to
+  /// the print system: its printer-uri and resource as cupsd knows them; a busy answer is a
+  /// refusal there (cupsd queues jobs itself); the job is cancelled on a new connection to the
+  /// print system when `cupsd` broke. Throws PrintFailure(kPrinterNotInstalled) for a name no
+  /// queue can have.
+  static JobTarget toQueue(http_t* cupsd, std::string_view destination);
+  /// The printer `device` is connected to, behind the queue `queue` (named in its sentences):
+  /// its URI and resource, where a late failure sends the user (deviceJobWhereabouts), the
+  /// certificate it showed (pinned for every later connection), kPrinterBusyLimit of waiting for
+  /// a busy printer, and a new connection to it (at the same address, showing the same
+  /// certificate) to cancel a job after `device`'s broke. `device` must outlive the target.
+  static JobTarget toPrinter(const DeviceConnection& device, std::string_view queue);
+
   http_t* http = nullptr;
   std::string printerUri;
   std::string resource;
@@ -35,14 +52,16 @@ struct JobTarget {
   std::function<std::optional<HttpConnection>()> reconnect;
   /// The queue whose printer this is, on the device route, for the sentences that name it;
   /// empty for a job through cupsd.
-  std::string queue{};
-  /// For an ipps printer, the certificate it was confirmed with (DeviceConnection::certificate):
-  /// no request and no document byte goes over a connection that shows another one
-  /// (sendCheckedRequest). Empty otherwise.
-  std::string certificate{};
+  std::string queue;
+  /// For an ipps printer, the certificate it was confirmed with: no request and no document
+  /// byte goes over a connection that shows another one (sendCheckedRequest). None otherwise.
+  std::optional<PinnedCertificate> certificate;
   /// How long a printer that answers Create-Job "busy" or "try again later" is waited for and
   /// asked again (kPrinterBusyLimit on the device route); zero: such an answer is a refusal.
   std::chrono::milliseconds busyWait{0};
+
+ private:
+  JobTarget() = default;
 };
 
 /// How long a printer that is busy with other work is waited for on the device route, as CUPS'

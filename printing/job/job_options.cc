@@ -4,7 +4,6 @@
 
 #include "base/print_failure.h"
 #include "base/text.h"
-#include "printing/job/copies.h"
 #include "printing/settings/color_vocabulary.h"
 #include "printing/settings/exact_size_options.h"
 #include "printing/settings/print_color_entries.h"
@@ -12,15 +11,13 @@
 namespace vardelle::printing {
 
 std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
-                                    const QueuePpd* ppd) {
+                                    const QueuePpd* ppd, const CopiesPlan& copies) {
   // The sheets are drawn already turned: an orientation would make the filters turn them again.
   // The colour-matching entries are this application's, not CUPS options.
   static constexpr std::string_view kNeverSent[] = {PrintSettings::kOrientation,
-                                                    kColorMatchingModeKey,
-                                                    kCustomProfilePathKey,
-                                                    "cm-calibration",
-                                                    "media"};
-  // Said once, in every reader's words, by copiesAndSidesOptions.
+                                                    kColorMatchingModeKey, kCustomProfilePathKey,
+                                                    "cm-calibration", "media"};
+  // Said once, in every reader's words, by copiesAndSidesOptions from the job's copies plan.
   static constexpr std::string_view kCopiesAndSides[] = {
       "copies", "Collate", "multiple-document-handling", "sheet-collate", "sides", "Duplex"};
   auto listed = [&](std::string_view name, const auto& names) {
@@ -51,7 +48,7 @@ std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::st
     if (option.ppdChoice() && (!ppd || !ppd->hasOption(option.name))) continue;
     options.push_back({std::string(option.name), std::string(option.value)});
   }
-  for (PrintOption& option : copiesAndSidesOptions(savedCopiesAndSides(settings, ppd), ppd)) {
+  for (PrintOption& option : copiesAndSidesOptions(copies, ppd)) {
     options.push_back(std::move(option));
   }
   for (PrintOption& option : applicationColorJobOptions(settings)) {
@@ -117,32 +114,6 @@ std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& option
   col += "}";
   out.push_back({"media-col", col});
   return out;
-}
-
-int sheetRotation(Orientation orientation) {
-  switch (orientation) {
-    case Orientation::portrait:
-      return 0;
-    case Orientation::landscape:
-      return 90;
-    case Orientation::reversePortrait:
-      return 180;
-    case Orientation::reverseLandscape:
-      return 270;
-  }
-  return 0;
-}
-
-void requireExactSizeChoices(const QueuePpd& ppd) {
-  for (const ExactSizeOption& option : exactSizeOptions()) {
-    if (!option.ppdChoice() || !ppd.hasOption(option.name)) continue;
-    if (!ppd.hasChoice(option.name, option.value)) {
-      const std::string label = ppd.optionText(option.name).value_or(std::string(option.name));
-      throw PrintFailure("The printer's driver cannot print at exact size: its setting \"" + label +
-                         "\" has no \"" + std::string(option.value) +
-                         "\" choice. Install the printer with another driver.");
-    }
-  }
 }
 
 }  // namespace vardelle::printing

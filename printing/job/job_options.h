@@ -8,24 +8,21 @@
 
 #include "printing/cups/printer_media.h"
 #include "printing/cups/queue_ppd.h"
+#include "printing/job/copies.h"
 #include "printing/settings/print_settings.h"
 
 namespace vardelle::printing {
 
 /// The options of the job made from `settings`: the saved options a job may carry (never the
 /// orientation, which the sheets already have, nor this application's own colour entries, nor
-/// placementOptionsNeverSent), then media = `media` and every exactSizeOptions entry set
-/// explicitly (a driver option only when `ppd` has it), the copies, their collation and the
-/// sides as copiesAndSidesOptions says them, and cm-calibration only for application-managed
-/// colour. A saved PageSize (the queue's
-/// own entry) goes to a queue with a PPD (`ppd`) as saved, so that CUPS cannot map the media to a
-/// same-size neighbour; without one it is left out.
+/// placementOptionsNeverSent, nor any saved words for copies, collation or sides), then media =
+/// `media` and every exactSizeOptions entry set explicitly (a driver option only when `ppd` has
+/// it), the copies and sides of `copies` as copiesAndSidesOptions says them, and cm-calibration
+/// only for application-managed colour. A saved PageSize (the queue's own entry) goes to a queue
+/// with a PPD (`ppd`) as saved, so that CUPS cannot map the media to a same-size neighbour;
+/// without one it is left out.
 std::vector<PrintOption> jobOptions(const PrintSettings& settings, const std::string& media,
-                                    const QueuePpd* ppd = nullptr);
-
-/// Throws PrintFailure, naming the setting, when `ppd` has a driver option of exactSizeOptions
-/// but not the choice that keeps the size (a Gutenprint PPD without StpiShrinkOutput=Crop).
-void requireExactSizeChoices(const QueuePpd& ppd);
+                                    const QueuePpd* ppd, const CopiesPlan& copies);
 
 /// The options of a job that goes straight to a driverless printer, made from `options`
 /// (jobOptions' result): the sheet as one media-col with the entry's size and margins (and the
@@ -37,9 +34,5 @@ void requireExactSizeChoices(const QueuePpd& ppd);
 /// print-quality) unless those are set; other PPD options dropped.
 std::vector<PrintOption> deviceJobOptions(const std::vector<PrintOption>& options,
                                           const MediaEntry& media);
-
-/// The /Rotate that turns a sheet of `orientation` onto portrait media the way the CUPS filters
-/// turn it (see orientedGeometry): 0, 90 (landscape), 180 or 270.
-int sheetRotation(Orientation orientation);
 
 }  // namespace vardelle::printing

@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "artwork/page_drawing.h"
-#include "printing/settings/exact_size_options.h"
-#include "printing/settings/print_summary.h"
 
 namespace vardelle::printing {
 
@@ -62,27 +60,21 @@ std::string ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRot
 
 void ArtworkPrintView::printDocument(bool deviceValueImages, int sheetRotation,
                                      const std::function<void(std::string_view)>& sink,
-                                     int sets) {
+                                     const std::vector<int>& sides) {
   artwork::SheetDocument sheets;
   sheets.setDeviceValueImages(deviceValueImages);
   sheets.setSheetRotation(sheetRotation);
   sheets.setInfo("KORVANEL Print", title_);
   const PageRange range = knowsPageRange();
-  for (int set = 0; set < std::max(sets, 1); ++set) {
-    for (int64_t n = range.first; n < range.first + range.length; ++n) {
-      sheets.beginSheet(paper_.size());
-      drawPage(static_cast<size_t>(n - 1), sheets);
-    }
+  std::vector<int> every;
+  for (int64_t n = range.first; n < range.first + range.length; ++n) {
+    every.push_back(static_cast<int>(n - 1));
+  }
+  for (int side : sides.empty() ? every : sides) {
+    sheets.beginSheet(paper_.size());
+    if (side >= 0 && size_t(side) < artwork_.pages.size()) drawPage(size_t(side), sheets);
   }
   sheets.write(sink);
-}
-
-void configurePrintPagination(PrintSettings& settings, int64_t /*pageCount*/) {
-  // A value left in saved settings must not reach a job: the placement options go, and the
-  // exact-size ones are written afresh (the job sets each of them once more).
-  for (std::string_view name : placementOptionsNeverSent()) settings.removeOption(name);
-  for (const ExactSizeOption& option : exactSizeOptions()) settings.removeOption(option.name);
-  configureDeterministicLayout(settings);
 }
 
 }  // namespace vardelle::printing

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "artwork/artwork.h"
 #include "artwork/paper_geometry.h"
@@ -55,10 +56,12 @@ class ArtworkPrintView {
   /// `sheetRotation`: each sheet carries /Rotate by that much (see
   /// SheetDocument::setSheetRotation).
   std::string printDocument(bool deviceValueImages, int sheetRotation = 0);
-  /// The same, handed to `sink` as it is written (see SheetDocument::write), the pages `sets`
-  /// times over as whole sets (collated copies the document holds).
+  /// The same, handed to `sink` as it is written (see SheetDocument::write), with a sheet for
+  /// each of `sides` in order: the page of that index (from 0), or a blank sheet for a negative
+  /// one (the copies and blank backs a document holds); every page once without any.
   void printDocument(bool deviceValueImages, int sheetRotation,
-                     const std::function<void(std::string_view)>& sink, int sets = 1);
+                     const std::function<void(std::string_view)>& sink,
+                     const std::vector<int>& sides = {});
 
   /// The last drawing failure; absent when every page drew. Never cleared.
   const std::optional<PrintFailure>& renderingError() const { return renderingError_; }
@@ -74,11 +77,5 @@ class ArtworkPrintView {
   std::string title_;
   std::optional<PrintFailure> renderingError_;
 };
-
-/// Prepares `settings` for a print view of `pageCount` pages: the deterministic layout of
-/// configureDeterministicLayout (which also removes any page range, so pages 1 to pageCount all
-/// print), then removes every saved option that would add margins, centre, scale or paginate
-/// the pages on the way to the printer. Throws PrintFailure(kLayoutNotConfigured).
-void configurePrintPagination(PrintSettings& settings, int64_t pageCount);
 
 }  // namespace vardelle::printing

@@ -146,14 +146,9 @@ int turnDegrees(Orientation turn) {
 
 }  // namespace
 
-bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route) {
-  return color.applicationManaged() && route == PrintRoute::localQueue && ppd &&
-         ppd->attribute("StpDriverName") && takesCupsRaster(*ppd);
-}
-
 RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
                         const std::vector<PrintOption>& options,
-                        const artwork::PaperGeometry& measured, size_t pages) {
+                        const artwork::PaperGeometry& measured) {
   RasterJob job;
   job.header = sixteenBitPageHeader(ppd, options);
   const cups_page_header2_t& h = job.header;
@@ -182,15 +177,13 @@ RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
       !(std::fabs(sheetHeight - job.grid.media.height) <= kRasterToMeasuredTolerancePt)) {
     throw PrintFailure(kPaperChanged);
   }
-
-  job.copies = planCopies(&ppd, true, options, pages);
   return job;
 }
 
 std::vector<FileSpan> writeRasterDocument(const RasterJob& job, const artwork::Artwork& artwork,
                                           const artwork::PaperGeometry& paper, double scalePercent,
                                           double offsetXmm, double offsetYmm,
-                                          const ByteSink& sink) {
+                                          const std::vector<int>& sides, const ByteSink& sink) {
   RasterWriter writer(sink);
   const FileSpan sync{0, writer.written()};
   std::vector<FileSpan> sheets;
@@ -203,10 +196,8 @@ std::vector<FileSpan> writeRasterDocument(const RasterJob& job, const artwork::A
                              });
     sheets.push_back({start, writer.written() - start});
   }
-  // A two-sided collated set of an odd number of pages would leave the next set starting on a
-  // back side: a blank sheet after each set but the last, as pdftopdf adds one.
   std::optional<FileSpan> blank;
-  if (job.copies.blankAfterOddSet && sheets.size() % 2 == 1) {
+  if (std::any_of(sides.begin(), sides.end(), [](int side) { return side < 0; })) {
     const off_t start = writer.written();
     writer.header(job.header);
     const std::vector<std::uint16_t> white(size_t(job.grid.width) * 3, 0xFFFF);
@@ -222,14 +213,14 @@ std::vector<FileSpan> writeRasterDocument(const RasterJob& job, const artwork::A
       spans.push_back(span);
     }
   };
-  if (job.copies.collated) {
-    for (int copy = 0; copy < job.copies.inDocument; ++copy) {
-      for (const FileSpan& sheet : sheets) add(sheet);
-      if (blank && copy + 1 < job.copies.inDocument) add(*blank);
-    }
-  } else {
-    for (const FileSpan& sheet : sheets) {
-      for (int copy = 0; copy < job.copies.inDocument; ++copy) add(sheet);
+  if (sides.empty()) {
+    for (const FileSpan& sheet : sheets) add(sheet);
+  }
+  for (int side : sides) {
+    if (side < 0) {
+      add(*blank);
+    } else if (size_t(side) < sheets.size()) {
+      add(sheets[size_t(side)]);
     }
   }
   return spans;

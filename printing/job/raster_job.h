@@ -13,7 +13,6 @@
 #include "base/files.h"
 #include "base/records.h"
 #include "printing/cups/queue_ppd.h"
-#include "printing/job/copies.h"
 #include "printing/job/ipp_job.h"
 #include "printing/job/route.h"
 #include "printing/settings/print_settings.h"
@@ -23,41 +22,35 @@ namespace vardelle::printing {
 /// The MIME type of a CUPS raster document.
 inline constexpr const char* kCupsRasterFormat = "application/vnd.cups-raster";
 
-/// Whether the job goes to its driver as a 16-bit raster made here rather than as PDF:
-/// application-managed colour, through the local queue (`route`), to a Gutenprint driver (the
-/// PPD has *StpDriverName) whose PPD takes a CUPS raster straight to it (takesCupsRaster). Every
-/// other job, and one without a PPD (`ppd` null), takes the PDF route.
-bool takesRasterRoute(const QueuePpd* ppd, const ColorManagement& color, PrintRoute route);
-
 /// What a raster job is settled on before its document is written.
 struct RasterJob {
   cups_page_header2_t header{};  ///< every sheet's page header (sixteenBitPageHeader)
   artwork::DeviceGrid grid;      ///< the header's pixels, and how each sheet lies on the media
-  CopiesPlan copies;  ///< how many of each sheet the driver receives, and the job asks for
 };
 
-/// Settles the raster job for `options` (jobOptions' result, exactly as the job carries them) on
-/// the queue of `ppd` with `settings`: the header of sixteenBitPageHeader, which must describe the
-/// saved paper (the PPD entry the settings name, and the `measured` sheet, turned back to the
-/// media, within kRasterToMeasuredTolerancePt); the grid of that header with the sheet turned onto
-/// the media as the filters turn it (sheetTurn); the copies as planCopies makes them (for `pages` pages) for a
-/// raster, since no pdftopdf runs on this route and the driver prints each sheet it receives
-/// once. Throws PrintFailure (those of sixteenBitPageHeader, the paper-drift
-/// sentence), always before any job exists.
+/// Settles the raster job for `options` (exactly as the job carries them) on the queue of `ppd`
+/// with `settings`: the header of sixteenBitPageHeader, which must describe the saved paper (the
+/// PPD entry the settings name, and the `measured` sheet, turned back to the media, within
+/// kRasterToMeasuredTolerancePt); the grid of that header with the sheet turned onto the media as
+/// the filters turn it (sheetTurn). Throws PrintFailure (those of sixteenBitPageHeader, the
+/// paper-drift sentence), always before any job exists.
 RasterJob planRasterJob(const QueuePpd& ppd, const PrintSettings& settings,
                         const std::vector<PrintOption>& options,
-                        const artwork::PaperGeometry& measured, size_t pages = 1);
+                        const artwork::PaperGeometry& measured);
 
-/// Writes the raster document of `artwork` into `sink`: the raster's sync word, then for each
-/// page its header and its rows drawn by drawDeviceSheet on `paper` with `scalePercent` and the
-/// offset, each run of identical rows written once with its repeat count and each row packed as
-/// CUPS raster compresses it. Holds a row or two and a strip of the page, never a sheet. Each
-/// sheet is written once: the returned spans of the written bytes, sent in order, make the whole
-/// document with its copies. Throws the page's PrintFailure when one cannot be drawn,
-/// PrintFailure("The print document could not be created. Nothing was submitted.") when libcups
-/// cannot write a header, and what `sink` throws.
+/// Writes the raster document of `artwork` into `sink`: the raster's sync word, then a page for
+/// each artwork page, its header and its rows drawn by drawDeviceSheet on `paper` with
+/// `scalePercent` and the offset, each run of identical rows written once with its repeat count
+/// and each row packed as CUPS raster compresses it, and a blank page when `sides` has a blank
+/// side (a negative index). Holds a row or two and a strip of the page, never a sheet. Each page
+/// is written once: the returned spans of the written bytes, sent in order, make the document
+/// with a page for each of `sides` in order (the copies the driver receives; every page once
+/// without any). Throws the page's PrintFailure when one cannot be drawn, PrintFailure("The print
+/// document could not be created. Nothing was submitted.") when libcups cannot write a header,
+/// and what `sink` throws.
 std::vector<FileSpan> writeRasterDocument(const RasterJob& job, const artwork::Artwork& artwork,
                                           const artwork::PaperGeometry& paper, double scalePercent,
-                                          double offsetXmm, double offsetYmm, const ByteSink& sink);
+                                          double offsetXmm, double offsetYmm,
+                                          const std::vector<int>& sides, const ByteSink& sink);
 
 }  // namespace vardelle::printing

@@ -1,13 +1,11 @@
 #pragma once
 
-#include <chrono>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <vector>
+// How a job travels to the printer: through the local queue, or straight to the driverless
+// printer behind it, decided from what the queue and the printer say (printer_facts.h).
 
-#include "printing/cups/dnssd_printers.h"
-#include "printing/cups/printer_media.h"
+#include <string>
+
+#include "printing/cups/printer_facts.h"
 
 namespace vardelle::printing {
 
@@ -21,45 +19,6 @@ enum class PrintRoute {
   printerDevice,
 };
 
-/// What decides the route of one queue, read at print time.
-struct RouteFacts {
-  std::string deviceUri;     ///< the queue's device-uri
-  std::string cupsVersion;   ///< the cupsd's cups-version, e.g. "2.4.2"; empty when it says none
-  std::string makeAndModel;  ///< the queue's printer-make-and-model
-  /// The printer's own URI: the device URI, or what its DNS-SD name or cups-browsed queue was
-  /// found to stand for ("ipps://localhost:8700/ipp/print"); empty until asked.
-  std::string printerUri;
-  std::string printerAddress;  ///< the address DNS-SD resolved the printer to; empty otherwise
-  /// For an ipps printer, the certificate it showed when it was asked and confirmed
-  /// (DeviceConnection::certificate); the job goes only over connections that show it.
-  std::string printerCertificate;
-  std::optional<AnnouncedPrinter> service;  ///< the DNS-SD service the printer was found as
-  bool printerAsked = false;  ///< whether the printer behind the queue was asked (ipp devices)
-  /// The UUID ("urn:uuid:…") of the printer behind the queue, as it answered and, when DNS-SD
-  /// announced one, confirmed against that; none until asked, or when the printer says none.
-  std::optional<std::string> printerUuid;
-  std::vector<std::string> printScalingSupported;  ///< the printer's own, empty without any
-  std::vector<std::string> documentFormats;        ///< the printer's document-format-supported
-  PrinterMedia media;                              ///< the printer's media-col-database
-};
-
-/// True when a cupsd of `version` ("2.4.2", "2.5b1") forwards a job's print-scaling to IPP
-/// printers: 2.4.8 and later (earlier IPP backends drop it, OpenPrinting/cups issue #862).
-/// False for anything that does not start with two numbers.
-bool cupsForwardsPrintScaling(std::string_view version);
-
-/// True for a device URI this helper can reach itself: ipp:// or ipps:// with a host that is not
-/// a DNS-SD service name.
-bool isIppDevice(std::string_view deviceUri);
-
-/// True for a device URI whose printer is found through DNS-SD first: a service name (dnssd://,
-/// ipp(s)://<service>._ipp(s)._tcp.<domain>/) or a cups-browsed queue (implicitclass://).
-bool isDnssdDevice(std::string_view deviceUri);
-
-/// Whether `facts` call for asking the printer itself (an IPP or DNS-SD device behind a cupsd
-/// that drops print-scaling).
-bool needsPrinterFacts(const RouteFacts& facts);
-
 /// The route for a queue:
 /// - not an IPP or DNS-SD device (driver queues, files, USB): the local queue, whose filters
 ///   honour the exact-size options;
@@ -70,41 +29,6 @@ bool needsPrinterFacts(const RouteFacts& facts);
 /// - otherwise, a printer that would apply its own print-scaling default to the PDF the queue
 ///   passes through: the printer's device.
 PrintRoute chooseRoute(const RouteFacts& facts);
-
-/// What cupsd says of the queue: device-uri, cups-version and printer-make-and-model; the printer
-/// is not asked. Throws PrintFailure: print system gone, printer not installed.
-RouteFacts readQueueFacts(const std::string& destination);
-
-/// The queue's route facts: device-uri and cups-version from cupsd, and, where the route depends
-/// on them, print-scaling-supported, document-format-supported and media-col-database from the
-/// printer itself. A printer known by a DNS-SD name or through cups-browsed is first found on
-/// the network (within kPrinterSearchLimit; see choosePrinter) and confirmed to be the queue's
-/// (confirmPrinter); an ipps printer's certificate is saved in libcups' store only then. Every
-/// request goes over a connection checked by sendCheckedRequest. Throws PrintFailure, before any
-/// job: print system gone, printer not installed, and a sentence of its own when the printer behind
-/// a driverless queue cannot be found, told apart from others, confirmed, reached or trusted (its
-/// queue alone would shrink the artwork into the margins, so nothing is sent).
-/// `askPrinter` asks the printer of an IPP or DNS-SD device even where the route does not
-/// depend on it (to learn its printerUuid).
-RouteFacts readRouteFacts(const std::string& destination, bool askPrinter = false);
-
-/// The UUID ("urn:uuid:…") of the printer behind `destination`, for verifyPrinter: the one its
-/// dnssd:// device URI names (CUPS' backend prints only to a service announcing that UUID, so no
-/// printer need answer); otherwise that of the printer readRouteFacts(destination, true) finds
-/// and confirms, whose facts are kept in `facts` for the route. None for a queue that does not
-/// print to a network printer. Throws what readRouteFacts throws.
-std::optional<std::string> printerUuidBehind(const std::string& destination,
-                                             std::optional<RouteFacts>& facts);
-
-/// The sentence for a driverless printer behind `destination` that does not answer.
-std::string printerUnreachable(const std::string& destination);
-
-/// The sentence for an ipps printer behind `destination` whose certificate is not trusted.
-std::string printerNotTrusted(const std::string& destination);
-
-/// The sentence for a printer behind `destination` that was still busy with other work after
-/// being waited for `waited`: nothing was created or sent.
-std::string printerStillBusy(const std::string& destination, std::chrono::milliseconds waited);
 
 /// Said after the print-queue sentence of a late failure on the device route, so that the user
 /// looks for the job where it is: the printer's own job list, not the local queue.

@@ -4,6 +4,7 @@
 
 #include "artwork/paper_geometry.h"
 #include "printing/settings/snapshot.h"
+#include "testing/failure.h"
 #include "testing/pdf_fixtures.h"
 #include "testing/png_fixtures.h"
 #include "testing/run_process.h"
@@ -12,16 +13,13 @@
 namespace vardelle::app {
 namespace {
 
+using testing::failureLine;
 using testing::runVardelle;
 using testing::TempDir;
 
 // A number as the result line writes it.
 std::string num(double v) { return nlohmann::json(v).dump(); }
 std::string mm(double points) { return num(points * 25.4 / 72); }
-
-std::string failureLine(const std::string& message) {
-  return "{\"error\":\"" + message + "\",\"ok\":false}\n";
-}
 
 struct Preset {
   TempDir dir;
@@ -139,8 +137,8 @@ TEST(InspectCommand, PageLargerThanThePaperIsReported) {
 
 // The libraries the dynamic loader opened while `inspect` ran on `artwork`, as LD_DEBUG lists them.
 std::string librariesLoadedToInspect(const Preset& preset, const std::string& artwork) {
-  auto run = runVardelle("inspect", preset.request(artwork, ",\"pngDpi\":300"),
-                         {{"LD_DEBUG", "files"}});
+  auto run =
+      runVardelle("inspect", preset.request(artwork, ",\"pngDpi\":300"), {{"LD_DEBUG", "files"}});
   EXPECT_EQ(run.exitStatus, 0) << run.out;
   return run.err;
 }

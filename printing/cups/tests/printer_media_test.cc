@@ -7,6 +7,7 @@
 
 #include "base/print_failure.h"
 #include "printing/cups/same_sheet.h"
+#include "testing/failure.h"
 
 namespace vardelle::printing {
 namespace {
@@ -52,12 +53,7 @@ Ipp answer(const std::vector<Ipp>& cols, const std::vector<Ipp>& ready = {}) {
 }
 
 std::string failureOf(const PrinterMedia& media, const MediaEntry& queue) {
-  try {
-    printerEntryFor(media, queue, "Studio_Photo");
-  } catch (const PrintFailure& failure) {
-    return failure.what();
-  }
-  return {};
+  return testing::failureOf([&] { printerEntryFor(media, queue, "Studio_Photo"); });
 }
 
 TEST(PrinterMedia, TheQueuesSheetMustStillBeOneThePrinterOffersMarginsAndAll) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/print_failure.h"
+#include "testing/failure.h"
 
 namespace vardelle::printing {
 namespace {
@@ -18,15 +19,6 @@ AnnouncedPrinter announced(const std::string& name, const std::string& type,
   printer.port = 631;
   printer.txt = {{"rp", "ipp/print"}, {"ty", "Vardelle Firmware Printer"}, {"UUID", uuid}};
   return printer;
-}
-
-std::string failureOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const PrintFailure& failure) {
-    return failure.what();
-  }
-  return {};
 }
 
 TEST(QueuePrinter, DeviceUrisNameTheirServiceThroughDnssd) {
@@ -81,16 +73,17 @@ TEST(QueuePrinter, ACupsBrowsedQueueStandsForExactlyOnePrinter) {
 
   const std::vector<AnnouncedPrinter> two = {announced("Studio Photo", "_ipp._tcp", uuid),
                                              announced("Studio-Photo", "_ipp._tcp", "22")};
-  EXPECT_EQ(failureOf([&] { choosePrinter(queue, two); }),
+  EXPECT_EQ(testing::failureOf([&] { choosePrinter(queue, two); }),
             "Several printers on the network answer to \"Studio_Photo\" (\"Studio Photo\", "
             "\"Studio-Photo\"), so it is not certain which one would print. Add the printer you "
             "mean in the Printers settings by its ipp:// address and print to that queue.");
 
-  EXPECT_EQ(failureOf([&] { choosePrinter(queue, {announced("Office", "_ipp._tcp", "11")}); }),
-            "The printer behind \"Studio_Photo\" could not be found on the network, so the "
-            "artwork could not be sent at exact size. Make sure the printer is switched on and "
-            "connected, then try again; if it stays hidden, add it in the Printers settings by "
-            "its ipp:// address and print to that queue.");
+  EXPECT_EQ(
+      testing::failureOf([&] { choosePrinter(queue, {announced("Office", "_ipp._tcp", "11")}); }),
+      "The printer behind \"Studio_Photo\" could not be found on the network, so the "
+      "artwork could not be sent at exact size. Make sure the printer is switched on and "
+      "connected, then try again; if it stays hidden, add it in the Printers settings by "
+      "its ipp:// address and print to that queue.");
 }
 
 TEST(QueuePrinter, AServiceUriFindsItsServiceAndRefusesAnotherPrintersAnswer) {
@@ -101,13 +94,13 @@ TEST(QueuePrinter, AServiceUriFindsItsServiceAndRefusesAnotherPrintersAnswer) {
   EXPECT_EQ(choosePrinter(queue, found).type, "_ipp._tcp");  // the type the queue names
 
   queue.deviceUri = "dnssd://Studio%20Photo._ipp._tcp.local/?uuid=11111111-2222-3333-4444-5555";
-  EXPECT_NE(failureOf([&] { choosePrinter(queue, found); })
+  EXPECT_NE(testing::failureOf([&] { choosePrinter(queue, found); })
                 .find("is not the one the queue was made for: DNS-SD announces it with another "
                       "identity"),
             std::string::npos);
 
   queue.deviceUri = "ipp://Other._ipp._tcp.local./";
-  EXPECT_NE(failureOf([&] { choosePrinter(queue, found); }).find("could not be found"),
+  EXPECT_NE(testing::failureOf([&] { choosePrinter(queue, found); }).find("could not be found"),
             std::string::npos);
 }
 
@@ -125,7 +118,7 @@ TEST(QueuePrinter, ThePrinterThatAnswersMustBeTheOneTheQueueWasMadeFor) {
   const QueueFacts hp{"Studio_Photo", "implicitclass://Studio_Photo/", "HP", "DesignJet T650", ""};
   EXPECT_NO_THROW(confirmPrinter(hp, service, {"Hewlett-Packard DesignJet T650", std::nullopt}));
 
-  EXPECT_EQ(failureOf([&] {
+  EXPECT_EQ(testing::failureOf([&] {
               confirmPrinter(cups, service, {"Other Firmware Printer", {}});
             }),
             "The printer found on the network for \"Studio_Photo\" (\"Studio Photo\") is not the "
@@ -133,14 +126,14 @@ TEST(QueuePrinter, ThePrinterThatAnswersMustBeTheOneTheQueueWasMadeFor) {
             "\"Vardelle Printer\". Nothing was sent. Add the printer in the Printers settings by "
             "its ipp:// address and print to that queue.");
   // "Vardellex" is not made by "Vardelle".
-  EXPECT_FALSE(failureOf([&] {
+  EXPECT_FALSE(testing::failureOf([&] {
                  confirmPrinter(cups, service, {"Vardellex Printer", {}});
                }).empty());
-  EXPECT_NE(failureOf([&] {
+  EXPECT_NE(testing::failureOf([&] {
               confirmPrinter(cups, service, {std::nullopt, {}});
             }).find("it does not say its make and model"),
             std::string::npos);
-  EXPECT_NE(failureOf([&] {
+  EXPECT_NE(testing::failureOf([&] {
               confirmPrinter(cups, service, {"Vardelle Firmware Printer", "urn:uuid:1234"});
             }).find("it answers with another identity (urn:uuid:1234)"),
             std::string::npos);

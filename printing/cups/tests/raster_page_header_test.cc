@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "base/print_failure.h"
 #include "printing/settings/print_color_entries.h"
+#include "testing/failure.h"
 #include "testing/ppd_fixtures.h"
 #include "testing/temp_dir.h"
 
@@ -16,12 +16,7 @@ namespace {
 using testing::gutenprintPpd;
 
 std::string refusal(const QueuePpd& ppd, const std::vector<PrintOption>& options) {
-  try {
-    sixteenBitPageHeader(ppd, options);
-  } catch (const PrintFailure& failure) {
-    return failure.what();
-  }
-  return "";
+  return testing::failureOf([&] { sixteenBitPageHeader(ppd, options); });
 }
 
 TEST(RasterPageHeader, IsTheDriversOwnHeaderForTheOptionsWithSixteenBits) {

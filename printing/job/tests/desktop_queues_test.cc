@@ -29,6 +29,7 @@
 #include "printing/settings/snapshot.h"
 #include "testing/cups_rig.h"
 #include "testing/desktop_rig.h"
+#include "testing/edited_text.h"
 #include "testing/placed_ruler.h"
 #include "testing/png_fixtures.h"
 #include "testing/print_snapshot.h"
@@ -57,12 +58,7 @@ std::string firmwareAttributes() {
 
 // firmware.attrs with `from` replaced by `to` everywhere.
 std::string firmwareWith(const std::string& from, const std::string& to) {
-  std::string attributes = firmwareAttributes();
-  for (size_t at = attributes.find(from); at != std::string::npos;
-       at = attributes.find(from, at + to.size())) {
-    attributes.replace(at, from.size(), to);
-  }
-  return attributes;
+  return testing::replacedAll(firmwareAttributes(), from, to);
 }
 
 // The number of jobs the rig's cupsd has held for `queue`, in any state.
@@ -139,8 +135,10 @@ class DesktopQueues : public ::testing::Test {
       cups_dest_t* dests = nullptr;
       const int count = cupsGetDests(&dests);
       cups_dest_t* dest = cupsGetDest(queue.c_str(), nullptr, count, dests);
-      const char* uri = dest ? cupsGetOption("device-uri", dest->num_options, dest->options) : nullptr;
-      const char* own = dest ? cupsGetOption("printer-uuid", dest->num_options, dest->options) : nullptr;
+      const char* uri =
+          dest ? cupsGetOption("device-uri", dest->num_options, dest->options) : nullptr;
+      const char* own =
+          dest ? cupsGetOption("printer-uuid", dest->num_options, dest->options) : nullptr;
       const std::string deviceUri = uri ? uri : "";
       const std::string queueId = own ? own : "";
       cupsFreeDests(count, dests);
@@ -685,8 +683,8 @@ TEST_F(LastingPresets, APresetOutlivesCupsBrowsedMakingTheQueueAgain) {
   // A preset that named the first queue by its own printer-uuid, as applications did: that
   // queue is gone, and so is its identifier.
   byPrinter = false;
-  NativeSnapshot saved = decodeSnapshot(testing::readFile(preset("Studio_Photo")),
-                                        preset("Studio_Photo"));
+  NativeSnapshot saved =
+      decodeSnapshot(testing::readFile(preset("Studio_Photo")), preset("Studio_Photo"));
   saved.printerId = first;
   dir.write("Studio_Photo-preset.json", saved.toFileBytes());
   json r = request("Studio_Photo");
@@ -720,8 +718,8 @@ TEST_F(LastingPresets, AnotherPrinterTakingOverTheNameIsRefused) {
   rig.startCupsBrowsed();
   rig.waitForQueue("Studio_Photo");
   savePreset("Studio_Photo");
-  NativeSnapshot saved = decodeSnapshot(testing::readFile(preset("Studio_Photo")),
-                                        preset("Studio_Photo"));
+  NativeSnapshot saved =
+      decodeSnapshot(testing::readFile(preset("Studio_Photo")), preset("Studio_Photo"));
   saved.printerId = applicationPrinterId("Studio_Photo");
   dir.write("Studio_Photo-preset.json", saved.toFileBytes());
   json r = request("Studio_Photo");
@@ -758,8 +756,8 @@ TEST_F(LastingPresets, ATemporaryQueueGoneBeforeThePrintIsMadeAgain) {
 }
 
 TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBeforeTheJob) {
-  // The helper stops once the document is made (as a long conversion would keep it busy), CUPS
-  // forgets the temporary queue, and the helper goes on.
+  // The helper stops once the document is made (as a long conversion would keep it busy; the
+  // pause point is preloaded into it), CUPS forgets the temporary queue, and the helper goes on.
   auto printer = rig.addPrinter("lab", "Lab Printer");
   discoveredOnly.insert("Lab_Printer");
   const artwork::PaperGeometry paper = saveThroughDialog("Lab_Printer");
@@ -779,7 +777,8 @@ TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBefo
     ::kill(pid, SIGCONT);
   };
   printExactRuler("Lab_Printer", printer, "temporary queue made again before Create-Job", paper,
-                  false, {{"VARDELLE_DEBUG", "1"}, {"VARDELLE_DEBUG_STOP", "document-made"}},
+                  false,
+                  {{"LD_PRELOAD", VARDELLE_PAUSE_POINT}, {"VARDELLE_TEST_PAUSE", "document-made"}},
                   restartWhileStopped);
   EXPECT_TRUE(stopped) << lastError;
   EXPECT_FALSE(during.empty());
@@ -791,11 +790,11 @@ TEST_F(LastingPresets, ATemporaryQueueGoneWhileTheDocumentWasMadeIsMadeAgainBefo
 class Copies : public DesktopQueues {};
 
 TEST_F(Copies, ADriverlessPrinterGetsTheSavedCopiesCollationAndSidesInIppsWords) {
-  const std::string twoSided = dir.write(
-      "duplex.attrs",
-      firmwareWith("ATTR keyword sides-supported \"one-sided\"",
-                   "ATTR keyword sides-supported \"one-sided\",\"two-sided-long-edge\","
-                   "\"two-sided-short-edge\""));
+  const std::string twoSided =
+      dir.write("duplex.attrs",
+                firmwareWith("ATTR keyword sides-supported \"one-sided\"",
+                             "ATTR keyword sides-supported \"one-sided\",\"two-sided-long-edge\","
+                             "\"two-sided-short-edge\""));
   auto printer = rig.addPrinter("duplex", "Duplex Printer", twoSided);
   rig.addQueue("Duplex_Printer", "ipp://Duplex%20Printer._ipp._tcp.local/");
   std::optional<QueuePpd> ppd = QueuePpd::forQueue("Duplex_Printer");

@@ -259,10 +259,7 @@ TEST_F(DriverlessPrint, ASubstitutedAttributeCancelsTheJobBeforeItsDocument) {
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
                               5000, nullptr);
   ASSERT_NE(http, nullptr);
-  char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                   "/printers/%s", rig.queue().c_str());
-  const JobTarget target{http, uri, "/printers/" + rig.queue(), "", {}};
+  const JobTarget target = JobTarget::toQueue(http, rig.queue());
   const std::vector<PrintOption> options = {
       {"media-col",
        "{media-size={x-dimension=21000 y-dimension=29700} media-bottom-margin=0 "

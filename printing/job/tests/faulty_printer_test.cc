@@ -14,6 +14,7 @@
 
 #include "base/print_failure.h"
 #include "printing/cups/connection.h"
+#include "printing/cups/printer_trust.h"
 #include "printing/job/ipp_job.h"
 #include "printing/job/route.h"
 #include "testing/cups_rig.h"
@@ -311,10 +312,10 @@ TEST_F(FaultyPrinterBusy, APrinterStillBusyAfterTheLimitSaysNothingWasSent) {
   auto printer = rig.addFirmwarePrinter("stuck");
   HeldJob held(printer.uri);
   ASSERT_GT(held.id(), 0);
-  std::optional<DeviceConnection> device = connectToDevice(printer.uri);
+  std::optional<DeviceConnection> device = connectToDevice(printer.uri, "", TrustAsCupsDoes{});
   ASSERT_TRUE(device);
-  JobTarget target{device->http.get(),     printer.uri, device->resource, "", {}, "stuck", "",
-                   std::chrono::seconds(3)};
+  JobTarget target = JobTarget::toPrinter(*device, "stuck");
+  target.busyWait = std::chrono::seconds(3);
   const auto start = Clock::now();
   try {
     createCheckedJob(target, "artwork", {{"print-scaling", "none"}});
@@ -334,10 +335,11 @@ TEST_F(FaultyPrinterBusy, ARefusedJobSaysNothingWasSentNotThatItMayHaveStarted) 
   // A printer that answers Create-Job with an error has created nothing.
   auto printer = rig.addFirmwarePrinter("refusing");
   HeldJob held(printer.uri);
-  std::optional<DeviceConnection> device = connectToDevice(printer.uri);
+  std::optional<DeviceConnection> device = connectToDevice(printer.uri, "", TrustAsCupsDoes{});
   ASSERT_TRUE(device);
   // Busy is a refusal when nothing waits for it (the queue route).
-  JobTarget target{device->http.get(), printer.uri, device->resource, "", {}};
+  JobTarget target = JobTarget::toPrinter(*device, "refusing");
+  target.busyWait = {};
   try {
     createCheckedJob(target, "artwork", {{"print-scaling", "none"}});
     ADD_FAILURE() << "a busy printer took the job";

@@ -1,4 +1,4 @@
-#include "printing/job/submission.h"
+#include "printing/job/job_plan.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 
 #include "base/print_failure.h"
 #include "printing/cups/same_sheet.h"
-#include "printing/job/copies.h"
 #include "printing/job/job_options.h"
+#include "printing/job/last_check.h"
 #include "printing/settings/print_color_entries.h"
 #include "testing/failure.h"
 #include "testing/ppd_fixtures.h"
@@ -50,75 +50,46 @@ TEST(Submission, CopiesOverrideAndPaperToleranceAndTitle) {
   EXPECT_EQ(jobTitle(request), "Poster final.v2.pdf");
 }
 
-TEST(Submission, CopiesCollationAndSidesAreSaidOnceInEveryReadersWords) {
-  testing::TempDir dir;
-  const QueuePpd duplexing = testing::gutenprintPpd(dir, "bjc-PIXMA-iP4500");
-  const QueuePpd simplex = testing::gutenprintPpd(dir, "escp2-p800");
-  auto sent = [](const PrintSettings& settings, const QueuePpd* ppd) {
-    std::map<std::string, std::string> byName;
-    for (const PrintOption& option : jobOptions(settings, "iso_a4_210x297mm", ppd)) {
-      EXPECT_TRUE(byName.emplace(option.name, option.value).second) << "twice: " << option.name;
-    }
-    return byName;
-  };
-  // The PPD's own Duplex choice is what the dialog saved; sides says the same, and a saved sides
-  // that contradicts it does not reach the job.
-  PrintSettings settings("ip4500");
-  ASSERT_TRUE(settings.setOption("Duplex", "DuplexTumble"));
-  ASSERT_TRUE(settings.setOption("sides", "one-sided"));
-  ASSERT_TRUE(settings.setOption(PrintSettings::kCopies, "3"));
-  ASSERT_TRUE(settings.setOption("Collate", "True"));
-  auto options = sent(settings, &duplexing);
-  EXPECT_EQ(options["Duplex"], "DuplexTumble");
-  EXPECT_EQ(options["sides"], "two-sided-short-edge");
-  EXPECT_EQ(options["copies"], "3");
-  EXPECT_EQ(options["Collate"], "True");
-  EXPECT_EQ(options["multiple-document-handling"], "separate-documents-collated-copies");
-  const CopiesPlan plan = planCopies(&duplexing, true, jobOptions(settings, "x", &duplexing), 3);
-  EXPECT_EQ(plan.inDocument, 3);
-  EXPECT_TRUE(plan.collated);
-  EXPECT_TRUE(plan.blankAfterOddSet);
-
-  // Without a Duplex option the saved sides counts; an unknown word is one-sided.
-  ASSERT_TRUE(settings.setOption("sides", "two-sided-long-edge"));
-  options = sent(settings, &simplex);
-  EXPECT_EQ(options.count("Duplex"), 0u);
-  EXPECT_EQ(options["sides"], "two-sided-long-edge");
-  ASSERT_TRUE(settings.setOption("sides", "both"));
-  EXPECT_EQ(sent(settings, nullptr)["sides"], "one-sided");
-
-  // One copy: nothing to collate; the device route keeps IPP's words only.
-  PrintSettings single("ip4500");
-  options = sent(single, &duplexing);
-  EXPECT_EQ(options["Duplex"], "None");
-  EXPECT_EQ(options["sides"], "one-sided");
-  EXPECT_EQ(options.count("Collate"), 0u);
-  EXPECT_EQ(options.count("multiple-document-handling"), 0u);
-  std::map<std::string, std::string> device;
-  for (const PrintOption& option :
-       deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm", &duplexing), {})) {
-    device[option.name] = option.value;
-  }
-  EXPECT_EQ(device.count("Duplex"), 0u);
-  EXPECT_EQ(device.count("Collate"), 0u);
-  EXPECT_EQ(device["sides"], "two-sided-short-edge");
-  EXPECT_EQ(device["multiple-document-handling"], "separate-documents-collated-copies");
-}
-
-TEST(Submission, AJobDocumentLargerThanTheSpoolMayHoldIsRefused) {
+TEST(Submission, AJobDocumentLargerThanTheSpoolMayHoldIsRefusedInTheUnitItIsSaidIn) {
   EXPECT_NO_THROW(requireSpoolRoom(kMaxJobDocumentBytes, 99, std::nullopt));
   EXPECT_NO_THROW(requireSpoolRoom(1000, 1, 1000));
   EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(14'800'000'000ULL, 99, std::nullopt); }),
             "The print job would be 14.8 GB (it holds all 99 copies, made by this computer), "
-            "more than the 4.3 GB one print may take on disk while it waits. Nothing was sent. "
+            "more than the 4.0 GB one print may take on disk while it waits. Nothing was sent. "
             "Print fewer copies at a time.");
+  // A byte over is said over: the document rounded up, the limit and the room rounded down.
   EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(kMaxJobDocumentBytes + 1, 1, {}); }),
-            "The print job would be 4.3 GB, more than the 4.3 GB one print may take on disk "
+            "The print job would be 4.1 GB, more than the 4.0 GB one print may take on disk "
             "while it waits. Nothing was sent. Print at a smaller size.");
-  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(2'000'000'000ULL, 3, 1'500'000'000ULL); }),
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(1'500'000'001ULL, 3, 1'599'999'999ULL); }),
+            "");
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(2'000, 1, 0); }),
+            "The print job would be 0.1 MB, more than the 0.0 MB left on the disk that holds the "
+            "print queue. Nothing was sent. Free some disk space, then try again.");
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(1'200'000'000ULL, 1, 800'000'000ULL); }),
+            "The print job would be 1200.0 MB, more than the 800.0 MB left on the disk that holds "
+            "the print queue. Nothing was sent. Free some disk space, then try again.");
+  EXPECT_EQ(testing::failureOf([] { requireSpoolRoom(2'000'000'000ULL, 3, 1'599'999'999ULL); }),
             "The print job would be 2.0 GB (it holds all 3 copies, made by this computer), more "
             "than the 1.5 GB left on the disk that holds the print queue. Nothing was sent. Free "
             "some disk space, or print fewer copies at a time.");
+}
+
+TEST(Submission, TheSpoolIsCupsdsOwnRequestRootOnThisMachineOnly) {
+  testing::TempDir dir;
+  const std::string conf = dir.write("cups-files.conf",
+                                     "# RequestRoot /not/this\nServerRoot /etc/cups\n"
+                                     "requestroot /srv/spool/cups\nTempDir /tmp\n");
+  for (const char* local : {"localhost:631", "localhost:24718", "/run/cups/cups.sock", "127.0.0.1",
+                            "[::1]:631", "LOCALHOST"}) {
+    EXPECT_EQ(spoolFolder(local, conf), "/srv/spool/cups") << local;
+  }
+  EXPECT_EQ(spoolFolder("localhost", dir.write("empty.conf", "LogLevel warn\n")),
+            "/var/spool/cups");
+  EXPECT_EQ(spoolFolder("localhost", dir.file("missing.conf")), "/var/spool/cups");
+  for (const char* remote : {"print.example.org", "192.168.1.20:631", "localhost.example.org"}) {
+    EXPECT_EQ(spoolFolder(remote, conf), std::nullopt) << remote;
+  }
 }
 
 TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
@@ -132,7 +103,7 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
                              {"cm-calibration", "x"}}) {
     ASSERT_TRUE(settings.setOption(name, value));
   }
-  auto options = jobOptions(settings, "iso_a4_210x297mm");
+  auto options = jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{});
   std::map<std::string, std::string> byName;
   for (const auto& option : options) {
     EXPECT_TRUE(byName.emplace(option.name, option.value).second) << "twice: " << option.name;
@@ -150,7 +121,8 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
                                                         {"page-set", "all"},
                                                         {"outputorder", "normal"},
                                                         {"copies", "1"},
-                                                        {"sides", "two-sided-long-edge"}}));
+                                                        {"sides", "one-sided"}}));
+  // The copies and sides are the copies plan's: a saved sides never reaches the job by itself.
 
   ColorManagement color;
   color.mode = "application";
@@ -159,7 +131,7 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
   color.profilePath = "/p.icc";
   color.driverColorManagementDisabled = true;
   configureApplicationColor(settings, color);
-  options = jobOptions(settings, "iso_a4_210x297mm");
+  options = jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{});
   EXPECT_EQ(options.back(), (PrintOption{"cm-calibration", "true"}));
   for (const auto& option : options) {
     EXPECT_NE(option.name, kColorMatchingModeKey);
@@ -171,15 +143,11 @@ TEST(Submission, JobOptionsForceExactSizeAndNeverTurnThePage) {
   // carry no marker, and the job is refused before it is made.
   PrintSettings lost = settings;
   ASSERT_TRUE(lost.setOption(kColorMatchingModeKey, "AP_PrinterColorMatching"));
-  const std::vector<PrintOption> unmarked = jobOptions(lost, "iso_a4_210x297mm");
-  try {
-    verifyApplicationColor(unmarked, color);
-    ADD_FAILURE() << "unmarked job options passed";
-  } catch (const PrintFailure& failure) {
-    EXPECT_STREQ(failure.what(),
-                 "macOS did not retain the requested application-managed color settings. "
-                 "Nothing was submitted.");
-  }
+  const std::vector<PrintOption> unmarked =
+      jobOptions(lost, "iso_a4_210x297mm", nullptr, CopiesPlan{});
+  EXPECT_EQ(testing::failureOf([&] { verifyApplicationColor(unmarked, color); }),
+            "macOS did not retain the requested application-managed color settings. "
+            "Nothing was submitted.");
   EXPECT_NO_THROW(verifyApplicationColor(unmarked, ColorManagement::printer()));
 }
 
@@ -192,11 +160,11 @@ TEST(QueuePpd, DriverOverridesAndThePaperEntryGoOnlyToAQueueWithThatPpd) {
   auto has = [](const std::vector<PrintOption>& options, const PrintOption& wanted) {
     return std::count(options.begin(), options.end(), wanted) == 1;
   };
-  auto withPpd = jobOptions(settings, "na_index-4x6_4x6in", &ppd);
+  auto withPpd = jobOptions(settings, "na_index-4x6_4x6in", &ppd, CopiesPlan{});
   EXPECT_TRUE(has(withPpd, {"PageSize", "w288h432J"}));
   EXPECT_TRUE(has(withPpd, {"StpiShrinkOutput", "Crop"}));
   EXPECT_FALSE(has(withPpd, {"StpiShrinkOutput", "Shrink"}));
-  auto withoutPpd = jobOptions(settings, "na_index-4x6_4x6in");
+  auto withoutPpd = jobOptions(settings, "na_index-4x6_4x6in", nullptr, CopiesPlan{});
   for (const PrintOption& option : withoutPpd) {
     EXPECT_NE(option.name, "PageSize");
     EXPECT_NE(option.name, "StpiShrinkOutput");
@@ -214,8 +182,9 @@ TEST(QueuePpd, DriverOverridesAndThePaperEntryGoOnlyToAQueueWithThatPpd) {
 TEST(DeviceJobOptions, AKGrayPresetAsksTheDriverlessPrinterForMonochrome) {
   PrintSettings settings("hp");
   ASSERT_TRUE(settings.setOption(PrintSettings::kColorModel, "KGray"));
-  const std::vector<PrintOption> sent = deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm"),
-                                                         MediaEntry{21000, 29700, 0, 0, 0, 0});
+  const std::vector<PrintOption> sent =
+      deviceJobOptions(jobOptions(settings, "iso_a4_210x297mm", nullptr, CopiesPlan{}),
+                       MediaEntry{21000, 29700, 0, 0, 0, 0});
   EXPECT_EQ(std::count(sent.begin(), sent.end(), PrintOption{"print-color-mode", "monochrome"}), 1);
   EXPECT_EQ(std::count_if(sent.begin(), sent.end(),
                           [](const PrintOption& o) { return o.name == "print-color-mode"; }),

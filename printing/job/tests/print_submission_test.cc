@@ -28,6 +28,7 @@
 #include "testing/run_process.h"
 #include "testing/silent_server.h"
 #include "testing/temp_dir.h"
+#include "testing/tmpfs.h"
 
 namespace vardelle::printing {
 namespace {
@@ -472,6 +473,41 @@ TEST_F(PrintCommand, AStoppedDriverlessPrinterIsSaidBeforeAnyJob) {
                 "\" could not be reached to send the artwork at exact size. Make sure it is "
                 "switched on and connected, then try again.");
   EXPECT_TRUE(cupsdJobs().empty());
+}
+
+TEST_F(PrintCommand, TheSpoolBoundIsCupsdsOwnFolderAndOnlyWhereCupsdKeepsTheDocument) {
+  // cupsd's RequestRoot on a full disk, named by the configuration the helper reads for it.
+  testing::Tmpfs spool(1 << 20);
+  if (!spool.mounted()) GTEST_SKIP() << spool.why();
+  spool.fillLeaving("filler", 0);
+  testing::TempDir root;
+  root.write("cups-files.conf", "RequestRoot " + spool.path() + "\n");
+  std::map<std::string, std::string> fullSpool = rig.environment();
+  fullSpool["CUPS_SERVERROOT"] = root.path();
+  const std::string artwork = dir.write("art.pdf", testing::makeFixturePdf({markedPage(200, 300)}));
+  auto print = [&](const std::string& queue, const std::map<std::string, std::string>& env) {
+    snapshot = testing::savedSnapshot(testing::paperSettings(queue, kA4, Orientation::portrait));
+    writeSnapshot();
+    json r = request(artwork);
+    r["printerName"] = queue;
+    auto out = testing::runVardelle("print", dir.write("spool-request.json", r.dump()), env);
+    return json::parse(out.out);
+  };
+
+  // Through a queue, cupsd keeps the document in its spool folder until it is printed.
+  rig.addDriverQueue("pdf", "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
+  json refused = print("pdf", fullSpool);
+  EXPECT_EQ(refused["ok"], false);
+  EXPECT_EQ(refused.value("error", ""),
+            "The print job would be 0.1 MB, more than the 0.0 MB left on the disk that holds "
+            "the print queue. Nothing was sent. Free some disk space, then try again.");
+  EXPECT_EQ(rig.jobCount("pdf"), 0u);
+  // The rig's own spool folder has room.
+  EXPECT_EQ(print("pdf", rig.environment())["submitted"], true);
+  // Straight to a driverless printer the document waits in no spool.
+  const auto straight = rig.addFirmwarePrinter("straight");
+  ASSERT_EQ(chooseRoute(readRouteFacts(straight.queue)), PrintRoute::printerDevice);
+  EXPECT_EQ(print(straight.queue, fullSpool)["submitted"], true);
 }
 
 TEST(PrintWatchdog, ParentGoneDuringPrintGivesOneLineWithTheQueueSentence) {

@@ -7,6 +7,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include "printing/job/job_plan.h"
 #include "testing/icc_fixtures.h"
 #include "testing/pdf_maker.h"
 #include "testing/png_fixtures.h"

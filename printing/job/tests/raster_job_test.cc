@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/print_failure.h"
+#include "printing/job/copies.h"
 #include "testing/converted_page.h"
 #include "testing/ppd_fixtures.h"
 #include "testing/temp_dir.h"
@@ -59,7 +60,7 @@ std::vector<std::uint16_t> drawn(const artwork::ArtworkPage& page,
   return samples;
 }
 
-TEST(RasterDocument, EveryRowReadsBackAsDrawnAndCopiesFollowTheirCollation) {
+TEST(RasterDocument, EveryRowReadsBackAsDrawnAndEachSideOfThePlanFollows) {
   // Two pages as wide as the grid at its own resolution, of flat stretches longer than a run can
   // say, stripes and noise up to the last pixel, so that rows pack into every kind of run; rows
   // repeated past what one record can say above and below them.
@@ -89,94 +90,43 @@ TEST(RasterDocument, EveryRowReadsBackAsDrawnAndCopiesFollowTheirCollation) {
   const std::vector<std::uint16_t> second = drawn(art.pages[1], paper, job.grid);
   ASSERT_NE(first, second);
 
-  for (bool collated : {false, true}) {
-    SCOPED_TRACE(collated ? "collated" : "uncollated");
-    job.copies = {2, collated, 1};
+  // The sides of a copies plan, in order: each page written once however often it is sent, a
+  // blank page where the plan has a blank side, and every page once without a plan.
+  const std::vector<std::uint16_t> white(first.size(), 0xFFFF);
+  struct Case {
+    std::vector<int> sides;
+    std::vector<const std::vector<std::uint16_t>*> sent;
+  };
+  for (const Case& c :
+       {Case{{}, {&first, &second}}, Case{{0, 1, 0, 1}, {&first, &second, &first, &second}},
+        Case{{0, 0, 1, 1}, {&first, &first, &second, &second}},
+        Case{{0, kBlankSide, 0, kBlankSide, 0}, {&first, &white, &first, &white, &first}}}) {
+    SCOPED_TRACE(c.sides.size());
     std::string written;
-    const std::vector<FileSpan> spans = writeRasterDocument(
-        job, art, paper, 100, 0, 0, [&](std::string_view bytes) { written.append(bytes); });
+    const std::vector<FileSpan> spans =
+        writeRasterDocument(job, art, paper, 100, 0, 0, c.sides,
+                            [&](std::string_view bytes) { written.append(bytes); });
     std::string sent;
     for (const FileSpan& span : spans) sent += written.substr(span.offset, span.length);
-    // Each sheet is written once, whatever the copies.
-    EXPECT_LT(written.size(), sent.size());
-
+    if (c.sent.size() > 2) {
+      EXPECT_LT(written.size(), sent.size());
+    }
     const std::vector<ReadPage> pages = readBack(sent);
-    ASSERT_EQ(pages.size(), 4u);
-    const auto& a = first;
-    const auto& b = second;
-    const std::vector<const std::vector<std::uint16_t>*> order =
-        collated ? std::vector{&a, &b, &a, &b} : std::vector{&a, &a, &b, &b};
+    ASSERT_EQ(pages.size(), c.sent.size());
     for (size_t i = 0; i < pages.size(); ++i) {
       EXPECT_EQ(pages[i].header.cupsBitsPerColor, 16u);
       EXPECT_EQ(pages[i].header.cupsWidth, 1200u);
-      EXPECT_TRUE(pages[i].samples == *order[i]) << "sheet " << i;
-    }
-  }
-
-  // Two-sided sets of one page: each set but the last ends with a blank back side, so that the
-  // next starts on a front side; uncollated, the sheets simply follow each other.
-  art.pages.pop_back();
-  for (bool collated : {true, false}) {
-    job.copies = {3, collated, 1, collated};
-    std::string written;
-    const std::vector<FileSpan> spans = writeRasterDocument(
-        job, art, paper, 100, 0, 0, [&](std::string_view bytes) { written.append(bytes); });
-    std::string sent;
-    for (const FileSpan& span : spans) sent += written.substr(span.offset, span.length);
-    const std::vector<ReadPage> pages = readBack(sent);
-    ASSERT_EQ(pages.size(), collated ? 5u : 3u);
-    for (size_t i = 0; i < pages.size(); ++i) {
-      const bool blank = collated && i % 2 == 1;
-      EXPECT_EQ(pages[i].samples == first, !blank) << "sheet " << i;
-      EXPECT_EQ(std::all_of(pages[i].samples.begin(), pages[i].samples.end(),
-                            [](std::uint16_t v) { return v == 0xFFFF; }),
-                blank)
-          << "sheet " << i;
+      EXPECT_TRUE(pages[i].samples == *c.sent[i]) << "sheet " << i;
     }
   }
 }
 
-TEST(RasterDocument, CopiesAndTheirCollationAreReadAsPdftopdfReadsThem) {
+TEST(RasterDocument, TheRasterIsTheMeasuredSheetTurnedAsTheFiltersTurnIt) {
   testing::TempDir dir;
   const QueuePpd p800 = testing::gutenprintPpd(dir, "escp2-p800");
   PrintSettings settings("p800");
   ASSERT_TRUE(settings.setOption(PrintSettings::kPageSize, "A4"));
   const artwork::PaperGeometry a4{20990 * 72.0 / 2540, 29704 * 72.0 / 2540, 0, 0, 595, 842};
-  auto plan = [&](std::vector<PrintOption> options) {
-    options.push_back({"PageSize", "A4"});
-    return planRasterJob(p800, settings, options, a4);
-  };
-  EXPECT_EQ(plan({{"copies", "3"}}).copies.inDocument, 3);
-  EXPECT_EQ(plan({{"copies", "3"}}).copies.inJob, 1);
-  EXPECT_FALSE(plan({{"copies", "3"}}).copies.collated);
-  EXPECT_TRUE(plan({{"Collate", "True"}}).copies.collated);
-  EXPECT_TRUE(plan({{"multiple-document-handling", "separate-documents-collated-copies"}})
-                  .copies.collated);
-  EXPECT_FALSE(plan({{"multiple-document-handling", "separate-documents-uncollated-copies"}})
-                   .copies.collated);
-  EXPECT_FALSE(plan({{"sheet-collate", "uncollated"}}).copies.collated);
-
-  // A dye-sublimation printer makes the copies itself (its backend prints each page as often as
-  // the job asks): the raster holds each sheet once and the job asks for all.
-  const QueuePpd ds40 = testing::gutenprintPpd(dir, "dnp-ds40");
-  ASSERT_TRUE(ds40.printerMakesCopies());
-  ASSERT_FALSE(p800.printerMakesCopies());
-  for (bool raster : {true, false}) {
-    const CopiesPlan dyeSub = planCopies(&ds40, raster, {{"copies", "3"}, {"Collate", "True"}}, 1);
-    EXPECT_EQ(dyeSub.inDocument, 1);
-    EXPECT_EQ(dyeSub.inJob, 3);
-    // It can only repeat pages, not sets: collated sets of several pages are in the document.
-    const CopiesPlan sets = planCopies(&ds40, raster, {{"copies", "3"}, {"Collate", "True"}}, 2);
-    EXPECT_EQ(sets.inDocument, 3);
-    EXPECT_TRUE(sets.collated);
-    EXPECT_EQ(sets.inJob, 1);
-    EXPECT_EQ(planCopies(&ds40, raster, {{"copies", "3"}, {"Collate", "False"}}, 2).inJob, 3);
-  }
-  // A PDF holds one, whatever the queue: pdftopdf or the printer makes the rest.
-  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}, 2).inDocument, 1);
-  EXPECT_EQ(planCopies(&p800, false, {{"copies", "3"}}, 2).inJob, 3);
-  EXPECT_EQ(withCopies({{"copies", "3"}, {"media", "A4"}}, 1)[0].value, "1");
-
   // The raster is the measured sheet: a PageSize that is not the saved entry is the paper
   // having changed. A custom size is the PPD's custom form.
   EXPECT_THROW(planRasterJob(p800, settings, {{"PageSize", "Letter"}}, a4), PrintFailure);

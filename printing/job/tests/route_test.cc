@@ -6,6 +6,7 @@
 
 #include "printing/job/ipp_job.h"
 #include "printing/job/job_options.h"
+#include "printing/job/job_plan.h"
 #include "printing/job/submission.h"
 
 namespace vardelle::printing {
