@@ -80,12 +80,17 @@ std::pair<size_t, size_t> saves(std::string content) {
   QPDFTokenizer tokenizer;
   tokenizer.allowEOF();
   std::pair<size_t, size_t> count{0, 0};
+  bool imageDictionary = false;
   for (;;) {
     QPDFTokenizer::Token token = tokenizer.readToken(input, "content", true);
     if (token.getType() == QPDFTokenizer::tt_eof) break;
-    if (token.isWord("q")) ++count.first;
-    if (token.isWord("Q")) ++count.second;
+    // Between BI and ID lies an inline image's dictionary, where a word is a (bad) value, not an
+    // operator: the resolver writes or leaves out the image whole, dictionary and all.
+    if (token.isWord("BI")) imageDictionary = true;
+    if (!imageDictionary && token.isWord("q")) ++count.first;
+    if (!imageDictionary && token.isWord("Q")) ++count.second;
     if (token.isWord("ID")) {
+      imageDictionary = false;
       char ch;
       input->read(&ch, 1);
       tokenizer.expectInlineImage(input);
