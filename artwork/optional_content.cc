@@ -190,6 +190,58 @@ std::optional<bool> OptionalContent::expression(QPDFObjectHandle term, int depth
   return result;
 }
 
+namespace {
+
+/// `name` as the warning shows it: control characters as spaces, at most kLongestName characters.
+std::string shownName(const std::string& name) {
+  constexpr size_t kLongestName = 60;
+  std::string shown;
+  size_t characters = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char byte = static_cast<unsigned char>(name[i]);
+    const bool continuation = (byte & 0xC0) == 0x80;
+    if (!continuation && ++characters > kLongestName) {
+      shown += "\xE2\x80\xA6";
+      break;
+    }
+    shown += byte < 0x20 || byte == 0x7F ? ' ' : char(byte);
+  }
+  return shown;
+}
+
+}  // namespace
+
+std::optional<std::string> layersNotPrintedWarning(QPDF& pdf) {
+  constexpr size_t kNamesShown = 8;
+  std::optional<OptionalContent> layers = OptionalContent::of(pdf);
+  if (!layers) return std::nullopt;
+  std::vector<std::string> names;
+  size_t unnamed = 0;
+  for (const std::string& name : layers->groupsNotPrinted()) {
+    if (name.find_first_not_of(" \t\r\n") == std::string::npos) {
+      ++unnamed;
+    } else if (std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(name);
+    }
+  }
+  if (names.empty() && unnamed == 0) return std::nullopt;
+  std::string listed;
+  const size_t shown = std::min(names.size(), kNamesShown);
+  for (size_t i = 0; i < shown; ++i) {
+    if (i > 0) listed += ", ";
+    listed += "\"" + shownName(names[i]) + "\"";
+  }
+  const size_t more = names.size() - shown + unnamed;
+  if (more > 0) {
+    if (!listed.empty()) listed += " and ";
+    listed += std::to_string(more) + (shown > 0 ? " more" : (more == 1 ? " unnamed layer" : " unnamed layers"));
+  }
+  const bool one = names.size() + unnamed == 1;
+  return std::string("This PDF has ") + (one ? "a layer" : "layers") + " set not to print: " +
+         listed + ". " + (one ? "It is" : "They are") +
+         " left out of the preview, the thumbnail and the print.";
+}
+
 std::vector<std::string> OptionalContent::groupsNotPrinted() const {
   std::vector<std::string> out;
   for (const auto& [id, name] : listed_) {

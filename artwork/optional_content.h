@@ -60,4 +60,9 @@ class OptionalContent {
   std::map<QPDFObjGen, bool> memberships_;
 };
 
+/// The warning that names the layers of `pdf` that will not print, or none when every layer
+/// prints (or the document has none). Names are shortened and counted past the first few, so that
+/// a file cannot make the warning long.
+std::optional<std::string> layersNotPrintedWarning(QPDF& pdf);
+
 }  // namespace vardelle::artwork

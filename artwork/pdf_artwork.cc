@@ -1,6 +1,7 @@
 // PDF artwork: the pages and their boxes as qpdf reads them. Only this loader and the code that
 // draws PDF pages need qpdf, so a PNG can be inspected without loading it.
 #include "artwork/artwork.h"
+#include "artwork/optional_content.h"
 #include "artwork/pdf_conversion.h"
 #include "artwork/pdf_document.h"
 #include "artwork/pdf_page_entries.h"
@@ -80,6 +81,16 @@ Artwork Artwork::loadPdf(const std::string& path) {
     }
   }
   Artwork artwork = pdfArtwork(std::move(pages));
+  try {
+    if (std::optional<std::string> layers = layersNotPrintedWarning(document->qpdf())) {
+      artwork.warnings.push_back(std::move(*layers));
+    }
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    // A damaged layer list leaves its layers as printing decides them, without a warning.
+    debugNote(std::string("qpdf: layers: ") + e.what());
+  }
   artwork.pdfDocument = std::move(document);
   artwork.pdfPageConverter = &convertPdfPage;
   return artwork;

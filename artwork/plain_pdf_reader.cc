@@ -104,6 +104,8 @@ class PlainPdf {
   // A stream was read through a filter other than Flate: what was read from it is measured, but
   // qpdf's decoding of such filters is not matched here closely enough to answer from it.
   bool usedOtherFilters() const { return usedOtherFilters_; }
+  // The catalog has optional content properties: which layers print is qpdf's to read.
+  bool layered() const { return layered_; }
 
   std::vector<PdfPageEntries> pages() {
     readCrossReferences();
@@ -111,6 +113,7 @@ class PlainPdf {
     if (trailer_.find("Encrypt")) notPlain(Rule::encrypted);
     const Value& root = resolve(get(trailer_, "Root"));
     if (!root.isDictionary()) notPlain(Rule::noCatalog);
+    layered_ = root.find("OCProperties") != nullptr;
     const Value* pagesRef = root.find("Pages");
     if (!pagesRef || pagesRef->kind != Value::Kind::reference) notPlain(Rule::badPagesEntry);
     const Value& pagesRoot = resolve(*pagesRef);
@@ -758,6 +761,7 @@ class PlainPdf {
   std::vector<std::pair<uint64_t, long long>> xrefStreams_;  // object, offset
   size_t decoded_ = 0;
   bool usedOtherFilters_ = false;
+  bool layered_ = false;
   Budget values_;
   Budget copies_;
   std::vector<uint64_t> pageKeys_;
@@ -774,13 +778,14 @@ class PlainPdf {
 struct Reading {
   std::vector<PdfPageEntries> pages;
   bool answerable;  // read without the filters whose decoding is only measured
+  bool layered;     // its layers, named in inspection's warnings, are read by qpdf
   PdfCheck measured;
 };
 
 std::optional<Reading> readWithinLimits(const std::string& path, std::string_view who) {
   try {
     PlainPdf pdf(path, true);
-    Reading reading{pdf.pages(), false, {}};
+    Reading reading{pdf.pages(), false, pdf.layered(), {}};
     pdf.checkCopies();
     reading.answerable = !pdf.usedOtherFilters();
     reading.measured = {pdf.fileBytes(), pdf.copiesSpent()};
@@ -809,6 +814,10 @@ std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& 
   if (!reading) return std::nullopt;
   if (!reading->answerable) {
     debugNote("plain PDF reader: declined: a filter other than Flate, measured but left to qpdf");
+    return std::nullopt;
+  }
+  if (reading->layered) {
+    debugNote("plain PDF reader: declined: layers, which qpdf reads");
     return std::nullopt;
   }
   return std::move(reading->pages);

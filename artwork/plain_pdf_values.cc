@@ -29,6 +29,7 @@ bool isKept(std::string_view key) {
                                                "Length",
                                                "MediaBox",
                                                "N",
+                                               "OCProperties",
                                                "Pages",
                                                "Parent",
                                                "Predictor",
@@ -179,7 +180,8 @@ Value Parser::parse(int depth) {
       }
       if (v.entries.empty()) v.entries.reserve(4);
       Value value;
-      if (key.name == "Encrypt") {
+      // Only whether they are there counts; qpdf reads them.
+      if (key.name == "Encrypt" || key.name == "OCProperties") {
         parse<false>(depth + 1);
         value.kind = Value::Kind::unread;
       } else {

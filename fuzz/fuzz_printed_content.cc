@@ -85,8 +85,10 @@ std::pair<size_t, size_t> saves(std::string content) {
     QPDFTokenizer::Token token = tokenizer.readToken(input, "content", true);
     if (token.getType() == QPDFTokenizer::tt_eof) break;
     // Between BI and ID lies an inline image's dictionary, where a word is a (bad) value, not an
-    // operator: the resolver writes or leaves out the image whole, dictionary and all.
+    // operator: the resolver writes or leaves out the image whole, dictionary and all, up to the
+    // EI that ends it (with or without an ID).
     if (token.isWord("BI")) imageDictionary = true;
+    if (token.isWord("EI")) imageDictionary = false;
     if (!imageDictionary && token.isWord("q")) ++count.first;
     if (!imageDictionary && token.isWord("Q")) ++count.second;
     if (token.isWord("ID")) {

@@ -221,5 +221,40 @@ TEST(OptionalContent, HostileExpressionsEndInThePolicy) {
       rule->prints(layers.object("<< /Type /OCMD /OCGs [G2] /P /AllOn /VE " + fine + " >>")));
 }
 
+// The warning names what will not print without letting a file make it long or break its line.
+TEST(OptionalContent, TheWarningNamesTheLayersThatWillNotPrintWithinBounds) {
+  Layers layers(3);
+  layers.rule("<< >>");
+  EXPECT_FALSE(layersNotPrintedWarning(layers.pdf)) << "every layer prints";
+  layers.rule("<< /OFF [G2] >>");
+  EXPECT_EQ(layersNotPrintedWarning(layers.pdf),
+            "This PDF has a layer set not to print: \"Layer 2\". It is left out of the preview, "
+            "the thumbnail and the print.");
+
+  Layers named(12);
+  named.group(1).replaceKey("/Name", QPDFObjectHandle::newUnicodeString(
+                                         "Die\nline " + std::string(80, 'x') + "\xC3\xA9"));
+  named.group(2).replaceKey("/Name", QPDFObjectHandle::newUnicodeString("Layer 4"));
+  named.group(3).removeKey("/Name");
+  std::string off;
+  for (int i = 1; i <= 12; ++i) off += "G" + std::to_string(i) + " ";
+  named.rule("<< /OFF [" + off + "] >>");
+  const std::string longName = "Die line " + std::string(51, 'x') + "\xE2\x80\xA6";
+  EXPECT_EQ(layersNotPrintedWarning(named.pdf),
+            "This PDF has layers set not to print: \"" + longName +
+                "\", \"Layer 4\", \"Layer 5\", \"Layer 6\", \"Layer 7\", \"Layer 8\", \"Layer 9\", "
+                "\"Layer 10\" and 3 more. They are left out of the preview, the thumbnail and the "
+                "print.")
+      << "a name shortened to 60 characters, a repeated name once, an unnamed layer counted";
+
+  Layers unnamed(2);
+  unnamed.group(1).removeKey("/Name");
+  unnamed.group(2).replaceKey("/Name", QPDFObjectHandle::newString(" "));
+  unnamed.rule("<< /BaseState /OFF >>");
+  EXPECT_EQ(layersNotPrintedWarning(unnamed.pdf),
+            "This PDF has layers set not to print: 2 unnamed layers. They are left out of the "
+            "preview, the thumbnail and the print.");
+}
+
 }  // namespace
 }  // namespace vardelle::artwork

@@ -217,6 +217,19 @@ TEST_F(OutputFlow, EveryOutputOfALayeredPageShowsWhatPrints) {
                             {"renderingIntent", "relativeColorimetric"},
                             {"blackPointCompensation", false},
                             {"driverColorManagementDisabled", true}};
+  // Inspection names the layers left out, and every output says the same.
+  const std::string layersLeftOut =
+      "This PDF has layers set not to print: \"Sketch\", \"Die line\". They are left out of the "
+      "preview, the thumbnail and the print.";
+  json inspected = run("inspect", request(""));
+  const json plainWarnings = inspected["document"]["warnings"];
+  json layeredRequest = request("");
+  layeredRequest["filePath"] = source;
+  inspected = run("inspect", layeredRequest);
+  ASSERT_EQ(inspected["ok"], true) << inspected.dump();
+  json expected = plainWarnings;
+  expected.insert(expected.begin() + 1, layersLeftOut);
+  EXPECT_EQ(inspected["document"]["warnings"], expected);
   for (bool managed : {false, true}) {
     SCOPED_TRACE(managed ? "application colour" : "printer colour");
     json r = request(dir.file("preview.pdf"));
@@ -224,6 +237,10 @@ TEST_F(OutputFlow, EveryOutputOfALayeredPageShowsWhatPrints) {
     if (managed) r["colorManagement"] = application;
     json previewed = run("preview", r);
     ASSERT_EQ(previewed["ok"], true) << previewed.dump();
+    if (!managed) {
+      EXPECT_EQ(previewed["document"]["warnings"], expected);
+    }
+    EXPECT_EQ(previewed["document"]["warnings"][managed ? 0 : 1], layersLeftOut);
     const std::string preview = testing::readFile(dir.file("preview.pdf"));
     const std::string stripped =
         dir.write("stripped.pdf", testing::withoutOptionalContentProperties(preview));
