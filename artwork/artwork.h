@@ -133,9 +133,13 @@ struct Artwork {
   /// Applies the request's colour settings (validated first). Printer-managed colour returns the
   /// artwork unchanged. With `convert` false no pixels are converted. With `streamPng`, a PNG
   /// page is converted again each time it is drawn, a band at a time, instead of being held
-  /// converted (same values; a damaged file then fails when drawn). Throws PrintFailure.
+  /// converted (same values; a damaged file then fails when drawn). With `pages` firstOnly, the
+  /// pages after the first are checked (sizes, limits, their source's transform) but keep their
+  /// own content, for a picture of the first sheet. Throws PrintFailure.
+  enum class ConvertedPages { all, firstOnly };
   Artwork applyingColorManagement(const ColorManagement& settings, double scalePercent,
-                                  bool convert, bool streamPng = false) const;
+                                  bool convert, bool streamPng = false,
+                                  ConvertedPages pages = ConvertedPages::all) const;
 };
 
 /// The first check of every loader: `path` is absolute and can be read. Throws PrintFailure.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -175,11 +176,13 @@ RasterSize managedRasterSize(const ArtworkPage& page, double scalePercent) {
 
 namespace {
 
-/// Converts every page of `artwork` with `conversion` (pixels only when `convert`), or, with a
-/// proof, makes its soft proof; the result has the artwork's fields and no warnings yet.
+/// Converts the first `drawn` pages of `artwork` with `conversion` (pixels only when `convert`),
+/// or, with a proof, makes their soft proof; the result has the artwork's fields and no warnings
+/// yet.
 Artwork convertedPages(const Artwork& artwork,
                        const std::shared_ptr<color::ManagedConversion>& shared, double scalePercent,
-                       bool convert, bool streamPng, const color::ProofView* proof) {
+                       bool convert, bool streamPng, const color::ProofView* proof,
+                       std::size_t drawn = SIZE_MAX) {
   color::ManagedConversion& conversion = *shared;
 
   // Every size and both limits are settled before any pixel memory is taken.
@@ -204,7 +207,7 @@ Artwork convertedPages(const Artwork& artwork,
     // Built in every mode: inspecting proves that each page's source can be converted.
     color::PageTransform transform = pdf ? conversion.transformFromWorkingSpace(proof)
                                          : conversion.transformFrom(png->colorSpace, proof);
-    if (!convert) {
+    if (!convert || i >= drawn) {
       converted.push_back(page);
       continue;
     }
@@ -261,13 +264,15 @@ std::vector<std::string> managedWarnings(const Artwork& artwork, const ColorMana
 }  // namespace
 
 Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double scalePercent,
-                                         bool convert, bool streamPng) const {
+                                         bool convert, bool streamPng,
+                                         ConvertedPages pages) const {
   settings.validate();
   if (!settings.applicationManaged()) return *this;
   // Shared with the pages converted as they are drawn, which outlive this call.
   const auto shared =
       std::make_shared<color::ManagedConversion>(color::ManagedConversion::open(settings));
-  Artwork result = convertedPages(*this, shared, scalePercent, convert, streamPng, nullptr);
+  Artwork result = convertedPages(*this, shared, scalePercent, convert, streamPng, nullptr,
+                                  pages == ConvertedPages::firstOnly ? 1 : SIZE_MAX);
   result.warnings = managedWarnings(
       *this, settings, shared->outputSummary().name,
       "Preview shows layout and converted artwork, not a calibrated paper or ink soft proof. "

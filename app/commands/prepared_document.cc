@@ -28,9 +28,11 @@ PreparedDocument prepareDocument(const std::string& mode, const PrintRequest& re
     prepared.managed = artwork::softProofed(loaded, request.colorSettings(), *request.softProof,
                                             request.scalePercent, prepared.proof.emplace());
   } else {
-    prepared.managed =
-        loaded.applyingColorManagement(request.colorSettings(), request.scalePercent, !inspecting,
-                                       /*streamPng=*/true);
+    // The thumbnail shows the first sheet: the other pages are checked, not drawn.
+    prepared.managed = loaded.applyingColorManagement(
+        request.colorSettings(), request.scalePercent, !inspecting, /*streamPng=*/true,
+        mode == "thumbnail" ? artwork::Artwork::ConvertedPages::firstOnly
+                            : artwork::Artwork::ConvertedPages::all);
   }
   std::optional<artwork::PaperGeometry> paper;
   if (prepared.snapshot) paper = prepared.snapshot->paper;

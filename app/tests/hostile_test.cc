@@ -256,6 +256,30 @@ TEST(Hostile, PagesThatAreTooMuchWorkSayTheyTakeTooLongToDraw) {
   }
 }
 
+// The thumbnail pictures the first sheet, and with application colour converts only that page:
+// a second page that is too much work leaves it alone, while the preview, which draws every page,
+// says the artwork takes too long to draw.
+TEST(Hostile, TheThumbnailConvertsOnlyTheFirstPage) {
+  TempDir dir;
+  HostileRecipe recipe;
+  recipe.shape = HostileShape::formTree;
+  recipe.count = 40;
+  const std::string two = dir.file("two.pdf");
+  const auto merged = testing::runProcess(
+      {"/usr/bin/qpdf", "--empty", "--pages", std::string(VARDELLE_SOURCE_DIR) + "/samples/artwork.pdf",
+       hostileFile(dir, recipe), "--", two});
+  ASSERT_EQ(merged.exitStatus, 0) << merged.err;
+  const nlohmann::json managed = applicationColour(dir);
+  const auto shortDeadline = testing::machineShape(2, 2);
+  const nlohmann::json thumbnail =
+      boundedRun("thumbnail", two, {}, managed, shortDeadline, kMostDrawingSeconds);
+  ASSERT_TRUE(thumbnail.value("ok", false)) << thumbnail.dump();
+  EXPECT_EQ(thumbnail["document"].value("pageCount", 0), 2);
+  const nlohmann::json preview =
+      boundedRun("preview", two, {}, managed, shortDeadline, kMostDrawingSeconds);
+  EXPECT_EQ(preview.value("error", ""), kTooLongToDrawSentence);
+}
+
 // The helper's own deadline, end to end: a page of a gigabyte of drawing gets its line within
 // the bounds every run keeps.
 TEST(Hostile, TheDrawingDeadlineEndsAnEndlessPageWithinTheRunsBounds) {
