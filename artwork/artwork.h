@@ -121,8 +121,13 @@ struct Artwork {
   /// load() for a path already known to name a PDF, or a PNG: the same checks and sentences.
   static Artwork loadPdf(const std::string& path);
   /// loadPdf() without qpdf, for measuring only: the same artwork (no document to draw from) for a
-  /// PDF of plain structure, none for any other PDF, which loadPdf() must then read.
-  static std::optional<Artwork> loadPlainPdf(const std::string& path);
+  /// PDF of plain structure, none for any other PDF, which loadPdf() must then read. A PDF with
+  /// layers gets none too, since its warnings name them and that takes qpdf; with `layered`, it
+  /// gets its artwork without that warning, and *layered says so.
+  static std::optional<Artwork> loadPlainPdf(const std::string& path, bool* layered = nullptr);
+  /// What loadPdf() gives, for measuring only (no document to draw from): read without qpdf where
+  /// loadPlainPdf() can, qpdf then reading only the catalog of a PDF with layers.
+  static Artwork loadPdfToMeasure(const std::string& path);
   static Artwork loadPng(const std::string& path, std::optional<double> pngDpi);
 
   /// Measures every page in millimetres at natural size and at `scalePercent`, and judges each

@@ -59,7 +59,43 @@ ArtworkPage measuredPage(const std::shared_ptr<PdfDocument>& document, size_t in
   return page;
 }
 
+/// Adds the warning that names the layers of `pdf` that will not print, if any.
+void nameLayersNotPrinted(Artwork& artwork, QPDF& pdf) {
+  if (std::optional<std::string> layers = layersNotPrintedWarning(pdf)) {
+    artwork.warnings.push_back(std::move(*layers));
+  }
+}
+
+/// nameLayersNotPrinted for what qpdf may throw on reaching a damaged object.
+template <typename Open>
+void nameLayersNotPrinted(Artwork& artwork, Open open) {
+  try {
+    nameLayersNotPrinted(artwork, open());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    // A damaged layer list leaves its layers as printing decides them, without a warning.
+    debugNote(std::string("qpdf: layers: ") + e.what());
+  }
+}
+
 }  // namespace
+
+Artwork Artwork::loadPdfToMeasure(const std::string& path) {
+  bool layered = false;
+  std::optional<Artwork> plain = loadPlainPdf(path, &layered);
+  if (!plain) return loadPdf(path);
+  // The pages are read; qpdf reads the catalog only (for a long manual, a hundredth of the time
+  // its page tree takes).
+  if (layered) {
+    std::unique_ptr<QPDF> catalog;
+    nameLayersNotPrinted(*plain, [&]() -> QPDF& {
+      catalog = openForCatalog(path);
+      return *catalog;
+    });
+  }
+  return std::move(*plain);
+}
 
 Artwork Artwork::loadPdf(const std::string& path) {
   requireReadableArtwork(path);
@@ -81,16 +117,7 @@ Artwork Artwork::loadPdf(const std::string& path) {
     }
   }
   Artwork artwork = pdfArtwork(std::move(pages));
-  try {
-    if (std::optional<std::string> layers = layersNotPrintedWarning(document->qpdf())) {
-      artwork.warnings.push_back(std::move(*layers));
-    }
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    // A damaged layer list leaves its layers as printing decides them, without a warning.
-    debugNote(std::string("qpdf: layers: ") + e.what());
-  }
+  nameLayersNotPrinted(artwork, [&]() -> QPDF& { return document->qpdf(); });
   artwork.pdfDocument = std::move(document);
   artwork.pdfPageConverter = &convertPdfPage;
   return artwork;

@@ -97,6 +97,13 @@ void silenceQpdf(QPDF& pdf) {
   pdf.setSuppressWarnings(true);
 }
 
+std::unique_ptr<QPDF> openForCatalog(const std::string& path) {
+  auto pdf = std::make_unique<QPDF>();
+  silenceQpdf(*pdf);
+  pdf->processInputSource(std::make_shared<BlockCachedFileSource>(path), "");
+  return pdf;
+}
+
 std::shared_ptr<PdfDocument> PdfDocument::open(const std::string& path) {
   // qpdf follows references recursively and builds every value it parses, with no limit on
   // either: a chain of object streams ends it with SIGSEGV and a small Flate bomb takes gigabytes.

@@ -19,6 +19,11 @@ class PrintedContent;
 /// helper makes goes through here.
 void silenceQpdf(QPDF& pdf);
 
+/// The PDF at `path` opened by qpdf for a look at its catalog: its cross-references and trailer
+/// are read, other objects only as they are asked for, its pages never. For a file that
+/// checkPdfBeforeQpdf has read within its limits. Throws what qpdf throws.
+std::unique_ptr<QPDF> openForCatalog(const std::string& path);
+
 /// An open PDF document and its page objects, in page order. Shared by every page taken from it,
 /// so the document stays open while any of them is used. Warnings are suppressed and qpdf's
 /// logger writes nowhere, so a damaged file never reaches standard output.

@@ -3,16 +3,24 @@
 #include "artwork/artwork.h"
 #include "artwork/pdf_page_entries.h"
 #include "artwork/plain_pdf_reader.h"
+#include "base/diagnostics.h"
 
 namespace vardelle::artwork {
 
-std::optional<Artwork> Artwork::loadPlainPdf(const std::string& path) {
+std::optional<Artwork> Artwork::loadPlainPdf(const std::string& path, bool* layered) {
   requireReadableArtwork(path);
-  std::optional<std::vector<PdfPageEntries>> entries = readPlainPdfPages(path);
-  if (!entries) return std::nullopt;
+  std::optional<PlainPdfPages> read = readPlainPdfPages(path);
+  if (!read) return std::nullopt;
+  if (read->layered && !layered) {
+    debugNote("plain PDF reader: declined: layers, which qpdf names");
+    return std::nullopt;
+  }
+  if (layered) *layered = read->layered;
   std::vector<ArtworkPage> pages;
-  pages.reserve(entries->size());
-  for (size_t i = 0; i < entries->size(); ++i) pages.push_back(measuredPdfPage((*entries)[i], i));
+  pages.reserve(read->pages.size());
+  for (size_t i = 0; i < read->pages.size(); ++i) {
+    pages.push_back(measuredPdfPage(read->pages[i], i));
+  }
   return pdfArtwork(std::move(pages));
 }
 

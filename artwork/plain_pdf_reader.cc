@@ -778,7 +778,7 @@ class PlainPdf {
 struct Reading {
   std::vector<PdfPageEntries> pages;
   bool answerable;  // read without the filters whose decoding is only measured
-  bool layered;     // its layers, named in inspection's warnings, are read by qpdf
+  bool layered;     // its catalog has optional content properties
   PdfCheck measured;
 };
 
@@ -809,18 +809,14 @@ std::optional<PdfCheck> checkPdfBeforeQpdf(const std::string& path) {
   return reading->measured;
 }
 
-std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path) {
+std::optional<PlainPdfPages> readPlainPdfPages(const std::string& path) {
   std::optional<Reading> reading = readWithinLimits(path, "plain PDF reader");
   if (!reading) return std::nullopt;
   if (!reading->answerable) {
     debugNote("plain PDF reader: declined: a filter other than Flate, measured but left to qpdf");
     return std::nullopt;
   }
-  if (reading->layered) {
-    debugNote("plain PDF reader: declined: layers, which qpdf reads");
-    return std::nullopt;
-  }
-  return std::move(reading->pages);
+  return PlainPdfPages{std::move(reading->pages), reading->layered};
 }
 
 PdfStructureCount countPdfStructure(const std::string& path) {

@@ -18,10 +18,15 @@
 
 namespace vardelle::artwork {
 
-/// The entries of every page of the PDF at `path`, in page order; none when the file is not plain
-/// (or cannot be read), so that qpdf must read it. Whether the file can be read at all is decided
-/// as checkPdfBeforeQpdf decides it, so every mode gives one answer for one file.
-std::optional<std::vector<PdfPageEntries>> readPlainPdfPages(const std::string& path);
+/// The entries of every page of the PDF at `path`, in page order, and whether its catalog has
+/// optional content properties (layers, which this reader does not read); none when the file is
+/// not plain (or cannot be read), so that qpdf must read it. Whether the file can be read at all
+/// is decided as checkPdfBeforeQpdf decides it, so every mode gives one answer for one file.
+struct PlainPdfPages {
+  std::vector<PdfPageEntries> pages;
+  bool layered = false;
+};
+std::optional<PlainPdfPages> readPlainPdfPages(const std::string& path);
 
 /// Before qpdf opens the PDF at `path`, in every mode: refuses it, with
 /// PrintFailure(kUnreadablePdfSentence), when reading its pages or what they reach (which qpdf

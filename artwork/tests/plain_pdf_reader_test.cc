@@ -16,6 +16,7 @@
 #include "base/print_failure.h"
 #include "testing/environment_override.h"
 #include "testing/hostile_pdf.h"
+#include "testing/layered_pdf.h"
 #include "testing/pdf_fixtures.h"
 #include "testing/pdf_maker.h"
 #include "testing/run_process.h"
@@ -274,6 +275,26 @@ TEST(PlainPdfReader, DeclinesWhatOnlyQpdfReadsRight) {
   std::string hybrid = base;
   corpus.expectDeclined(hybrid.replace(hybrid.rfind("trailer\n<<") + 10, 0, " /XRefStm 9"),
                         "a hybrid file");
+}
+
+// Layers take qpdf to name (inspect's warning), not to measure: the pages of a layered file are
+// read plainly and only its catalog by qpdf, with the answer the qpdf loader gives.
+TEST(PlainPdfReader, ALayeredFileIsMeasuredPlainlyAndItsLayersNamedByQpdf) {
+  Corpus corpus;
+  const std::string path = corpus.write(testing::makeLayeredPdf(450, 600).pdf);
+  EXPECT_EQ(Artwork::loadPlainPdf(path), std::nullopt);
+  bool layered = false;
+  ASSERT_TRUE(Artwork::loadPlainPdf(path, &layered));
+  EXPECT_TRUE(layered);
+  const std::string byQpdf = measured([&] { return Artwork::loadPdf(path); });
+  EXPECT_NE(byQpdf.find("This PDF has layers set not to print"), std::string::npos) << byQpdf;
+  EXPECT_EQ(measured([&] { return Artwork::loadPdfToMeasure(path); }), byQpdf);
+
+  const std::string plain = corpus.write(testing::makePdfOfPages(2));
+  ASSERT_TRUE(Artwork::loadPlainPdf(plain, &layered));
+  EXPECT_FALSE(layered);
+  EXPECT_EQ(measured([&] { return Artwork::loadPdfToMeasure(plain); }),
+            measured([&] { return Artwork::loadPdf(plain); }));
 }
 
 // A page whose resources reach `objects` optional-content dictionaries, written by qpdf with
