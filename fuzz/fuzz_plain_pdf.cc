@@ -1,8 +1,9 @@
 // The plain PDF reader against qpdf on the same bytes: whenever the plain reader answers, its
-// answer (pages, sizes, boxes, rotation, units, or the refusal) must be the qpdf loader's. A
-// difference aborts. Each input that qpdf can read is also written again by qpdf with object and
-// cross-reference streams and compared the same way, so that compressed structure, which random
-// changes to bytes seldom keep valid, is tried with every page tree the fuzzer finds.
+// answer (pages, sizes, boxes, rotation, units and warnings, a layered file's named layers among
+// them, or the refusal) must be the qpdf loader's. A difference aborts. Each input that qpdf can
+// read is also written again by qpdf with object and cross-reference streams and compared the
+// same way, so that compressed structure, which random changes to bytes seldom keep valid, is
+// tried with every page tree the fuzzer finds.
 #include <unistd.h>
 
 #include <cstddef>
@@ -52,6 +53,7 @@ std::string measured(const std::function<Artwork()>& load) {
                     pdf.cropBox.width, pdf.cropBox.height);
       out += line;
     }
+    for (const std::string& warning : artwork.warnings) out += "|" + warning;
     return out;
   } catch (const PrintFailure& failure) {
     return std::string("refused: ") + failure.what();
@@ -63,9 +65,12 @@ bool compare(const std::string& path) {
   std::optional<Artwork> plain;
   std::string plainAnswer;
   try {
-    plain = Artwork::loadPlainPdf(path);
+    // A layered file is measured plainly too, with qpdf reading only its catalog to name them.
+    bool layered = false;
+    plain = Artwork::loadPlainPdf(path, &layered);
     if (!plain) return false;
-    plainAnswer = measured([&] { return *plain; });
+    plainAnswer = layered ? measured([&] { return Artwork::loadPdfToMeasure(path); })
+                          : measured([&] { return *plain; });
   } catch (const PrintFailure& failure) {
     plainAnswer = std::string("refused: ") + failure.what();
   }
