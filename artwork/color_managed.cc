@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -264,8 +264,7 @@ std::vector<std::string> managedWarnings(const Artwork& artwork, const ColorMana
 }  // namespace
 
 Artwork Artwork::applyingColorManagement(const ColorManagement& settings, double scalePercent,
-                                         bool convert, bool streamPng,
-                                         ConvertedPages pages) const {
+                                         bool convert, bool streamPng, ConvertedPages pages) const {
   settings.validate();
   if (!settings.applicationManaged()) return *this;
   // Shared with the pages converted as they are drawn, which outlive this call.

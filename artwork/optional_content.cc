@@ -234,11 +234,15 @@ std::optional<std::string> layersNotPrintedWarning(QPDF& pdf) {
   const size_t more = names.size() - shown + unnamed;
   if (more > 0) {
     if (!listed.empty()) listed += " and ";
-    listed += std::to_string(more) + (shown > 0 ? " more" : (more == 1 ? " unnamed layer" : " unnamed layers"));
+    if (shown > 0) {
+      listed += std::to_string(more) + " more";
+    } else {
+      listed += more == 1 ? "an unnamed layer" : std::to_string(more) + " unnamed layers";
+    }
   }
   const bool one = names.size() + unnamed == 1;
-  return std::string("This PDF has ") + (one ? "a layer" : "layers") + " set not to print: " +
-         listed + ". " + (one ? "It is" : "They are") +
+  return std::string("This PDF has ") + (one ? "a layer" : "layers") +
+         " set not to print: " + listed + ". " + (one ? "It is" : "They are") +
          " left out of the preview, the thumbnail and the print.";
 }
 

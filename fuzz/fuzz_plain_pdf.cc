@@ -8,11 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <qpdf/QPDFWriter.hh>

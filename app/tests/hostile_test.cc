@@ -265,9 +265,10 @@ TEST(Hostile, TheThumbnailConvertsOnlyTheFirstPage) {
   recipe.shape = HostileShape::formTree;
   recipe.count = 40;
   const std::string two = dir.file("two.pdf");
-  const auto merged = testing::runProcess(
-      {"/usr/bin/qpdf", "--empty", "--pages", std::string(VARDELLE_SOURCE_DIR) + "/samples/artwork.pdf",
-       hostileFile(dir, recipe), "--", two});
+  const auto merged =
+      testing::runProcess({"/usr/bin/qpdf", "--empty", "--pages",
+                           std::string(VARDELLE_SOURCE_DIR) + "/samples/artwork.pdf",
+                           hostileFile(dir, recipe), "--", two});
   ASSERT_EQ(merged.exitStatus, 0) << merged.err;
   const nlohmann::json managed = applicationColour(dir);
   const auto shortDeadline = testing::machineShape(2, 2);

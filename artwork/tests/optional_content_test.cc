@@ -254,6 +254,10 @@ TEST(OptionalContent, TheWarningNamesTheLayersThatWillNotPrintWithinBounds) {
   EXPECT_EQ(layersNotPrintedWarning(unnamed.pdf),
             "This PDF has layers set not to print: 2 unnamed layers. They are left out of the "
             "preview, the thumbnail and the print.");
+  unnamed.rule("<< /OFF [G1] >>");
+  EXPECT_EQ(layersNotPrintedWarning(unnamed.pdf),
+            "This PDF has a layer set not to print: an unnamed layer. It is left out of the "
+            "preview, the thumbnail and the print.");
 }
 
 }  // namespace
